@@ -1,0 +1,101 @@
+/* Writing a library's Objective-C module records by hand in C++, and
+   registering them when the library is loaded.
+
+   Per library, exactly one source file says OBJC_LIBRARY_REGISTRATION();
+   every source file that has a module record says
+   OBJC_REGISTER_MODULE(record). At load the library passes its own path to
+   objc_register_header, hands each module record to __objc_execClass, then
+   calls objc_finish_header (constructor priorities keep that order). */
+#ifndef OBJC_OBJC_LOAD_H
+#define OBJC_OBJC_LOAD_H
+
+#include <dlfcn.h>
+#include <objc/objc-runtime.h>
+
+#ifdef __cplusplus
+
+namespace objc_module_records {
+
+/* Layout-compatible fixed-size forms of the runtime's variable records. */
+template <int N> struct MethodList {
+  struct objc_method_list *obsolete;
+  int method_count;
+  struct objc_method method_list[N];
+};
+
+template <int N> struct IvarList {
+  int ivar_count;
+  struct objc_ivar ivar_list[N];
+};
+
+template <int N> struct ProtocolList {
+  struct objc_protocol_list *next;
+  int count;
+  id list[N];
+};
+
+template <int N> struct MethodDescriptionList {
+  int count;
+  struct objc_method_description list[N];
+};
+
+template <int N> struct Symtab {
+  unsigned long sel_ref_cnt;
+  SEL *refs;
+  unsigned short cls_def_cnt;
+  unsigned short cat_def_cnt;
+  void *defs[N];
+};
+
+template <typename T> inline T *as(void *record) {
+  return static_cast<T *>(record);
+}
+
+} // namespace objc_module_records
+
+/* One method record of a module: name text, type encoding, function. */
+#define OBJC_METHOD(name, types, fn)                                         \
+  { reinterpret_cast<SEL>(name), types, reinterpret_cast<IMP>(fn) }
+
+#define OBJC_METHOD_LIST(list)                                               \
+  reinterpret_cast<struct objc_method_list *>(&(list))
+#define OBJC_IVAR_LIST(list) reinterpret_cast<struct objc_ivar_list *>(&(list))
+#define OBJC_PROTOCOL_LIST(list)                                             \
+  reinterpret_cast<struct objc_protocol_list *>(&(list))
+#define OBJC_SUPER_NAME(name) reinterpret_cast<Class>(const_cast<char *>(name))
+
+/* The linkage symbol of a class that other libraries import: defining it
+   (OBJC_CLASS_SYMBOL, in the library that has the class) and referring to
+   it (OBJC_IMPORT_CLASS, in the importer) makes the importer load and
+   register the exporting library first. */
+#define OBJC_CLASS_SYMBOL(className)                                         \
+  extern "C" __attribute__((visibility("default"))) const char               \
+      objc_class_name_##className __asm__(".objc_class_name_" #className);   \
+  const char objc_class_name_##className = 0
+
+#define OBJC_IMPORT_CLASS(className)                                         \
+  extern "C" const char objc_class_name_##className __asm__(                 \
+      ".objc_class_name_" #className);                                       \
+  __attribute__((used)) static const char *const                             \
+      objc_import_##className = &objc_class_name_##className
+
+#define OBJC_LIBRARY_REGISTRATION()                                          \
+  __attribute__((constructor(101))) static void objc_library_begin() {       \
+    Dl_info info;                                                            \
+    const char *path = "";                                                   \
+    if (dladdr(reinterpret_cast<void *>(&objc_library_begin), &info) &&      \
+        info.dli_fname)                                                      \
+      path = info.dli_fname;                                                 \
+    objc_register_header(path);                                              \
+  }                                                                          \
+  __attribute__((constructor(103))) static void objc_library_finish() {      \
+    objc_finish_header();                                                    \
+  }
+
+#define OBJC_REGISTER_MODULE(record)                                         \
+  __attribute__((constructor(102))) static void objc_module_register() {     \
+    __objc_execClass(&(record));                                             \
+  }
+
+#endif
+#endif

@@ -1,0 +1,1 @@
+// apply module: not written yet.

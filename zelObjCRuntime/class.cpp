@@ -1,0 +1,1 @@
+// class module: not written yet.

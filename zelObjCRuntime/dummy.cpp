@@ -1,0 +1,1 @@
+// dummy module: not written yet.

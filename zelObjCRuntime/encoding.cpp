@@ -1,0 +1,1 @@
+// encoding module: not written yet.

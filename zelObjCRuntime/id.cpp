@@ -1,0 +1,1 @@
+// id module: not written yet.

@@ -1,0 +1,1 @@
+// longlong module: not written yet.

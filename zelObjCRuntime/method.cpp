@@ -1,0 +1,1 @@
+// method module: not written yet.

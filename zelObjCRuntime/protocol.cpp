@@ -1,0 +1,1 @@
+// protocol module: not written yet.

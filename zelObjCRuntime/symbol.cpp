@@ -1,0 +1,1 @@
+// symbol module: not written yet.

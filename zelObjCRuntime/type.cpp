@@ -1,0 +1,1 @@
+// type module: not written yet.
