@@ -59,6 +59,9 @@ template <typename T> inline T *as(void *record) {
 
 #define OBJC_METHOD_LIST(list)                                               \
   reinterpret_cast<struct objc_method_list *>(&(list))
+/* A class record's methodLists field holds one list in a module. */
+#define OBJC_MODULE_METHODS(list)                                            \
+  reinterpret_cast<struct objc_method_list **>(&(list))
 #define OBJC_IVAR_LIST(list) reinterpret_cast<struct objc_ivar_list *>(&(list))
 #define OBJC_PROTOCOL_LIST(list)                                             \
   reinterpret_cast<struct objc_protocol_list *>(&(list))
