@@ -1,1 +1,394 @@
-// class module: not written yet.
+/* Classes made at run time: creation and destruction of class and
+   metaclass records in the runtime's own format, and descriptions of
+   instance layouts as struct type encodings. */
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+
+#include <zelObjCRuntime/zelObjCRuntime.h>
+
+namespace {
+
+/* The zone of the runtime's class table: method-list arrays of classes
+   made here come from it, as the runtime's own do. */
+NSZone *objCZone = nullptr;
+
+/* Descriptions already built, by class address; see ZelObjC_IVarStruct. */
+NSMapTable *map = nullptr;
+
+const int methodListSlots = 16; /* 15 lists and the end marker */
+
+NSZone *classTableZone() {
+  if (!objCZone)
+    objCZone = NSZoneFromPointer(objc_getClasses());
+  return objCZone;
+}
+
+/* {================ Instance-variable descriptions ================ */
+
+/* End of a member's type: a bitfield is its `b` and digits alone. */
+const char *skipMemberType(const char *type) {
+  if (*type != 'b')
+    return objc_skip_typespec(type);
+  const char *p = type + 1;
+  while (isdigit(static_cast<unsigned char>(*p)))
+    ++p;
+  return p;
+}
+
+bool atMembersEnd(const char *p) { return *p == '\0' || *p == '}'; }
+
+/* Members after the `=`, up to the closing brace (or the text's end). */
+int countMembers(const char *members) {
+  int count = 0;
+  const char *p = members;
+  while (!atMembersEnd(p)) {
+    const char *end = skipMemberType(objc_skip_type_qualifiers(p));
+    if (end <= p)
+      break;
+    ++count;
+    p = end;
+  }
+  return count;
+}
+
+struct objc_ivar_list *newIvarList(int count) {
+  size_t size = sizeof(int) + sizeof(struct objc_ivar) * size_t(count);
+  auto *list = static_cast<struct objc_ivar_list *>(malloc(size));
+  list->ivar_count = count;
+  return list;
+}
+
+/* One block holds the name, a NUL, the type text and a NUL. */
+void setNameAndType(struct objc_ivar *ivar, const char *name,
+                    size_t nameLength, const char *type, size_t typeLength) {
+  char *block = static_cast<char *>(malloc(nameLength + typeLength + 2));
+  memcpy(block, name, nameLength);
+  block[nameLength] = '\0';
+  memcpy(block + nameLength + 1, type, typeLength);
+  block[nameLength + 1 + typeLength] = '\0';
+  ivar->ivar_name = block;
+  ivar->ivar_type = block + nameLength + 1;
+}
+
+/* Lays out members one after the other without rounding offsets up;
+   the bitfields of a run share the run's bytes. */
+struct Layout {
+  int size;                          /* current end of the instance */
+  const char *run = nullptr;         /* first bitfield of the open run */
+  int bits = 0;                      /* bits of the run placed so far */
+
+  void closeRun() {
+    if (!run)
+      return;
+    size += objc_aligned_size(run);
+    run = nullptr;
+    bits = 0;
+  }
+
+  /* type points into the description, so that a run's first bitfield
+     is measured together with the bitfields that follow it. */
+  int place(const char *type) {
+    const char *body = objc_skip_type_qualifiers(type);
+    bool bitfield = *body == 'b';
+    if (bitfield && !run)
+      run = type;
+    else if (!bitfield)
+      closeRun();
+    int offset = size + bits / 8;
+    if (bitfield)
+      bits += atoi(body + 1);
+    else
+      size += objc_aligned_size(type);
+    return offset;
+  }
+};
+
+/* Reads one member at p into ivar; answers the position after it. */
+const char *readMember(const char *p, struct objc_ivar *ivar,
+                       Layout &layout) {
+  const char *name = p;
+  size_t nameLength = 0;
+  if (*p == '"') {
+    name = p + 1;
+    const char *close = strchr(name, '"');
+    nameLength = close ? size_t(close - name) : strlen(name);
+    p = close ? close + 1 : name + nameLength;
+  }
+  const char *end = skipMemberType(objc_skip_type_qualifiers(p));
+  if (end < p)
+    end = p;
+  setNameAndType(ivar, name, nameLength, p, size_t(end - p));
+  ivar->ivar_offset = layout.place(p);
+  return end;
+}
+
+/* The new list, or null when the description has no member part. Grows
+   size by the room the members take. */
+struct objc_ivar_list *buildIvars(const char *description, long &size) {
+  const char *p = description + strcspn(description, "=}");
+  if (*p != '=')
+    return nullptr;
+  const char *members = p + 1;
+  int count = countMembers(members);
+  struct objc_ivar_list *list = newIvarList(count);
+  Layout layout{int(size)};
+  p = members;
+  int filled = 0;
+  while (filled < count && !atMembersEnd(p))
+    p = readMember(p, &list->ivar_list[filled++], layout);
+  list->ivar_count = filled;
+  layout.closeRun();
+  size = layout.size;
+  return list;
+}
+
+void freeIvars(struct objc_ivar_list *list) {
+  if (!list)
+    return;
+  for (int i = 0; i < list->ivar_count; ++i)
+    free(const_cast<char *>(list->ivar_list[i].ivar_name));
+  free(list);
+}
+
+/* }================================================================ */
+
+/* {================ Class records ================ */
+
+Class rootOf(Class cls) {
+  while (cls->super_class)
+    cls = cls->super_class;
+  return cls;
+}
+
+Class rootObjectClass() {
+  return objc_send<Class>(objc_getClass("NSObject"), "class");
+}
+
+struct objc_method_list **newMethodLists() {
+  auto **lists = static_cast<struct objc_method_list **>(NSZoneMalloc(
+      classTableZone(), methodListSlots * sizeof(struct objc_method_list *)));
+  for (int i = 0; i < methodListSlots - 1; ++i)
+    lists[i] = nullptr;
+  lists[methodListSlots - 1] = END_OF_METHODS_LIST;
+  return lists;
+}
+
+/* A root class's metaclass inherits from the class itself and gets the
+   class's own instance size. */
+void fillMetaclass(Class meta, Class cls, Class superclass, long size) {
+  if (superclass) {
+    meta->isa = rootOf(superclass)->isa;
+    meta->super_class = superclass->isa;
+    meta->instance_size = superclass->isa->instance_size;
+    meta->ivars = rootOf(superclass)->isa->ivars;
+  } else {
+    meta->isa = cls;
+    meta->super_class = cls;
+    meta->instance_size = size;
+    meta->ivars = rootObjectClass()->isa->ivars;
+  }
+  meta->version = 0;
+  meta->info = CLS_META | CLS_INITIALIZED;
+  meta->methodLists = newMethodLists();
+  meta->cache = nullptr;
+  meta->protocols = nullptr;
+}
+
+void fillClass(Class cls, Class meta, Class superclass, long size,
+               struct objc_ivar_list *ivars) {
+  cls->isa = meta;
+  cls->super_class = superclass;
+  cls->version = 0;
+  cls->info = CLS_CLASS;
+  cls->instance_size = size;
+  cls->ivars = ivars;
+  cls->methodLists = newMethodLists();
+  cls->cache = nullptr;
+  cls->protocols = nullptr;
+}
+
+/* Class record, metaclass record and the name, in one malloc block. */
+Class newClassBlock(const char *name) {
+  size_t length = strlen(name);
+  char *block = static_cast<char *>(malloc(2 * sizeof(objc_class) +
+                                           length + 1));
+  if (!block)
+    return nullptr;
+  char *copy = block + 2 * sizeof(objc_class);
+  memcpy(copy, name, length + 1);
+  auto *cls = reinterpret_cast<Class>(block);
+  cls->name = copy;
+  cls[1].name = copy;
+  return cls;
+}
+
+int countMethodLists(Class cls) {
+  if (!cls->methodLists)
+    return 0;
+  int count = 0;
+  void *iterator = nullptr;
+  while (class_nextMethodList(cls, &iterator))
+    ++count;
+  return count;
+}
+
+void freeProtocolLists(struct objc_protocol_list *list) {
+  while (list) {
+    struct objc_protocol_list *next = list->next;
+    free(list);
+    list = next;
+  }
+}
+
+/* The shared empty cache (mask and occupied 0) is never freed. */
+void freeCache(struct objc_cache *cache) {
+  if (cache && (cache->mask || cache->occupied))
+    free(cache);
+}
+
+/* }================================================================ */
+
+/* {================ Layout descriptions ================ */
+
+/* A class object seen as an instance: the class record's fields. */
+const char classRecordEncoding[] =
+    "{objc_class=\"isa\"#\"super_class\"#\"name\"*\"version\"l\"info\"l"
+    "\"instance_size\"l\"ivars\"^{objc_ivar_list=}"
+    "\"methodLists\"^^{objc_method_list=}\"cache\"^{objc_cache=}"
+    "\"protocols\"^{objc_protocol_list=}}";
+
+const struct objc_ivar class_ivar_list[] = {
+    {"isa", "#", 0},
+    {"super_class", "#", 4},
+    {"name", "*", 8},
+    {"version", "l", 12},
+    {"info", "l", 16},
+    {"instance_size", "l", 20},
+    {"ivars", "^{objc_ivar_list=}", 24},
+    {"methodLists", "^^{objc_method_list=}", 28},
+    {"cache", "^{objc_cache=}", 32},
+    {"protocols", "^{objc_protocol_list=}", 36},
+    {nullptr, nullptr, 0},
+};
+
+bool isMetaclass(Class cls) { return cls->info & CLS_META; }
+
+/* Appends the quoted names and types of cls's variables, root first. */
+void getIVarTypes(Class cls, id string) {
+  if (cls->super_class)
+    getIVarTypes(cls->super_class, string);
+  struct objc_ivar_list *ivars = cls->ivars;
+  if (!ivars)
+    return;
+  for (int i = 0; i < ivars->ivar_count; ++i) {
+    const struct objc_ivar &ivar = ivars->ivar_list[i];
+    if (ivar.ivar_name)
+      objc_send(string, "appendFormat:", NSSTR("\"%s\"%s"),
+                      ivar.ivar_name, ivar.ivar_type);
+  }
+}
+
+id describe(Class cls) {
+  id string = objc_send(objc_getClass("NSMutableString"),
+                        "stringWithFormat:", NSSTR("%c%s="), int('{'),
+                        cls->name);
+  getIVarTypes(cls, string);
+  objc_send(string, "appendFormat:", NSSTR("%c"), int('}'));
+  return string;
+}
+
+const char *cStringOf(id string) {
+  return objc_send<const char *>(string, "cString");
+}
+
+/* A destroyed class's address may soon hold a new class, which must not
+   inherit the old description. */
+void forgetDescription(Class cls) {
+  if (map && NSMapGet(map, cls))
+    NSMapRemove(map, cls);
+}
+
+/* }================================================================ */
+
+} // namespace
+
+/* ===================== Exported ===================== */
+
+/* A class of that name with no methods, registered and announced; null
+   when the name is taken or the description is not a struct. */
+ZEL_EXPORT Class ZelObjC_NewClass(const char *name, Class superclass,
+                                  const char *ivars) noexcept {
+  if (objc_lookUpClass(name))
+    return nullptr;
+  if (ivars && *ivars != '{')
+    return nullptr;
+  long size = superclass ? superclass->instance_size : 0;
+  struct objc_ivar_list *list = ivars ? buildIvars(ivars, size) : nullptr;
+  Class cls = newClassBlock(name);
+  if (!cls) {
+    freeIvars(list);
+    return nullptr;
+  }
+  Class meta = cls + 1;
+  fillMetaclass(meta, cls, superclass, size);
+  fillClass(cls, meta, superclass, size, list);
+  objc_addClass(cls);
+  ZelObjC_RegisterId(reinterpret_cast<id>(cls));
+  ZelObjC_RegisterId(reinterpret_cast<id>(meta));
+  return cls;
+}
+
+/* Refuses (0) while the class or its metaclass still has a method list;
+   otherwise takes it out of the runtime and frees what creation made. */
+ZEL_EXPORT int ZelObjC_DestroyClass(Class cls) noexcept {
+  Class meta = cls->isa;
+  if (countMethodLists(cls) + countMethodLists(meta) > 0)
+    return 0;
+  ZelObjC_UnregisterId(reinterpret_cast<id>(cls));
+  ZelObjC_UnregisterId(reinterpret_cast<id>(meta));
+  _objc_removeClass(cls);
+  forgetDescription(cls);
+  freeIvars(cls->ivars);
+  NSZone *zone = classTableZone();
+  if (cls->methodLists)
+    NSZoneFree(zone, cls->methodLists);
+  if (meta->methodLists)
+    NSZoneFree(zone, meta->methodLists);
+  freeProtocolLists(cls->protocols);
+  freeCache(cls->cache);
+  freeCache(meta->cache);
+  free(cls);
+  return 1;
+}
+
+/* The instance layout as {Name="var"type...}, superclasses first; a
+   metaclass gives the class record's own layout. Built once per class. */
+ZEL_EXPORT const char *ZelObjC_IVarStruct(Class cls) noexcept {
+  if (isMetaclass(cls))
+    return classRecordEncoding;
+  if (cls->name[0] == '!' && cls->super_class)
+    cls = cls->super_class;
+  if (map) {
+    id cached = static_cast<id>(NSMapGet(map, cls));
+    if (cached)
+      return cStringOf(cached);
+  }
+  if (!map)
+    map = NSCreateMapTable(NSNonOwnedPointerMapKeyCallBacks,
+                           NSObjectMapValueCallBacks, 16);
+  id description = describe(cls);
+  NSMapInsert(map, cls, description);
+  return cStringOf(description);
+}
+
+ZEL_EXPORT Ivar ZelObjC_GetInstanceVariable(Class cls,
+                                            const char *name) noexcept {
+  if (!isMetaclass(cls))
+    return class_getInstanceVariable(cls, name);
+  for (const struct objc_ivar *ivar = class_ivar_list; ivar->ivar_name;
+       ++ivar)
+    if (strcmp(ivar->ivar_name, name) == 0)
+      return const_cast<Ivar>(ivar);
+  return nullptr;
+}
