@@ -192,10 +192,10 @@ ZEL_EXPORT Protocol *ZelObjC_LookupProtocol(const char *name) noexcept {
   return rescanFor(name, key);
 }
 
-ZEL_EXPORT Protocol *
-ZelObjC_NewProtocol(const char *name, struct objc_protocol_list *incorporated,
-                    struct objc_method_description_list *instanceMethods,
-                    struct objc_method_description_list *classMethods) noexcept {
+ZEL_EXPORT Protocol *ZelObjC_NewProtocol(
+    const char *name, struct objc_protocol_list *incorporated,
+    struct objc_method_description_list *instanceMethods,
+    struct objc_method_description_list *classMethods) noexcept {
   if (!name || ZelObjC_LookupProtocol(name))
     return nullptr;
   char *nameCopy = copyName(name);
