@@ -1,0 +1,118 @@
+/* ZELTclInterp: a Tcl interpreter as an object, and the marker class of the
+   library. */
+#include "tcl_objects.h"
+
+#include <zelTcl/zelTcl.h>
+#include <objc/objc-load.h>
+#include <Foundation/Foundation.h>
+
+#include <initializer_list>
+
+using namespace objc_module_records;
+using zeltcl::InterpObject;
+
+namespace {
+
+id mainInterp_ = nil; /* the first interpreter made, kept for ever */
+
+Tcl_Interp *interpOf(id self) {
+  return reinterpret_cast<InterpObject *>(self)->interp;
+}
+
+/* Tcl finds its encodings and script library once per process. */
+void prepareTcl() {
+  static bool prepared = false;
+  if (prepared)
+    return;
+  Tcl_FindExecutable(nullptr);
+  prepared = true;
+}
+
+id init(id self, SEL) {
+  prepareTcl();
+  Tcl_Interp *interp = Tcl_CreateInterp();
+  if (Tcl_Init(interp) != TCL_OK)  /* the built-in commands still work */
+    Tcl_ResetResult(interp);
+  reinterpret_cast<InterpObject *>(self)->interp = interp;
+  if (!mainInterp_)
+    mainInterp_ = objc_send(self, "retain");
+  return self;
+}
+
+void dealloc(id self, SEL) {
+  if (Tcl_Interp *interp = interpOf(self))
+    Tcl_DeleteInterp(interp);
+  zeltcl::superDealloc(self);
+}
+
+id mainInterp(id self, SEL) {
+  if (!mainInterp_)
+    objc_send(objc_send(self, "alloc"), "init");  /* kept as the main one */
+  return mainInterp_;
+}
+
+void flushStandardChannels() {
+  for (int type : {TCL_STDOUT, TCL_STDERR})
+    if (Tcl_Channel channel = Tcl_GetStdChannel(type))
+      Tcl_Flush(channel);
+}
+
+void setVariable(id self, SEL, id name, id value, BOOL global) {
+  const char *text = objc_send<const char *>(name, "cString");
+  int flags = TCL_LEAVE_ERR_MSG | (global ? TCL_GLOBAL_ONLY : 0);
+  if (!Tcl_SetVar2Ex(interpOf(self), text, nullptr, zeltcl::objectOf(value),
+                     flags))
+    zeltcl::raiseError(interpOf(self));
+}
+
+/* Runs the file to its end; what the script printed is flushed before an
+   error is raised, so that it comes out before the report. */
+id sourceFile(id self, SEL, id path) {
+  Tcl_Interp *interp = interpOf(self);
+  int status =
+      Tcl_EvalFile(interp, objc_send<const char *>(path, "cString"));
+  flushStandardChannels();
+  if (status == TCL_ERROR)
+    zeltcl::raiseError(interp);
+  return zeltcl::newValue(Tcl_GetObjResult(interp));
+}
+
+MethodList<1> Interp_cmethods = {
+    nullptr, 1, {OBJC_METHOD("mainInterp", "@8@0:4", mainInterp)}};
+MethodList<4> Interp_imethods = {
+    nullptr, 4,
+    {OBJC_METHOD("init", "@8@0:4", init),
+     OBJC_METHOD("dealloc", "v8@0:4", dealloc),
+     OBJC_METHOD("setVariable:toValue:global:", "v20@0:4@8@12c16",
+                 setVariable),
+     OBJC_METHOD("sourceFile:", "@12@0:4@8", sourceFile)}};
+
+struct objc_class Interp_meta = {
+    nullptr, nullptr, "ZELTclInterp", 0, CLS_META,
+    sizeof(struct objc_class), nullptr, OBJC_MODULE_METHODS(Interp_cmethods),
+    nullptr, nullptr};
+struct objc_class Interp_class = {
+    &Interp_meta, OBJC_SUPER_NAME("NSObject"), "ZELTclInterp", 0, CLS_CLASS,
+    sizeof(InterpObject), nullptr, OBJC_MODULE_METHODS(Interp_imethods),
+    nullptr, nullptr};
+
+/* The framework marker: importing it links a library to this one. */
+struct objc_class Framework_meta = {
+    nullptr, nullptr, "NSFramework_zelTcl", 0, CLS_META,
+    sizeof(struct objc_class), nullptr, nullptr, nullptr, nullptr};
+struct objc_class Framework_class = {
+    &Framework_meta, OBJC_SUPER_NAME("NSObject"), "NSFramework_zelTcl", 0,
+    CLS_CLASS, sizeof(id), nullptr, nullptr, nullptr, nullptr};
+
+Symtab<2> Interp_symtab = {0, nullptr, 2, 0,
+                           {&Interp_class, &Framework_class}};
+struct objc_module Interp_module = {
+    OBJC_MODULE_VERSION, sizeof(struct objc_module), __FILE__,
+    reinterpret_cast<struct objc_symtab *>(&Interp_symtab)};
+
+} // namespace
+
+OBJC_CLASS_SYMBOL(ZELTclInterp);
+OBJC_CLASS_SYMBOL(NSFramework_zelTcl);
+OBJC_REGISTER_MODULE(Interp_module)
+OBJC_LIBRARY_REGISTRATION()
