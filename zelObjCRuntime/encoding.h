@@ -1,0 +1,60 @@
+/* Type encodings: the scalar letters with their i386 layout and call kind,
+   shared by the encoding and type modules and their tests. Internal. */
+#ifndef ZELOBJCRUNTIME_ENCODING_H
+#define ZELOBJCRUNTIME_ENCODING_H
+
+#include <zelObjCRuntime/zelObjCRuntime.h>
+
+namespace zel {
+
+/* One scalar letter of the encoding grammar. */
+struct ScalarType {
+  char letter;
+  int size;      /* bytes, as objc_sizeof_type measures it */
+  int alignment; /* bytes, as objc_alignof_type measures it */
+  int kind;      /* ApplyKind of a value of this type */
+};
+
+/* Every letter a value can be described by. No type aligns to more than
+   4 on i386, not even the 8-byte ones. */
+inline constexpr ScalarType scalarTypes[] = {
+    {'c', 1, 1, APPLY_CHAR},      {'C', 1, 1, APPLY_UCHAR},
+    {'s', 2, 2, APPLY_SHORT},     {'S', 2, 2, APPLY_USHORT},
+    {'i', 4, 4, APPLY_INT},       {'I', 4, 4, APPLY_UINT},
+    {'l', 4, 4, APPLY_LONG},      {'L', 4, 4, APPLY_ULONG},
+    {'q', 8, 4, APPLY_LONGLONG},  {'Q', 8, 4, APPLY_ULONGLONG},
+    {'f', 4, 4, APPLY_FLOAT},     {'d', 8, 4, APPLY_DOUBLE},
+    {'v', 4, 4, APPLY_VOID},      {'*', 4, 4, APPLY_POINTER},
+    {'@', 4, 4, APPLY_POINTER},   {'#', 4, 4, APPLY_POINTER},
+    {':', 4, 4, APPLY_POINTER},   {'^', 4, 4, APPLY_POINTER},
+    {'?', 4, 4, APPLY_POINTER},
+};
+
+/* Any other character (the NUL too) measures as a 4-byte word. */
+inline constexpr ScalarType otherScalar = {'\0', 4, 4, -1};
+
+/* The row of a letter, or null when the letter is not a scalar. */
+constexpr const ScalarType *findScalar(char letter) {
+  for (const ScalarType &row : scalarTypes)
+    if (row.letter == letter)
+      return &row;
+  return nullptr;
+}
+
+/* Nesting deeper than this is malformed: it would only exhaust the
+   stack. Measures of such a type are 0, skips end at its NUL, and it is
+   compatible with nothing. */
+inline constexpr int maxNesting = 1000;
+
+/* Decimal digits at t as a count, wrapping like a 32-bit register;
+   t is left after the digits. */
+inline int readCount(const char *&t) {
+  unsigned value = 0;
+  for (; *t >= '0' && *t <= '9'; ++t)
+    value = value * 10u + static_cast<unsigned>(*t - '0');
+  return static_cast<int>(value);
+}
+
+} // namespace zel
+
+#endif
