@@ -1,0 +1,255 @@
+/* The category ZelObjCFormer on NSObject: former methods behind category
+   replacements and inherited definitions, and hidden classes ("!" names)
+   answering class, superclass and classForCoder. */
+/* Methods are written with their own signatures and stored as IMP. */
+#pragma GCC diagnostic ignored "-Wcast-function-type"
+
+#include <gtest/gtest.h>
+
+#include <objc/objc-load.h>
+#include <zelObjCRuntime/zelObjCRuntime.h>
+
+#include <cstring>
+
+using namespace objc_module_records;
+
+namespace {
+
+#define TEST_CLASS(sym, name, super, imethods, cmethods)                     \
+  struct objc_class sym##_meta = {nullptr, nullptr, name, 0, CLS_META,       \
+                                  sizeof(struct objc_class), nullptr,        \
+                                  cmethods, nullptr, nullptr};               \
+  struct objc_class sym = {&sym##_meta, super, name, 0, CLS_CLASS, 4,       \
+                           nullptr, imethods, nullptr, nullptr}
+
+#define ONE_METHOD(list, name, fn)                                           \
+  MethodList<1> list = {nullptr, 1, {OBJC_METHOD(name, "i8@0:4", fn)}}
+
+/* Each implementation answers its own number, so a wrong one shows. */
+template <int N> int answer(id, SEL) { return N; }
+IMP impOf(int (*fn)(id, SEL)) { return reinterpret_cast<IMP>(fn); }
+
+/* FormerBase: m and +cm */
+ONE_METHOD(Base_i, "m", answer<1>);
+ONE_METHOD(Base_c, "cm", answer<101>);
+TEST_CLASS(Base_class, "FormerBase", OBJC_SUPER_NAME("NSObject"),
+           OBJC_MODULE_METHODS(Base_i), OBJC_MODULE_METHODS(Base_c));
+
+/* FormerSingle: m and +cm, both replaced by one category */
+ONE_METHOD(Single_i, "m", answer<2>);
+ONE_METHOD(Single_c, "cm", answer<102>);
+TEST_CLASS(Single_class, "FormerSingle", OBJC_SUPER_NAME("FormerBase"),
+           OBJC_MODULE_METHODS(Single_i), OBJC_MODULE_METHODS(Single_c));
+ONE_METHOD(Replace_i, "m", answer<3>);
+ONE_METHOD(Replace_c, "cm", answer<103>);
+struct objc_category Replace_category = {
+    "Replace", "FormerSingle", OBJC_METHOD_LIST(Replace_i),
+    OBJC_METHOD_LIST(Replace_c), nullptr};
+
+/* FormerDouble: m, replaced by two categories in turn */
+ONE_METHOD(Double_i, "m", answer<4>);
+TEST_CLASS(Double_class, "FormerDouble", OBJC_SUPER_NAME("FormerBase"),
+           OBJC_MODULE_METHODS(Double_i), nullptr);
+ONE_METHOD(First_i, "m", answer<5>);
+struct objc_category First_category = {
+    "First", "FormerDouble", OBJC_METHOD_LIST(First_i), nullptr, nullptr};
+ONE_METHOD(Second_i, "m", answer<6>);
+struct objc_category Second_category = {
+    "Second", "FormerDouble", OBJC_METHOD_LIST(Second_i), nullptr, nullptr};
+
+/* FormerChild: m and +cm once each, over FormerBase's */
+ONE_METHOD(Child_i, "m", answer<7>);
+ONE_METHOD(Child_c, "cm", answer<107>);
+TEST_CLASS(Child_class, "FormerChild", OBJC_SUPER_NAME("FormerBase"),
+           OBJC_MODULE_METHODS(Child_i), OBJC_MODULE_METHODS(Child_c));
+
+/* FormerMiddle (nothing) <- FormerGrandchild (m) */
+TEST_CLASS(Middle_class, "FormerMiddle", OBJC_SUPER_NAME("FormerBase"),
+           nullptr, nullptr);
+ONE_METHOD(Grandchild_i, "m", answer<8>);
+TEST_CLASS(Grandchild_class, "FormerGrandchild",
+           OBJC_SUPER_NAME("FormerMiddle"),
+           OBJC_MODULE_METHODS(Grandchild_i), nullptr);
+
+/* FormerVisible <- !FormerHidden <- !FormerDeeper */
+ONE_METHOD(Visible_i, "m", answer<9>);
+TEST_CLASS(Visible_class, "FormerVisible", OBJC_SUPER_NAME("NSObject"),
+           OBJC_MODULE_METHODS(Visible_i), nullptr);
+ONE_METHOD(Hidden_i, "m", answer<10>);
+TEST_CLASS(Hidden_class, "!FormerHidden", OBJC_SUPER_NAME("FormerVisible"),
+           OBJC_MODULE_METHODS(Hidden_i), nullptr);
+TEST_CLASS(Deeper_class, "!FormerDeeper", OBJC_SUPER_NAME("!FormerHidden"),
+           nullptr, nullptr);
+
+/* FormerLoner: a root class of its own, outside NSObject's hierarchy */
+ONE_METHOD(Loner_i, "m", answer<11>);
+TEST_CLASS(Loner_class, "FormerLoner", nullptr,
+           OBJC_MODULE_METHODS(Loner_i), nullptr);
+
+/* A method that the root class NSObject has exactly once */
+ONE_METHOD(Once_i, "formerTestOnce", answer<12>);
+struct objc_category Once_category = {
+    "FormerTestOnce", "NSObject", OBJC_METHOD_LIST(Once_i), nullptr, nullptr};
+
+Symtab<14> former_symtab = {
+    0,
+    nullptr,
+    10,
+    4,
+    {&Base_class, &Single_class, &Double_class, &Child_class, &Middle_class,
+     &Grandchild_class, &Visible_class, &Hidden_class, &Deeper_class,
+     &Loner_class, &Replace_category, &First_category, &Second_category,
+     &Once_category}};
+struct objc_module former_module = {
+    OBJC_MODULE_VERSION, sizeof(struct objc_module), __FILE__,
+    reinterpret_cast<struct objc_symtab *>(&former_symtab)};
+
+} // namespace
+
+OBJC_REGISTER_MODULE(former_module)
+OBJC_LIBRARY_REGISTRATION()
+
+namespace {
+
+SEL sel(const char *name) { return sel_registerName(name); }
+Class cls(const char *name) {
+  return reinterpret_cast<Class>(objc_getClass(name));
+}
+id instanceOf(const char *name) { return class_createInstance(cls(name), 0); }
+
+IMP former(const char *className, const char *selector) {
+  return objc_send<IMP>(cls(className), "formerInstanceMethodForSelector:",
+                        sel(selector));
+}
+IMP formerOf(id object, const char *selector) {
+  return objc_send<IMP>(object, "formerMethodForSelector:", sel(selector));
+}
+IMP current(const char *className, const char *selector) {
+  return objc_send<IMP>(cls(className), "instanceMethodForSelector:",
+                        sel(selector));
+}
+
+/* ======================= Former methods ======================= */
+
+TEST(FormerMethod, OneCategoryDisplacesTheClassesOwn) {
+  ASSERT_EQ(current("FormerSingle", "m"), impOf(answer<3>));
+  EXPECT_EQ(former("FormerSingle", "m"), impOf(answer<2>));
+  id object = instanceOf("FormerSingle");
+  EXPECT_EQ(formerOf(object, "m"), impOf(answer<2>));
+  object_dispose(object);
+}
+
+TEST(FormerMethod, TwoCategoriesGiveTheFirstCategorys) {
+  ASSERT_EQ(current("FormerDouble", "m"), impOf(answer<6>));
+  EXPECT_EQ(former("FormerDouble", "m"), impOf(answer<5>));
+}
+
+TEST(FormerMethod, SingleDefinitionFallsBackToTheAncestors) {
+  EXPECT_EQ(former("FormerChild", "m"), impOf(answer<1>));
+  EXPECT_EQ(former("FormerGrandchild", "m"), impOf(answer<1>));
+  /* No definition of its own: what is in force, inherited. */
+  EXPECT_EQ(former("FormerMiddle", "m"), impOf(answer<1>));
+}
+
+TEST(FormerMethod, RootClassWithOneDefinitionHasNone) {
+  EXPECT_EQ(former("NSObject", "formerTestOnce"), nullptr);
+  EXPECT_EQ(former("NSObject", "nobodyDefinesThis"), nullptr);
+}
+
+TEST(FormerMethod, ReplacedNSObjectMethodIsNeverTheReplacement) {
+  IMP now = current("NSObject", "class");
+  ASSERT_NE(now, nullptr);
+  EXPECT_NE(former("NSObject", "class"), now);
+}
+
+TEST(FormerMethod, ClassObjectsAnswerFormerClassMethods) {
+  id single = reinterpret_cast<id>(cls("FormerSingle"));
+  id child = reinterpret_cast<id>(cls("FormerChild"));
+  id middle = reinterpret_cast<id>(cls("FormerMiddle"));
+  EXPECT_EQ(formerOf(single, "cm"), impOf(answer<102>));
+  EXPECT_EQ(formerOf(child, "cm"), impOf(answer<101>));
+  EXPECT_EQ(formerOf(middle, "cm"), impOf(answer<101>));
+}
+
+TEST(FormerMethod, ObjectOfHiddenClassSearchesTheHiddenClass) {
+  id object = instanceOf("!FormerHidden");
+  EXPECT_EQ(formerOf(object, "m"), impOf(answer<9>));
+  object_dispose(object);
+}
+
+/* ======================= Hidden classes ======================= */
+
+struct Reported {
+  Class cls, superclass, coder;
+};
+
+Reported reportOf(const char *className) {
+  id object = instanceOf(className);
+  Reported r = {objc_send<Class>(object, "class"),
+                objc_send<Class>(object, "superclass"),
+                objc_send<Class>(object, "classForCoder")};
+  object_dispose(object);
+  return r;
+}
+
+TEST(HiddenClass, ObjectReportsTheVisibleSuperclass) {
+  for (const char *name : {"!FormerHidden", "FormerVisible"}) {
+    SCOPED_TRACE(name);
+    Reported r = reportOf(name);
+    EXPECT_EQ(r.cls, cls("FormerVisible"));
+    EXPECT_EQ(r.coder, cls("FormerVisible"));
+    EXPECT_EQ(r.superclass, cls("NSObject"));
+  }
+}
+
+TEST(HiddenClass, OnlyOneHiddenLevelIsSkipped) {
+  Reported r = reportOf("!FormerDeeper");
+  EXPECT_EQ(r.cls, cls("!FormerHidden"));
+  EXPECT_EQ(r.coder, cls("!FormerHidden"));
+  EXPECT_EQ(r.superclass, cls("FormerVisible"));
+}
+
+TEST(HiddenClass, ClassObjectsKeepNSObjectsClassMethod) {
+  Class hidden = cls("!FormerHidden");
+  EXPECT_EQ(objc_send<Class>(hidden, "class"), hidden);
+}
+
+/* ======================= The category itself ======================= */
+
+TEST(FormerCategory, ListsItsMethodsInOrderWithTheirEncodings) {
+  const char *const names[] = {"classForCoder", "superclass", "class",
+                               "formerMethodForSelector:"};
+  const char *const types[] = {"#8@0:4", "#8@0:4", "#8@0:4", "^?12@0:4:8"};
+  Class root = cls("NSObject");
+  IMP ours = current("NSObject", "classForCoder");
+  struct objc_method_list *found = nullptr;
+  void *iterator = nullptr;
+  while (struct objc_method_list *list =
+             class_nextMethodList(root, &iterator))
+    if (list->method_count > 0 && list->method_list[0].method_imp == ours)
+      found = list;
+  ASSERT_NE(found, nullptr);
+  ASSERT_EQ(found->method_count, 4);
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_EQ(found->method_list[i].method_name, sel(names[i]));
+    EXPECT_STREQ(found->method_list[i].method_types, types[i]);
+  }
+  Method classSide = class_getClassMethod(
+      root, sel("formerInstanceMethodForSelector:"));
+  ASSERT_NE(classSide, nullptr);
+  EXPECT_STREQ(classSide->method_types, "^?12@0:4:8");
+}
+
+TEST(FormerCategory, ClassesOutsideNSObjectDoNotRespond) {
+  Class loner = cls("FormerLoner");
+  ASSERT_NE(loner, nullptr);
+  for (const char *name : {"classForCoder", "superclass", "class",
+                           "formerMethodForSelector:",
+                           "formerInstanceMethodForSelector:"}) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(class_getInstanceMethod(loner, sel(name)), nullptr);
+    EXPECT_EQ(class_getClassMethod(loner, sel(name)), nullptr);
+  }
+}
+
+} // namespace
