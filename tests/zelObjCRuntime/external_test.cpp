@@ -1,0 +1,121 @@
+// External symbol lookup: the main program, the underscore candidate,
+// named modules (file name or soname), first loaded module wins, imports
+// do not count, and modules loaded between searches.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include <dlfcn.h>
+
+#include <zelObjCRuntime/zelObjCRuntime.h>
+
+#define ZEL_VISIBLE extern "C" __attribute__((visibility("default")))
+
+ZEL_VISIBLE int zelsym_main_marker(void) { return 'm'; }
+ZEL_VISIBLE int zelsym_main_variable;
+int zelsym_main_variable = 17;
+ZEL_VISIBLE int _zelsym_underscored(void) { return 'u'; }
+ZEL_VISIBLE int zelsym_both(void) { return 'p'; }
+ZEL_VISIBLE int _zelsym_both(void) { return '_'; }
+// The helper library zelsym_a exports zelsym_order; the main program, listed
+// first, has only the underscored form.
+ZEL_VISIBLE int _zelsym_order(void) { return 'M'; }
+
+// From the helper libraries (the program imports these).
+extern "C" int zelsym_shared(void);
+extern "C" int zelsym_a_calls_b(void);
+
+namespace {
+
+using Function = int (*)(void);
+
+int callFound(const char *name) {
+  void *address = ZelObjC_LookupExternalSymbol(name);
+  return address ? reinterpret_cast<Function>(address)() : 0;
+}
+
+// Takes strlen's address so that the program surely imports it.
+size_t (*volatile importedStrlen)(const char *) = &std::strlen;
+
+TEST(ExternalSymbol, MainProgramSymbolsAreFound) {
+  EXPECT_EQ(ZelObjC_LookupExternalSymbol("zelsym_main_marker"),
+            reinterpret_cast<void *>(&zelsym_main_marker));
+  EXPECT_EQ(ZelObjC_LookupExternalSymbol("zelsym_main_variable"),
+            static_cast<void *>(&zelsym_main_variable));
+  EXPECT_EQ(ZelObjC_LookupExternalSymbol("external_test:zelsym_main_marker"),
+            reinterpret_cast<void *>(&zelsym_main_marker));
+}
+
+TEST(ExternalSymbol, UnderscoredNameIsTheSecondCandidate) {
+  EXPECT_EQ(callFound("zelsym_underscored"), 'u');
+  EXPECT_EQ(callFound("zelsym_both"), 'p');
+  EXPECT_EQ(callFound("_zelsym_both"), '_');
+  // Both candidates are tried in one module before the next one.
+  EXPECT_EQ(callFound("zelsym_order"), 'M');
+  EXPECT_EQ(callFound("libzelsym_a.so:zelsym_order"), 'a');
+}
+
+TEST(ExternalSymbol, NamedSystemLibrary) {
+  void *found = ZelObjC_LookupExternalSymbol("libc.so.6:strlen");
+  ASSERT_NE(found, nullptr);
+  EXPECT_EQ(found, dlsym(RTLD_DEFAULT, "strlen"));
+  using Strlen = size_t (*)(const char *);
+  EXPECT_EQ(reinterpret_cast<Strlen>(found)("four"), 4u);
+  EXPECT_EQ(ZelObjC_LookupExternalSymbol("strlen"), found);
+}
+
+TEST(ExternalSymbol, ImportsDoNotCount) {
+  ASSERT_EQ(importedStrlen("x"), 1u);
+  EXPECT_EQ(ZelObjC_LookupExternalSymbol("external_test:strlen"), nullptr);
+  EXPECT_EQ(ZelObjC_LookupExternalSymbol("external_test:zelsym_shared"),
+            nullptr);
+  EXPECT_EQ(ZelObjC_LookupExternalSymbol("libzelsym_a.so:zelsym_b_only"),
+            nullptr);
+  EXPECT_EQ(callFound("libzelsym_b.so:zelsym_b_only"), 'B');
+  EXPECT_EQ(zelsym_a_calls_b(), 'B');
+}
+
+TEST(ExternalSymbol, FirstLoadedModuleWins) {
+  EXPECT_EQ(zelsym_shared(), 'a');
+  EXPECT_EQ(callFound("zelsym_shared"), 'a');
+  EXPECT_EQ(callFound("libzelsym_a.so:zelsym_shared"), 'a');
+  EXPECT_EQ(callFound("libzelsym_b.so:zelsym_shared"), 'b');
+}
+
+TEST(ExternalSymbol, ModuleNameEndsAtTheFirstColon) {
+  void *colon = ZelObjC_LookupExternalSymbol("libzelsym_a.so:zelsym:colon");
+  ASSERT_NE(colon, nullptr);
+  EXPECT_EQ(*static_cast<int *>(colon), 58);
+  EXPECT_EQ(ZelObjC_LookupExternalSymbol("zelsym:colon"), nullptr);
+  EXPECT_EQ(ZelObjC_LookupExternalSymbol("libzelsym_a.so:zelsym:x:colon"),
+            nullptr);
+}
+
+TEST(ExternalSymbol, UnknownNamesAndModules) {
+  EXPECT_EQ(ZelObjC_LookupExternalSymbol("zelsym_nowhere"), nullptr);
+  EXPECT_EQ(ZelObjC_LookupExternalSymbol("libnowhere.so.1:strlen"), nullptr);
+  EXPECT_EQ(ZelObjC_LookupExternalSymbol(":strlen"), nullptr);
+  EXPECT_EQ(ZelObjC_LookupExternalSymbol("libc.so.6:"), nullptr);
+  EXPECT_EQ(ZelObjC_LookupExternalSymbol(""), nullptr);
+  EXPECT_EQ(ZelObjC_LookupExternalSymbol(nullptr), nullptr);
+}
+
+// The library exists on disk but is loaded only by the test: searches
+// before that find nothing and load nothing; later ones see it.
+TEST(ExternalSymbol, ModuleLoadedBetweenSearches) {
+  ASSERT_EQ(dlopen(ZEL_LATE_LIBRARY, RTLD_NOW | RTLD_NOLOAD), nullptr);
+  EXPECT_EQ(ZelObjC_LookupExternalSymbol("zelsym_late_marker"), nullptr);
+  EXPECT_EQ(ZelObjC_LookupExternalSymbol(ZEL_LATE_FILE ":zelsym_late_marker"),
+            nullptr);
+  EXPECT_EQ(dlopen(ZEL_LATE_LIBRARY, RTLD_NOW | RTLD_NOLOAD), nullptr)
+      << "the search loaded the library";
+
+  void *handle = dlopen(ZEL_LATE_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(handle, nullptr) << dlerror();
+  EXPECT_EQ(callFound("zelsym_late_marker"), 'L');
+  EXPECT_EQ(callFound(ZEL_LATE_FILE ":zelsym_late_marker"), 'L');
+  EXPECT_EQ(callFound("zelsym-late-soname:zelsym_late_marker"), 'L');
+  EXPECT_EQ(callFound(ZEL_LATE_LIBRARY ":zelsym_late_marker"), 'L');
+}
+
+} // namespace

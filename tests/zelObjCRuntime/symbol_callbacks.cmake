@@ -1,0 +1,4 @@
+# The map callbacks are internal to the library: this program builds the
+# symbol module in, so that it reaches them directly.
+target_sources(${ZEL_TEST_TARGET} PRIVATE
+  ${PROJECT_SOURCE_DIR}/zelObjCRuntime/symbol.cpp)

@@ -1,0 +1,398 @@
+// Symbol tables and their files: definitions, holders, the byte-exact
+// format, shared zero-copy loads and refusal of malformed files.
+// Messages go through objc_msgSend cast to each method's own type.
+#pragma GCC diagnostic ignored "-Wcast-function-type"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <string>
+
+#include <unistd.h>
+
+#include <zelObjCRuntime/zelObjCRuntime.h>
+#include "zelObjCRuntime/symbol.h"
+
+namespace {
+
+using Definitions = std::map<std::string, std::pair<int, std::string>>;
+
+void collect(int kind, const char *name, const char *type, void *context) {
+  auto *seen = static_cast<Definitions *>(context);
+  EXPECT_EQ(seen->count(name), 0u) << "reported twice: " << name;
+  (*seen)[name] = {kind, type};
+}
+
+Definitions contents(SymbolTable *table) {
+  Definitions seen;
+  ZelObjC_EnumerateSymbols(table, collect, &seen);
+  return seen;
+}
+
+std::string readFile(const std::string &path) {
+  std::string bytes;
+  if (FILE *file = std::fopen(path.c_str(), "rb")) {
+    for (int c; (c = std::fgetc(file)) != EOF;)
+      bytes.push_back(static_cast<char>(c));
+    std::fclose(file);
+  }
+  return bytes;
+}
+
+void writeFile(const std::string &path, const std::string &bytes) {
+  FILE *file = std::fopen(path.c_str(), "wb");
+  ASSERT_NE(file, nullptr);
+  std::fwrite(bytes.data(), 1, bytes.size(), file);
+  std::fclose(file);
+}
+
+class SymbolTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    pool = objc_send(objc_send_class("NSAutoreleasePool", "alloc"), "init");
+    char pattern[] = "/tmp/zelsymXXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir = pattern;
+  }
+  void TearDown() override {
+    std::string command = "rm -rf '" + dir + "'";
+    EXPECT_EQ(std::system(command.c_str()), 0);
+    objc_send<void>(pool, "release");
+  }
+  std::string file(const char *name) const { return dir + "/" + name; }
+
+  id pool = nil;
+  std::string dir;
+};
+
+// ---------------------------------------------------------------- tables
+
+TEST_F(SymbolTest, NewTableIsEmptyWithOneHolder) {
+  SymbolTable *table = ZelObjC_NewSymbolTable();
+  ASSERT_NE(table, nullptr);
+  EXPECT_EQ(table->refCount, 1);
+  EXPECT_EQ(table->path, nil);
+  EXPECT_EQ(table->data, nil);
+  const char *type = "untouched";
+  EXPECT_EQ(ZelObjC_LookupSymbol(table, "anything", &type), 0);
+  EXPECT_STREQ(type, "untouched");
+  EXPECT_TRUE(contents(table).empty());
+  ZelObjC_DestroySymbolTable(table);
+}
+
+TEST_F(SymbolTest, DefineLookupAndRedefine) {
+  SymbolTable *table = ZelObjC_NewSymbolTable();
+  ZelObjC_DefineSymbol(table, "abc", ZEL_SYMBOL_FUNCTION, "i");
+  const char *type = nullptr;
+  EXPECT_EQ(ZelObjC_LookupSymbol(table, "abc", &type), 4);
+  EXPECT_STREQ(type, "i");
+
+  ZelObjC_DefineSymbol(table, "abc", ZEL_SYMBOL_TYPEDEF, "{pt=ii}");
+  EXPECT_EQ(ZelObjC_LookupSymbol(table, "abc", &type), 2);
+  EXPECT_STREQ(type, "{pt=ii}");
+  Definitions seen = contents(table);
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen["abc"], std::make_pair(2, std::string("{pt=ii}")));
+
+  ZelObjC_DefineSymbol(table, "EMPTY", ZEL_SYMBOL_MACRO, "");
+  EXPECT_EQ(ZelObjC_LookupSymbol(table, "EMPTY", &type), 1);
+  EXPECT_STREQ(type, "");
+  ZelObjC_DestroySymbolTable(table);
+}
+
+TEST_F(SymbolTest, NamesAreCaseSensitive) {
+  SymbolTable *table = ZelObjC_NewSymbolTable();
+  ZelObjC_DefineSymbol(table, "Point", ZEL_SYMBOL_TYPEDEF, "{Point=ii}");
+  ZelObjC_DefineSymbol(table, "point", ZEL_SYMBOL_VARIABLE, "^v");
+  const char *type = nullptr;
+  EXPECT_EQ(ZelObjC_LookupSymbol(table, "Point", &type), 2);
+  EXPECT_STREQ(type, "{Point=ii}");
+  EXPECT_EQ(ZelObjC_LookupSymbol(table, "point", &type), 3);
+  EXPECT_STREQ(type, "^v");
+  EXPECT_EQ(ZelObjC_LookupSymbol(table, "POINT", &type), 0);
+  EXPECT_EQ(contents(table).size(), 2u);
+  ZelObjC_DestroySymbolTable(table);
+}
+
+TEST_F(SymbolTest, EmptyNamesAndKindsOutsideOneToSixAreIgnored) {
+  SymbolTable *table = ZelObjC_NewSymbolTable();
+  ZelObjC_DefineSymbol(table, "", ZEL_SYMBOL_FUNCTION, "i");
+  for (char kind : {char(0), char(7), char(-1), char(0x7f)})
+    ZelObjC_DefineSymbol(table, "bad", kind, "i");
+  EXPECT_TRUE(contents(table).empty());
+
+  ZelObjC_DefineSymbol(table, "kept", ZEL_SYMBOL_IMPORTED, "v");
+  ZelObjC_DefineSymbol(table, "kept", 0, "i");
+  const char *type = nullptr;
+  EXPECT_EQ(ZelObjC_LookupSymbol(table, "kept", &type), 6);
+  EXPECT_STREQ(type, "v");
+  ZelObjC_DestroySymbolTable(table);
+}
+
+TEST_F(SymbolTest, TypeTextStaysPutWhileTheTableGrows) {
+  SymbolTable *table = ZelObjC_NewSymbolTable();
+  ZelObjC_DefineSymbol(table, "first", ZEL_SYMBOL_VARIABLE, "d");
+  const char *type = nullptr;
+  ASSERT_EQ(ZelObjC_LookupSymbol(table, "first", &type), 3);
+  for (int i = 0; i < 2000; ++i) {
+    std::string name = "name" + std::to_string(i);
+    ZelObjC_DefineSymbol(table, name.c_str(), char(1 + i % 6),
+                         std::to_string(i).c_str());
+  }
+  EXPECT_STREQ(type, "d");
+  Definitions seen = contents(table);
+  ASSERT_EQ(seen.size(), 2001u);
+  EXPECT_EQ(seen["name1234"], std::make_pair(1 + 1234 % 6,
+                                             std::string("1234")));
+  ZelObjC_DestroySymbolTable(table);
+}
+
+TEST_F(SymbolTest, EnumerationPassesTheContextThrough) {
+  SymbolTable *table = ZelObjC_NewSymbolTable();
+  ZelObjC_DefineSymbol(table, "x", ZEL_SYMBOL_VARIABLE, "i");
+  struct Probe {
+    void *context = nullptr;
+    static void call(int, const char *, const char *, void *context) {
+      static_cast<Probe *>(context)->context = context;
+    }
+  } probe;
+  ZelObjC_EnumerateSymbols(table, Probe::call, &probe);
+  EXPECT_EQ(probe.context, &probe);
+  ZelObjC_DestroySymbolTable(table);
+}
+
+TEST_F(SymbolTest, EveryHolderButTheLastLeavesTheTableAlive) {
+  SymbolTable *table = ZelObjC_NewSymbolTable();
+  ZelObjC_DefineSymbol(table, "kept", ZEL_SYMBOL_MACRO, "1");
+  table->refCount = 2;
+  ZelObjC_DestroySymbolTable(table);
+  EXPECT_EQ(table->refCount, 1);
+  const char *type = nullptr;
+  EXPECT_EQ(ZelObjC_LookupSymbol(table, "kept", &type), 1);
+  EXPECT_STREQ(type, "1");
+  ZelObjC_DestroySymbolTable(table);
+}
+
+// ----------------------------------------------------------------- files
+
+const std::string eightBytes("\0abc\0\4i\0", 8);
+
+TEST_F(SymbolTest, EmptyTableIsOneZeroByteAndLoadsEmpty) {
+  SymbolTable *table = ZelObjC_NewSymbolTable();
+  const std::string path = file("empty");
+  EXPECT_EQ(ZelObjC_SaveSymbolTable(table, path.c_str()), YES);
+  EXPECT_EQ(readFile(path), std::string(1, '\0'));
+  ZelObjC_DestroySymbolTable(table);
+
+  SymbolTable *loadedTable = ZelObjC_LoadSymbolTable(path.c_str());
+  ASSERT_NE(loadedTable, nullptr);
+  EXPECT_TRUE(contents(loadedTable).empty());
+  ZelObjC_DestroySymbolTable(loadedTable);
+}
+
+TEST_F(SymbolTest, FileOfLengthZeroLoadsEmpty) {
+  const std::string path = file("zero");
+  writeFile(path, "");
+  SymbolTable *table = ZelObjC_LoadSymbolTable(path.c_str());
+  ASSERT_NE(table, nullptr);
+  EXPECT_TRUE(contents(table).empty());
+  ZelObjC_DestroySymbolTable(table);
+}
+
+TEST_F(SymbolTest, EightByteImageLoadsInPlaceAndSavesByteForByte) {
+  const std::string path = file("abc");
+  writeFile(path, eightBytes);
+  SymbolTable *table = ZelObjC_LoadSymbolTable(path.c_str());
+  ASSERT_NE(table, nullptr);
+  const char *type = nullptr;
+  EXPECT_EQ(ZelObjC_LookupSymbol(table, "abc", &type), 4);
+  EXPECT_STREQ(type, "i");
+  EXPECT_EQ(contents(table).size(), 1u);
+
+  // The type text lies in the file's buffer itself: no copy was made.
+  auto *bytes =
+      static_cast<const char *>(objc_send<const void *>(table->data, "bytes"));
+  EXPECT_EQ(objc_send<unsigned>(table->data, "length"), 8u);
+  EXPECT_EQ(type, bytes + 6);
+
+  const std::string copy = file("copy");
+  EXPECT_EQ(ZelObjC_SaveSymbolTable(table, copy.c_str()), YES);
+  EXPECT_EQ(readFile(copy), eightBytes);
+  ZelObjC_DestroySymbolTable(table);
+}
+
+TEST_F(SymbolTest, SaveThenLoadKeepsEveryDefinition) {
+  SymbolTable *table = ZelObjC_NewSymbolTable();
+  Definitions expected;
+  for (int i = 0; i < 500; ++i) {
+    std::string name = "sym_" + std::to_string(i);
+    std::string type = std::string(size_t(i % 7), 'c') + "^{s=i}";
+    if (i % 50 == 0)
+      type.clear();
+    if (i % 11 == 0)
+      name += "\xc3\xa9"; // bytes above 0x7f hash as negative chars
+    int kind = 1 + i % 6;
+    ZelObjC_DefineSymbol(table, name.c_str(), char(kind), type.c_str());
+    expected[name] = {kind, type};
+  }
+  const std::string path = file("many");
+  ASSERT_EQ(ZelObjC_SaveSymbolTable(table, path.c_str()), YES);
+  ZelObjC_DestroySymbolTable(table);
+
+  SymbolTable *loadedTable = ZelObjC_LoadSymbolTable(path.c_str());
+  ASSERT_NE(loadedTable, nullptr);
+  EXPECT_EQ(contents(loadedTable), expected);
+  const char *type = nullptr;
+  std::string probe = "sym_22\xc3\xa9";
+  EXPECT_EQ(ZelObjC_LookupSymbol(loadedTable, probe.c_str(), &type), 5);
+  EXPECT_STREQ(type, "cc^{s=i}");
+  ZelObjC_DestroySymbolTable(loadedTable);
+}
+
+TEST_F(SymbolTest, LoadedTableTakesOwnedDefinitionsAndSavesThemAll) {
+  const std::string path = file("mixed");
+  writeFile(path, std::string("\0abc\0\4i\0def\0\2c\0", 15));
+  SymbolTable *table = ZelObjC_LoadSymbolTable(path.c_str());
+  ASSERT_NE(table, nullptr);
+  ZelObjC_DefineSymbol(table, "abc", ZEL_SYMBOL_VARIABLE, "d"); // in-image
+  ZelObjC_DefineSymbol(table, "ghi", ZEL_SYMBOL_MACRO, "42");   // new
+  const std::string copy = file("mixed-copy");
+  ASSERT_EQ(ZelObjC_SaveSymbolTable(table, copy.c_str()), YES);
+  ZelObjC_DestroySymbolTable(table);
+
+  Definitions expected = {{"abc", {3, "d"}},
+                          {"def", {2, "c"}},
+                          {"ghi", {1, "42"}}};
+  SymbolTable *reloaded = ZelObjC_LoadSymbolTable(copy.c_str());
+  ASSERT_NE(reloaded, nullptr);
+  EXPECT_EQ(contents(reloaded), expected);
+  EXPECT_EQ(readFile(copy).size(), 7u + 7u + 8u + 1u);
+  ZelObjC_DestroySymbolTable(reloaded);
+}
+
+TEST_F(SymbolTest, LaterRecordOfOneNameWins) {
+  const std::string path = file("twice");
+  writeFile(path, std::string("\0abc\0\4i\0abc\0\3d\0", 15));
+  SymbolTable *table = ZelObjC_LoadSymbolTable(path.c_str());
+  ASSERT_NE(table, nullptr);
+  const char *type = nullptr;
+  EXPECT_EQ(ZelObjC_LookupSymbol(table, "abc", &type), 3);
+  EXPECT_STREQ(type, "d");
+  EXPECT_EQ(contents(table).size(), 1u);
+  ZelObjC_DestroySymbolTable(table);
+}
+
+TEST_F(SymbolTest, OnePathIsOneTableReadOnce) {
+  const std::string path = file("shared");
+  writeFile(path, eightBytes);
+  SymbolTable *first = ZelObjC_LoadSymbolTable(path.c_str());
+  ASSERT_NE(first, nullptr);
+  writeFile(path, std::string("\0xyz\0\1q\0", 8));
+  SymbolTable *second = ZelObjC_LoadSymbolTable(path.c_str());
+  EXPECT_EQ(second, first);
+  EXPECT_EQ(first->refCount, 2);
+  EXPECT_EQ(ZelObjC_LookupSymbol(second, "abc", nullptr), 4);
+  EXPECT_EQ(ZelObjC_LookupSymbol(second, "xyz", nullptr), 0);
+
+  ZelObjC_DestroySymbolTable(first);
+  SymbolTable *third = ZelObjC_LoadSymbolTable(path.c_str());
+  EXPECT_EQ(third, first) << "still registered after one destroy";
+  ZelObjC_DestroySymbolTable(third);
+  ZelObjC_DestroySymbolTable(second);
+
+  SymbolTable *fresh = ZelObjC_LoadSymbolTable(path.c_str());
+  ASSERT_NE(fresh, nullptr);
+  EXPECT_EQ(fresh->refCount, 1);
+  EXPECT_EQ(ZelObjC_LookupSymbol(fresh, "xyz", nullptr), 1);
+  EXPECT_EQ(ZelObjC_LookupSymbol(fresh, "abc", nullptr), 0);
+  ZelObjC_DestroySymbolTable(fresh);
+}
+
+TEST_F(SymbolTest, PathsAreTakenAsWritten) {
+  const std::string path = file("spelt");
+  const std::string other = dir + "/./spelt";
+  writeFile(path, eightBytes);
+  SymbolTable *a = ZelObjC_LoadSymbolTable(path.c_str());
+  SymbolTable *b = ZelObjC_LoadSymbolTable(other.c_str());
+  ASSERT_NE(a, nullptr);
+  ASSERT_NE(b, nullptr);
+  EXPECT_NE(a, b);
+  EXPECT_EQ(a->refCount, 1);
+  EXPECT_EQ(b->refCount, 1);
+  ZelObjC_DestroySymbolTable(a);
+  ZelObjC_DestroySymbolTable(b);
+}
+
+TEST_F(SymbolTest, SavingOverALoadedPathLeavesTheLoadedTable) {
+  const std::string path = file("over");
+  writeFile(path, eightBytes);
+  SymbolTable *loadedTable = ZelObjC_LoadSymbolTable(path.c_str());
+  ASSERT_NE(loadedTable, nullptr);
+
+  SymbolTable *other = ZelObjC_NewSymbolTable();
+  ZelObjC_DefineSymbol(other, "other", ZEL_SYMBOL_TYPEDEF, "f");
+  EXPECT_EQ(ZelObjC_SaveSymbolTable(other, path.c_str()), YES);
+  ZelObjC_DestroySymbolTable(other);
+
+  const char *type = nullptr;
+  EXPECT_EQ(ZelObjC_LookupSymbol(loadedTable, "abc", &type), 4);
+  EXPECT_STREQ(type, "i");
+  SymbolTable *again = ZelObjC_LoadSymbolTable(path.c_str());
+  EXPECT_EQ(again, loadedTable);
+  EXPECT_EQ(ZelObjC_LookupSymbol(again, "other", nullptr), 0);
+  ZelObjC_DestroySymbolTable(again);
+  ZelObjC_DestroySymbolTable(loadedTable);
+}
+
+TEST_F(SymbolTest, MissingPathLoadsNothing) {
+  EXPECT_EQ(ZelObjC_LoadSymbolTable(file("missing").c_str()), nullptr);
+  EXPECT_EQ(ZelObjC_LoadSymbolTable(nullptr), nullptr);
+}
+
+// Each image breaks one rule of the format. A refused load registers
+// nothing: the next load of the same path reads the (mended) file anew.
+TEST_F(SymbolTest, MalformedFilesAreRefused) {
+  const std::string images[] = {
+      std::string("\0abc\0\4i", 7),        // last byte is not 0
+      std::string("abc\0\4i\0", 7),        // no lead byte
+      std::string("\0\0\4i\0", 5),         // empty name
+      std::string("\0\0", 2),              // empty name, nothing else
+      std::string("\0abc\0", 5),           // name runs into the end
+      std::string("\0abc\0\0", 6),         // kind 0
+      std::string("\0abc\0\7i\0", 8),      // kind 7
+      std::string("\0abc\0\x84i\0", 8),    // kind above 127
+      std::string("\0abc\0\4i\0\0\0", 10), // second record with empty name
+      std::string("\0abc\0\4i\0d\0", 10),  // second record without kind
+  };
+  const std::string path = file("bad");
+  for (const std::string &image : images) {
+    SCOPED_TRACE(testing::PrintToString(image));
+    writeFile(path, image);
+    EXPECT_EQ(ZelObjC_LoadSymbolTable(path.c_str()), nullptr);
+    writeFile(path, eightBytes);
+    SymbolTable *table = ZelObjC_LoadSymbolTable(path.c_str());
+    ASSERT_NE(table, nullptr);
+    EXPECT_EQ(table->refCount, 1);
+    EXPECT_EQ(ZelObjC_LookupSymbol(table, "abc", nullptr), 4);
+    ZelObjC_DestroySymbolTable(table);
+  }
+}
+
+TEST_F(SymbolTest, SaveReportsFilesThatCannotBeWritten) {
+  SymbolTable *table = ZelObjC_NewSymbolTable();
+  ZelObjC_DefineSymbol(table, "abc", ZEL_SYMBOL_FUNCTION, "i");
+  EXPECT_EQ(ZelObjC_SaveSymbolTable(table, file("no/such/dir").c_str()), NO);
+  if (access("/dev/full", W_OK) == 0) {
+    EXPECT_EQ(ZelObjC_SaveSymbolTable(table, "/dev/full"), NO);
+    for (int i = 0; i < 3000; ++i) // more than one buffer's worth
+      ZelObjC_DefineSymbol(table, ("n" + std::to_string(i)).c_str(),
+                           ZEL_SYMBOL_MACRO, "0123456789");
+    EXPECT_EQ(ZelObjC_SaveSymbolTable(table, "/dev/full"), NO);
+  }
+  ZelObjC_DestroySymbolTable(table);
+}
+
+} // namespace
