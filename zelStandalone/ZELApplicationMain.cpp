@@ -54,8 +54,9 @@ Language describe(id language) {
   return answers;
 }
 
-/* Sets "argc", then "argv", as global variables of the main interpreter. */
-void setArguments(const Language &language, int argc, char **argv) {
+/* Sets "argc", then "argv", as global variables of the language's main
+   interpreter, and answers that interpreter. */
+id prepareInterp(const Language &language, int argc, char **argv) {
   id interp = objc_send(language.interpClass, "mainInterp");
   id count = objc_send(language.valueClass, "valueWithInt:", argc);
   id vector = objc_send(language.valueClass, "valueWithPointer:toObjCType:",
@@ -64,6 +65,7 @@ void setArguments(const Language &language, int argc, char **argv) {
                   count, YES);
   objc_send<void>(interp, "setVariable:toValue:global:", NSSTR("argv"),
                   vector, YES);
+  return interp;
 }
 
 /* Runs the main script of the first language that has one in the main
@@ -79,9 +81,8 @@ void runFirstMainScript(int argc, char **argv) {
                         language.extension);
     if (!path)
       continue;
-    setArguments(language, argc, argv);
-    objc_send(objc_send(language.interpClass, "mainInterp"), "sourceFile:",
-              path);
+    id interp = prepareInterp(language, argc, argv);
+    objc_send(interp, "sourceFile:", path);  /* the result is not needed */
     return;
   }
 }
