@@ -53,9 +53,14 @@ template <typename T> inline T *as(void *record) {
 
 } // namespace objc_module_records
 
-/* One method record of a module: name text, type encoding, function. */
+/* One method record of a module: name text, type encoding, function (of
+   any function type: the cast goes through void (*)(void), which the
+   compiler accepts without a function-type warning). */
 #define OBJC_METHOD(name, types, fn)                                         \
-  { reinterpret_cast<SEL>(name), types, reinterpret_cast<IMP>(fn) }
+  {                                                                          \
+    reinterpret_cast<SEL>(name), types,                                      \
+        reinterpret_cast<IMP>(reinterpret_cast<void (*)(void)>(fn))          \
+  }
 
 #define OBJC_METHOD_LIST(list)                                               \
   reinterpret_cast<struct objc_method_list *>(&(list))

@@ -66,6 +66,10 @@ OBJC_EXPORT id objc_msgSend(id self, SEL op, ...);
 /* The same for methods returning an aggregate: the hidden result pointer
    comes first, the receiver second. */
 OBJC_EXPORT void objc_msgSend_stret(void *result, id self, SEL op, ...);
+/* The same as objc_msgSend for methods returning float, double or long
+   double: a nil receiver answers 0.0 on the x87 stack, which the caller
+   of such a method pops. */
+OBJC_EXPORT double objc_msgSend_fpret(id self, SEL op, ...);
 
 /* What a message to an instance of cls would run, now in the class's
    cache (unless the class is still being initialised). For a selector that

@@ -7,16 +7,25 @@
 #ifdef __cplusplus
 #include <type_traits>
 
+/* A function pointer as another function type; going through
+   void (*)(void) keeps the compiler's function-type warning quiet. */
+template <typename Fn, typename From> inline Fn objc_fn_cast(From fn) {
+  return reinterpret_cast<Fn>(reinterpret_cast<void (*)(void)>(fn));
+}
+
 /* Sends op to self with args and answers the method's result of type R.
-   Aggregate results go through objc_msgSend_stret. Arguments are passed
+   Aggregate results go through objc_msgSend_stret, floating-point ones
+   through objc_msgSend_fpret. Arguments are passed
    as written: convert them to the method's exact parameter types. */
 template <typename R = id, typename... A>
 inline R objc_send(id self, SEL op, A... args) {
   using Fn = R (*)(id, SEL, A...);
   if constexpr (std::is_class_v<R> || std::is_union_v<R>)
-    return reinterpret_cast<Fn>(objc_msgSend_stret)(self, op, args...);
+    return objc_fn_cast<Fn>(objc_msgSend_stret)(self, op, args...);
+  else if constexpr (std::is_floating_point_v<R>)
+    return objc_fn_cast<Fn>(objc_msgSend_fpret)(self, op, args...);
   else
-    return reinterpret_cast<Fn>(objc_msgSend)(self, op, args...);
+    return objc_fn_cast<Fn>(objc_msgSend)(self, op, args...);
 }
 
 template <typename R = id, typename... A>
@@ -47,7 +56,7 @@ inline R objc_send_class(const char *className, const char *name,
 template <typename R = id, typename... A>
 inline R objc_call_imp(IMP imp, id self, SEL op, A... args) {
   using Fn = R (*)(id, SEL, A...);
-  return reinterpret_cast<Fn>(imp)(self, op, args...);
+  return objc_fn_cast<Fn>(imp)(self, op, args...);
 }
 
 #endif

@@ -1,0 +1,144 @@
+/* The class Protocol, and the fix-up of protocol objects that modules
+   carry. This file also registers the runtime's own module. */
+#include "runtime.h"
+
+#include <objc/objc-load.h>
+
+#include <cstring>
+
+using namespace objc_module_records;
+
+namespace {
+
+Class protocolClassCache;
+
+void uniqueDescriptions(struct objc_method_description_list *list) {
+  for (int i = 0; list && i < list->count; ++i) {
+    struct objc_method_description &d = list->list[i];
+    d.name = sel_registerName(reinterpret_cast<const char *>(d.name));
+  }
+}
+
+void fixProtocol(Protocol *p) {
+  if (!p)
+    return;
+  if (!p->isa)
+    p->isa = nextpdo::protocolClass();
+  uniqueDescriptions(p->instance_methods);
+  uniqueDescriptions(p->class_methods);
+  nextpdo::fixProtocols(p->protocol_list);
+}
+
+bool sameName(Protocol *a, Protocol *b) {
+  return a->protocol_name && b->protocol_name &&
+         strcmp(a->protocol_name, b->protocol_name) == 0;
+}
+
+/* By name, through incorporated protocols. */
+bool conformsTo(Protocol *p, Protocol *other) {
+  if (!p || !other)
+    return false;
+  if (p == other || sameName(p, other))
+    return true;
+  for (struct objc_protocol_list *l = p->protocol_list; l; l = l->next)
+    for (int i = 0; i < l->count; ++i)
+      if (conformsTo(reinterpret_cast<Protocol *>(l->list[i]), other))
+        return true;
+  return false;
+}
+
+struct objc_method_description *
+describe(struct objc_method_description_list *list, SEL sel) {
+  for (int i = 0; list && i < list->count; ++i)
+    if (list->list[i].name == sel)
+      return &list->list[i];
+  return nullptr;
+}
+
+/* Searches this protocol first, then the ones it incorporates. */
+struct objc_method_description *describeIn(Protocol *p, SEL sel,
+                                           bool instance) {
+  auto *found = describe(instance ? p->instance_methods : p->class_methods,
+                         sel);
+  for (struct objc_protocol_list *l = p->protocol_list; l && !found;
+       l = l->next)
+    for (int i = 0; i < l->count && !found; ++i)
+      found = describeIn(reinterpret_cast<Protocol *>(l->list[i]), sel,
+                         instance);
+  return found;
+}
+
+id Protocol_new(id self, SEL) {
+  auto *p = reinterpret_cast<Protocol *>(
+      class_createInstance(reinterpret_cast<Class>(self), 0));
+  if (p)
+    p->protocol_name = "";
+  return reinterpret_cast<id>(p);
+}
+
+const char *Protocol_name(id self, SEL) {
+  return reinterpret_cast<Protocol *>(self)->protocol_name;
+}
+
+BOOL Protocol_conformsTo(id self, SEL, Protocol *other) {
+  return conformsTo(reinterpret_cast<Protocol *>(self), other) ? YES : NO;
+}
+
+struct objc_method_description *Protocol_instanceDescription(id self, SEL,
+                                                             SEL sel) {
+  return describeIn(reinterpret_cast<Protocol *>(self), sel, true);
+}
+
+struct objc_method_description *Protocol_classDescription(id self, SEL,
+                                                          SEL sel) {
+  return describeIn(reinterpret_cast<Protocol *>(self), sel, false);
+}
+
+MethodList<1> Protocol_cmethods = {
+    nullptr, 1, {OBJC_METHOD("new", "@8@0:4", Protocol_new)}};
+
+MethodList<4> Protocol_imethods = {
+    nullptr,
+    4,
+    {OBJC_METHOD("name", "*8@0:4", Protocol_name),
+     OBJC_METHOD("conformsTo:", "c12@0:4@8", Protocol_conformsTo),
+     OBJC_METHOD("descriptionForInstanceMethod:", "^v12@0:4:8",
+                 Protocol_instanceDescription),
+     OBJC_METHOD("descriptionForClassMethod:", "^v12@0:4:8",
+                 Protocol_classDescription)}};
+
+struct objc_class Protocol_meta = {
+    nullptr, nullptr, "Protocol", 0, CLS_META, sizeof(struct objc_class),
+    nullptr, OBJC_MODULE_METHODS(Protocol_cmethods), nullptr, nullptr};
+
+struct objc_class Protocol_class = {
+    &Protocol_meta, nullptr, "Protocol", 0, CLS_CLASS,
+    sizeof(struct objc_protocol), nullptr,
+    OBJC_MODULE_METHODS(Protocol_imethods), nullptr, nullptr};
+
+Symtab<1> runtimeSymtab = {0, nullptr, 1, 0, {&Protocol_class}};
+
+struct objc_module runtimeModule = {
+    OBJC_MODULE_VERSION, sizeof(struct objc_module), __FILE__,
+    reinterpret_cast<struct objc_symtab *>(&runtimeSymtab)};
+
+} // namespace
+
+namespace nextpdo {
+
+Class protocolClass() noexcept {
+  if (!protocolClassCache)
+    protocolClassCache = classNamed("Protocol");
+  return protocolClassCache;
+}
+
+void fixProtocols(struct objc_protocol_list *list) noexcept {
+  for (; list; list = list->next)
+    for (int i = 0; i < list->count; ++i)
+      fixProtocol(reinterpret_cast<Protocol *>(list->list[i]));
+}
+
+} // namespace nextpdo
+
+OBJC_REGISTER_MODULE(runtimeModule)
+OBJC_LIBRARY_REGISTRATION()

@@ -1,0 +1,195 @@
+// objc_msgSend, objc_msgSend_fpret and objc_msgSend_stret: results of
+// every width, arguments passed through untouched, nil receivers, and the
+// forwarding of messages that nothing implements.
+#include <objc/objc-load.h>
+#include <objc/objc-send.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+
+using namespace objc_module_records;
+
+namespace {
+
+struct Triple {
+  int a, b, c;
+};
+
+struct Pair {
+  int a, b;
+};
+
+SEL lastUnrecognized;
+bool initializeAligned;
+
+id Base_new(id self, SEL) {
+  return class_createInstance(reinterpret_cast<Class>(self), 0);
+}
+void Base_initialize(id, SEL) {
+  // The lookup that runs +initialize was called from machine code: the
+  // stack must still be aligned as the ABI promises.
+  alignas(16) volatile char probe[16] = {};
+  initializeAligned = reinterpret_cast<uintptr_t>(probe) % 16 == 0;
+}
+id Base_free(id self, SEL) { return object_dispose(self); }
+int Base_answer(id, SEL) { return 42; }
+long long Base_wide(id, SEL) { return 0x123456789abcLL; }
+double Base_half(id, SEL, double x) { return x / 2; }
+float Base_third(id, SEL, float x) { return x / 3; }
+Triple Base_triple(id, SEL, int a, int b, int c) { return {a, b, c}; }
+Pair Base_pair(id, SEL, int a) { return {a, -a}; }
+double Base_mix(id, SEL, char c, long long l, double d, int i, short s) {
+  return c + static_cast<double>(l) + d + i + s;
+}
+id Base_self(id self, SEL) { return self; }
+void Base_notRecognized(id, SEL, SEL sel) { lastUnrecognized = sel; }
+int Sub_answer(id, SEL) { return 7; }
+
+MethodList<2> Base_cmethods = {
+    nullptr, 2,
+    {OBJC_METHOD("new", "@8@0:4", Base_new),
+     OBJC_METHOD("initialize", "v8@0:4", Base_initialize)}};
+MethodList<10> Base_imethods = {
+    nullptr,
+    10,
+    {OBJC_METHOD("free", "@8@0:4", Base_free),
+     OBJC_METHOD("answer", "i8@0:4", Base_answer),
+     OBJC_METHOD("wide", "q8@0:4", Base_wide),
+     OBJC_METHOD("half:", "d16@0:4d8", Base_half),
+     OBJC_METHOD("third:", "f12@0:4f8", Base_third),
+     OBJC_METHOD("triple:::", "{Triple=iii}20@0:4i8i12i16", Base_triple),
+     OBJC_METHOD("pair:", "{Pair=ii}12@0:4i8", Base_pair),
+     OBJC_METHOD("mix:::::", "d32@0:4c8q12d20i28s32", Base_mix),
+     OBJC_METHOD("self", "@8@0:4", Base_self),
+     OBJC_METHOD("doesNotRecognizeSelector:", "v12@0:4:8",
+                 Base_notRecognized)}};
+MethodList<1> Sub_imethods = {
+    nullptr, 1, {OBJC_METHOD("answer", "i8@0:4", Sub_answer)}};
+
+struct objc_class Base_meta = {nullptr, nullptr, "MsgBase", 0, CLS_META,
+                               sizeof(struct objc_class), nullptr,
+                               OBJC_MODULE_METHODS(Base_cmethods), nullptr,
+                               nullptr};
+struct objc_class Base_class = {&Base_meta, nullptr, "MsgBase", 0, CLS_CLASS,
+                                4, nullptr,
+                                OBJC_MODULE_METHODS(Base_imethods), nullptr,
+                                nullptr};
+struct objc_class Sub_meta = {nullptr, nullptr, "MsgSub", 0, CLS_META,
+                              sizeof(struct objc_class), nullptr, nullptr,
+                              nullptr, nullptr};
+struct objc_class Sub_class = {&Sub_meta, OBJC_SUPER_NAME("MsgBase"),
+                               "MsgSub", 0, CLS_CLASS, 4, nullptr,
+                               OBJC_MODULE_METHODS(Sub_imethods), nullptr,
+                               nullptr};
+
+// A root class without methods: nothing reports for it.
+struct objc_class Bare_meta = {nullptr, nullptr, "MsgBare", 0, CLS_META,
+                               sizeof(struct objc_class), nullptr, nullptr,
+                               nullptr, nullptr};
+struct objc_class Bare_class = {&Bare_meta, nullptr, "MsgBare", 0, CLS_CLASS,
+                                4, nullptr, nullptr, nullptr, nullptr};
+
+// The subclass comes first: it waits for its superclass.
+Symtab<3> symtab = {0, nullptr, 3, 0, {&Sub_class, &Base_class, &Bare_class}};
+struct objc_module module = {OBJC_MODULE_VERSION, sizeof(struct objc_module),
+                             __FILE__,
+                             reinterpret_cast<struct objc_symtab *>(&symtab)};
+
+class Messaging : public ::testing::Test {
+protected:
+  void SetUp() override { obj = objc_send_class("MsgBase", "new"); }
+  void TearDown() override { objc_send(obj, "free"); }
+  id obj = nil;
+};
+
+TEST_F(Messaging, ResultsOfEveryWidth) {
+  ASSERT_NE(obj, nil);
+  EXPECT_EQ(objc_send<int>(obj, "answer"), 42);
+  EXPECT_EQ(objc_send<long long>(obj, "wide"), 0x123456789abcLL);
+  EXPECT_DOUBLE_EQ(objc_send<double>(obj, "half:", 5.0), 2.5);
+  EXPECT_FLOAT_EQ(objc_send<float>(obj, "third:", 1.5f), 0.5f);
+  EXPECT_EQ(objc_send<id>(obj, "self"), obj);
+  // Twice: once through the lookup, once from the cache.
+  for (int i = 0; i < 2; ++i) {
+    Triple t = objc_send<Triple>(obj, "triple:::", 1, 2, 3);
+    EXPECT_EQ(t.a, 1);
+    EXPECT_EQ(t.b, 2);
+    EXPECT_EQ(t.c, 3);
+    Pair p = objc_send<Pair>(obj, "pair:", 9);
+    EXPECT_EQ(p.a, 9);
+    EXPECT_EQ(p.b, -9);
+  }
+}
+
+TEST_F(Messaging, ArgumentsReachTheMethodUntouched) {
+  double r = objc_send<double>(obj, "mix:::::", static_cast<char>(1),
+                               10000000000LL, 0.5, -4,
+                               static_cast<short>(300));
+  EXPECT_DOUBLE_EQ(r, 1 + 10000000000.0 + 0.5 - 4 + 300);
+}
+
+TEST_F(Messaging, SlowPathKeepsTheStackAligned) {
+  EXPECT_TRUE(initializeAligned);
+}
+
+TEST_F(Messaging, SubclassOverridesAndInherits) {
+  id sub = objc_send_class("MsgSub", "new");
+  ASSERT_NE(sub, nil);
+  EXPECT_EQ(object_getClass(sub), reinterpret_cast<Class>(objc_getClass(
+                                      "MsgSub")));
+  EXPECT_EQ(objc_send<int>(sub, "answer"), 7);
+  EXPECT_EQ(objc_send<long long>(sub, "wide"), 0x123456789abcLL);
+  objc_send(sub, "free");
+}
+
+TEST(MessagingNil, NilAnswersZero) {
+  EXPECT_EQ(objc_send<int>(nil, "answer"), 0);
+  EXPECT_EQ(objc_send<long long>(nil, "wide"), 0);
+  EXPECT_EQ(objc_send<id>(nil, "self"), nil);
+  EXPECT_EQ(objc_send<double>(nil, "half:", 3.0), 0.0);
+  // A nil float result must not unbalance the x87 stack: many in a row.
+  double sum = 0;
+  for (int i = 0; i < 20; ++i)
+    sum += objc_send<double>(nil, "half:", 3.0);
+  EXPECT_EQ(sum, 0.0);
+  EXPECT_DOUBLE_EQ(1.0 / 4.0, 0.25);
+}
+
+TEST(MessagingNil, NilLeavesAStructResultAlone) {
+  Triple t = {5, 6, 7};
+  using Fn = void (*)(Triple *, id, SEL, int, int, int);
+  objc_fn_cast<Fn>(objc_msgSend_stret)(&t, nil,
+                                           sel_registerName("triple:::"), 1,
+                                           2, 3);
+  EXPECT_EQ(t.a, 5);
+  EXPECT_EQ(t.c, 7);
+}
+
+TEST_F(Messaging, UnknownSelectorReportsThroughTheReceiver) {
+  lastUnrecognized = nullptr;
+  EXPECT_EQ(objc_send<id>(obj, "noSuchMethod"), nil);
+  EXPECT_EQ(lastUnrecognized, sel_registerName("noSuchMethod"));
+  lastUnrecognized = nullptr;
+  Triple t = {5, 6, 7};
+  t = objc_send<Triple>(obj, "noSuchStruct:", 1);
+  EXPECT_EQ(lastUnrecognized, sel_registerName("noSuchStruct:"));
+  // Again, now from the cache.
+  lastUnrecognized = nullptr;
+  objc_send<Triple>(obj, "noSuchStruct:", 1);
+  EXPECT_EQ(lastUnrecognized, sel_registerName("noSuchStruct:"));
+}
+
+TEST(MessagingDeath, UnknownSelectorWithoutReportAborts) {
+  Class bare = reinterpret_cast<Class>(objc_getClass("MsgBare"));
+  ASSERT_NE(bare, nullptr);
+  EXPECT_DEATH(objc_send(bare, "vanish"), "MsgBare vanish");
+  id instance = class_createInstance(bare, 0);
+  EXPECT_DEATH(objc_send<Triple>(instance, "vanish:", 1), "MsgBare vanish:");
+  object_dispose(instance);
+}
+
+} // namespace
+
+OBJC_REGISTER_MODULE(module)
+OBJC_LIBRARY_REGISTRATION()
