@@ -94,6 +94,8 @@ OBJC_EXPORT BOOL NSNextMapEnumeratorPair(NSMapEnumerator *enumerator,
 
 OBJC_EXPORT extern id NSInvalidArgumentException;        /* NSString */
 OBJC_EXPORT extern id NSInternalInconsistencyException;  /* NSString */
+OBJC_EXPORT extern id NSRangeException;                  /* NSString */
+OBJC_EXPORT extern id NSFileHandleOperationException;    /* NSString */
 
 /* A handler frame, owned by the caller (usually on its stack). It begins
    with the host's jmp_buf, used with _setjmp/_longjmp: glibc's i386 buffer

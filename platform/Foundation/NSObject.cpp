@@ -1,0 +1,332 @@
+/* The root class NSObject. Instances hold only isa; retain counts beyond
+   the first live in a table keyed by address, so that any block the
+   runtime allocates can be an object. */
+#include <mutex>
+#include <stdint.h>
+#include <string.h>
+#include "foundation.h"
+
+using namespace objc_module_records;
+
+namespace {
+
+/* Object address -> retains beyond the first (absent means none). */
+NSMapTable *retainTable = nullptr;
+std::mutex retainLock;
+
+NSMapTable *retains() {
+  if (!retainTable)
+    retainTable = NSCreateMapTable(NSNonOwnedPointerMapKeyCallBacks,
+                                   NSNonOwnedPointerMapValueCallBacks, 64);
+  return retainTable;
+}
+
+unsigned extraRetainsLocked(id obj) {
+  return static_cast<unsigned>(
+      reinterpret_cast<uintptr_t>(NSMapGet(retains(), obj)));
+}
+
+void setExtraRetainsLocked(id obj, unsigned count) {
+  if (count == 0)
+    NSMapRemove(retains(), obj);
+  else
+    NSMapInsert(retains(), obj, reinterpret_cast<void *>(uintptr_t{count}));
+}
+
+/* ---- instance methods ---- */
+
+id Object_init(id self, SEL) { return self; }
+
+void Object_dealloc(id self, SEL) { object_dispose(self); }
+
+id Object_retain(id self, SEL) {
+  std::lock_guard<std::mutex> guard(retainLock);
+  setExtraRetainsLocked(self, extraRetainsLocked(self) + 1);
+  return self;
+}
+
+/* Answers true when the last reference went away. */
+bool dropReference(id self) {
+  std::lock_guard<std::mutex> guard(retainLock);
+  unsigned extra = extraRetainsLocked(self);
+  if (extra == 0)
+    return true;
+  setExtraRetainsLocked(self, extra - 1);
+  return false;
+}
+
+void Object_release(id self, SEL) {
+  if (dropReference(self))
+    objc_send<void>(self, "dealloc");
+}
+
+id Object_autorelease(id self, SEL) {
+  objc_send<void>(objc_getClass("NSAutoreleasePool"), "addObject:", self);
+  return self;
+}
+
+unsigned Object_retainCount(id self, SEL) {
+  std::lock_guard<std::mutex> guard(retainLock);
+  return extraRetainsLocked(self) + 1;
+}
+
+id Object_copy(id self, SEL) {
+  return objc_send(self, "copyWithZone:", NSDefaultMallocZone());
+}
+
+id Object_copyWithZone(id self, SEL, NSZone *zone) {
+  return object_copyFromZone(self, 0, zone);
+}
+
+id Object_self(id self, SEL) { return self; }
+
+NSZone *Object_zone(id self, SEL) { return NSZoneFromPointer(self); }
+
+Class Object_class(id self, SEL) { return self->isa; }
+
+Class Object_superclass(id self, SEL) { return self->isa->super_class; }
+
+BOOL Object_isEqual(id self, SEL, id other) { return self == other; }
+
+unsigned Object_hash(id self, SEL) {
+  return static_cast<unsigned>(reinterpret_cast<uintptr_t>(self) >> 2);
+}
+
+id Object_description(id self, SEL) {
+  return fnd::stringWithFormat("<%s: %p>", self->isa->name,
+                               static_cast<void *>(self));
+}
+
+BOOL Object_respondsToSelector(id self, SEL, SEL sel) {
+  return sel && class_getInstanceMethod(self->isa, sel) ? YES : NO;
+}
+
+BOOL Object_isKindOfClass(id self, SEL, Class cls) {
+  return fnd::isKindOf(self, cls) ? YES : NO;
+}
+
+BOOL Object_isMemberOfClass(id self, SEL, Class cls) {
+  return self->isa == cls ? YES : NO;
+}
+
+BOOL Object_isProxy(id, SEL) { return NO; }
+
+IMP Object_methodForSelector(id self, SEL, SEL sel) {
+  return _class_lookupMethodAndLoadCache(self->isa, sel);
+}
+
+id Object_performSelector(id self, SEL, SEL sel) {
+  return objc_send(self, sel);
+}
+
+id Object_performSelectorWithObject(id self, SEL, SEL sel, id object) {
+  return objc_send(self, sel, object);
+}
+
+/* Sent by the runtime's forwarding for a message nothing implements. */
+void Object_doesNotRecognizeSelector(id self, SEL, SEL sel) {
+  bool isClass = self->isa->info & CLS_META;
+  const char *name = isClass ? reinterpret_cast<Class>(self)->name
+                             : self->isa->name;
+  fnd::raise(NSInvalidArgumentException,
+             "%c[%s %s]: selector not recognized", isClass ? '+' : '-',
+             name, sel ? sel_getName(sel) : "(null)");
+}
+
+BOOL classConformsTo(Class cls, Protocol *protocol);
+
+BOOL Object_conformsToProtocol(id self, SEL, Protocol *protocol) {
+  return classConformsTo(self->isa, protocol);
+}
+
+MethodList<25> Object_imethods = {
+    nullptr,
+    25,
+    {OBJC_METHOD("init", "@8@0:4", Object_init),
+     OBJC_METHOD("dealloc", "v8@0:4", Object_dealloc),
+     OBJC_METHOD("retain", "@8@0:4", Object_retain),
+     OBJC_METHOD("release", "v8@0:4", Object_release),
+     OBJC_METHOD("autorelease", "@8@0:4", Object_autorelease),
+     OBJC_METHOD("retainCount", "I8@0:4", Object_retainCount),
+     OBJC_METHOD("copy", "@8@0:4", Object_copy),
+     OBJC_METHOD("copyWithZone:", "@12@0:4^{_NSZone=}8",
+                 Object_copyWithZone),
+     OBJC_METHOD("self", "@8@0:4", Object_self),
+     OBJC_METHOD("zone", "^{_NSZone=}8@0:4", Object_zone),
+     OBJC_METHOD("class", "#8@0:4", Object_class),
+     OBJC_METHOD("superclass", "#8@0:4", Object_superclass),
+     OBJC_METHOD("classForCoder", "#8@0:4", Object_class),
+     OBJC_METHOD("isEqual:", "c12@0:4@8", Object_isEqual),
+     OBJC_METHOD("hash", "I8@0:4", Object_hash),
+     OBJC_METHOD("description", "@8@0:4", Object_description),
+     OBJC_METHOD("respondsToSelector:", "c12@0:4:8",
+                 Object_respondsToSelector),
+     OBJC_METHOD("isKindOfClass:", "c12@0:4#8", Object_isKindOfClass),
+     OBJC_METHOD("isMemberOfClass:", "c12@0:4#8", Object_isMemberOfClass),
+     OBJC_METHOD("isProxy", "c8@0:4", Object_isProxy),
+     OBJC_METHOD("methodForSelector:", "^?12@0:4:8",
+                 Object_methodForSelector),
+     OBJC_METHOD("performSelector:", "@12@0:4:8", Object_performSelector),
+     OBJC_METHOD("performSelector:withObject:", "@16@0:4:8@12",
+                 Object_performSelectorWithObject),
+     OBJC_METHOD("doesNotRecognizeSelector:", "v12@0:4:8",
+                 Object_doesNotRecognizeSelector),
+     OBJC_METHOD("conformsToProtocol:", "c12@0:4@8",
+                 Object_conformsToProtocol)}};
+
+/* ---- class methods ---- */
+
+void Class_initialize(id, SEL) {}
+
+id Class_allocWithZone(id self, SEL, NSZone *zone) {
+  return class_createInstanceFromZone(reinterpret_cast<Class>(self), 0,
+                                      zone ? zone : NSDefaultMallocZone());
+}
+
+id Class_alloc(id self, SEL) {
+  return objc_send(self, "allocWithZone:", NSDefaultMallocZone());
+}
+
+id Class_new(id self, SEL) {
+  return objc_send(objc_send(self, "alloc"), "init");
+}
+
+/* Class objects are never freed by reference counting. */
+id Class_retain(id self, SEL) { return self; }
+void Class_release(id, SEL) {}
+unsigned Class_retainCount(id, SEL) { return UINT32_MAX; }
+
+Class Class_class(id self, SEL) { return reinterpret_cast<Class>(self); }
+
+Class Class_superclass(id self, SEL) {
+  return reinterpret_cast<Class>(self)->super_class;
+}
+
+id Class_description(id self, SEL) {
+  return fnd::stringWith(reinterpret_cast<Class>(self)->name);
+}
+
+/* What an instance would run, the forwarding implementation included. */
+IMP Class_instanceMethodForSelector(id self, SEL, SEL sel) {
+  return _class_lookupMethodAndLoadCache(reinterpret_cast<Class>(self), sel);
+}
+
+BOOL Class_instancesRespondToSelector(id self, SEL, SEL sel) {
+  Class cls = reinterpret_cast<Class>(self);
+  return sel && class_getInstanceMethod(cls, sel) ? YES : NO;
+}
+
+BOOL Class_isSubclassOfClass(id self, SEL, Class other) {
+  for (Class cls = reinterpret_cast<Class>(self); cls; cls = cls->super_class)
+    if (cls == other)
+      return YES;
+  return NO;
+}
+
+bool protocolIncorporates(Protocol *candidate, const char *name);
+
+bool listIncorporates(struct objc_protocol_list *list, const char *name) {
+  for (; list; list = list->next)
+    for (int i = 0; i < list->count; i++)
+      if (protocolIncorporates(reinterpret_cast<Protocol *>(list->list[i]),
+                               name))
+        return true;
+  return false;
+}
+
+/* The protocol is, or incorporates, one of that name. */
+bool protocolIncorporates(Protocol *candidate, const char *name) {
+  if (!candidate || !candidate->protocol_name)
+    return false;
+  if (strcmp(candidate->protocol_name, name) == 0)
+    return true;
+  return listIncorporates(candidate->protocol_list, name);
+}
+
+/* Works on any class record: the runtime's clients call this directly. */
+BOOL classConformsTo(Class cls, Protocol *protocol) {
+  if (!protocol || !protocol->protocol_name)
+    return NO;
+  for (; cls; cls = cls->super_class)
+    if (listIncorporates(cls->protocols, protocol->protocol_name))
+      return YES;
+  return NO;
+}
+
+BOOL Class_conformsToProtocol(id self, SEL, Protocol *protocol) {
+  return classConformsTo(reinterpret_cast<Class>(self), protocol);
+}
+
+MethodList<16> Object_cmethods = {
+    nullptr,
+    16,
+    {OBJC_METHOD("initialize", "v8@0:4", Class_initialize),
+     OBJC_METHOD("alloc", "@8@0:4", Class_alloc),
+     OBJC_METHOD("allocWithZone:", "@12@0:4^{_NSZone=}8",
+                 Class_allocWithZone),
+     OBJC_METHOD("new", "@8@0:4", Class_new),
+     OBJC_METHOD("retain", "@8@0:4", Class_retain),
+     OBJC_METHOD("release", "v8@0:4", Class_release),
+     OBJC_METHOD("autorelease", "@8@0:4", Class_retain),
+     OBJC_METHOD("retainCount", "I8@0:4", Class_retainCount),
+     OBJC_METHOD("copy", "@8@0:4", Class_retain),
+     OBJC_METHOD("class", "#8@0:4", Class_class),
+     OBJC_METHOD("superclass", "#8@0:4", Class_superclass),
+     OBJC_METHOD("description", "@8@0:4", Class_description),
+     OBJC_METHOD("instanceMethodForSelector:", "^?12@0:4:8",
+                 Class_instanceMethodForSelector),
+     OBJC_METHOD("instancesRespondToSelector:", "c12@0:4:8",
+                 Class_instancesRespondToSelector),
+     OBJC_METHOD("isSubclassOfClass:", "c12@0:4#8", Class_isSubclassOfClass),
+     OBJC_METHOD("conformsToProtocol:", "c12@0:4@8",
+                 Class_conformsToProtocol)}};
+
+IvarList<1> Object_ivars = {1, {{"isa", "#", 0}}};
+
+/* A root class: its record's super_class is null. */
+struct objc_class NSObjectClass_meta = {
+    nullptr, nullptr, "NSObject", 0, CLS_META, sizeof(struct objc_class),
+    nullptr, OBJC_MODULE_METHODS(Object_cmethods), nullptr, nullptr};
+struct objc_class NSObjectClass = {
+    &NSObjectClass_meta, nullptr, "NSObject", 0, CLS_CLASS, 4,
+    OBJC_IVAR_LIST(Object_ivars), OBJC_MODULE_METHODS(Object_imethods),
+    nullptr, nullptr};
+
+Symtab<1> symtab = {0, nullptr, 1, 0, {&NSObjectClass}};
+
+struct objc_module module = {OBJC_MODULE_VERSION, sizeof(struct objc_module),
+                             __FILE__,
+                             reinterpret_cast<struct objc_symtab *>(&symtab)};
+
+} // namespace
+
+OBJC_REGISTER_MODULE(module)
+OBJC_LIBRARY_REGISTRATION()
+OBJC_CLASS_SYMBOL(NSObject);
+
+/* ======================= Shared helpers ======================= */
+
+id fnd::retain(id obj) noexcept { return obj ? objc_send(obj, "retain") : obj; }
+
+void fnd::release(id obj) noexcept {
+  if (obj)
+    objc_send<void>(obj, "release");
+}
+
+id fnd::autorelease(id obj) noexcept {
+  return obj ? objc_send(obj, "autorelease") : obj;
+}
+
+bool fnd::isKindOf(id obj, Class target) noexcept {
+  if (!obj)
+    return false;
+  for (Class cls = obj->isa; cls; cls = cls->super_class)
+    if (cls == target)
+      return true;
+  return false;
+}
+
+unsigned fnd::extraRetains(id obj) noexcept {
+  std::lock_guard<std::mutex> guard(retainLock);
+  return extraRetainsLocked(obj);
+}

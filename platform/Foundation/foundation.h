@@ -1,0 +1,76 @@
+/* Internals shared by Foundation's source modules (never installed). */
+#ifndef FOUNDATION_INTERNAL_H
+#define FOUNDATION_INTERNAL_H
+
+#include <stdarg.h>
+#include <objc/objc-load.h>
+#include <Foundation/Foundation.h>
+
+#define FND_HIDDEN __attribute__((visibility("hidden")))
+
+/* A class and its metaclass as a module writes them; the class record is
+   named var, its metaclass var_meta. */
+#define FND_CLASS_RECORDS(var, name, superName, size, ivars, imethods,       \
+                          cmethods)                                          \
+  static struct objc_class var##_meta = {                                    \
+      nullptr, nullptr, name, 0, CLS_META, sizeof(struct objc_class),        \
+      nullptr, cmethods, nullptr, nullptr};                                  \
+  struct objc_class var = {&var##_meta, OBJC_SUPER_NAME(superName), name,   \
+                           0, CLS_CLASS, size, ivars, imethods, nullptr,    \
+                           nullptr}
+
+namespace fnd {
+
+/* The instance layout of NSString and its subclasses; NSConstantString
+   shares the first three words with NSConstantStringRecord. */
+struct StringIvars {
+  Class isa;
+  char *characters; /* NUL-terminated */
+  unsigned length;
+  unsigned capacity; /* NSMutableString only: bytes in characters */
+};
+
+/* A growing text buffer without a destructor (safe to leave by a raise). */
+struct TextBuffer {
+  char *data;
+  unsigned length;
+  unsigned capacity;
+};
+
+FND_HIDDEN bool textAppend(TextBuffer *text, const char *bytes,
+                           unsigned count) noexcept;
+/* Appends printf-style output; %@ inserts an object's description. The
+   va_list is consumed through the pointer. */
+FND_HIDDEN void textFormat(TextBuffer *text, const char *format,
+                           va_list *args) noexcept;
+
+/* Messages used everywhere. */
+FND_HIDDEN id retain(id obj) noexcept;
+FND_HIDDEN void release(id obj) noexcept;
+FND_HIDDEN id autorelease(id obj) noexcept;
+/* The characters of any NSString (null for nil). */
+FND_HIDDEN const char *cString(id str) noexcept;
+FND_HIDDEN bool isKindOf(id obj, Class cls) noexcept;
+
+/* A new NSString (retained, not autoreleased) owning a copy of the text. */
+FND_HIDDEN id newString(const char *text, unsigned length) noexcept;
+/* The same, autoreleased. */
+FND_HIDDEN id stringWith(const char *text) noexcept;
+/* An autoreleased NSString from a printf-style format. */
+FND_HIDDEN id stringWithFormat(const char *format, ...) noexcept
+    __attribute__((format(printf, 1, 2)));
+
+/* Raises an exception named name with a printf-style reason. */
+[[noreturn]] FND_HIDDEN void raise(id name, const char *format, ...)
+    __attribute__((format(printf, 2, 3)));
+
+/* Extra retains (beyond the first) kept outside the objects. */
+FND_HIDDEN unsigned extraRetains(id obj) noexcept;
+
+extern FND_HIDDEN struct objc_class NSStringClass;
+extern FND_HIDDEN struct objc_class NSMutableStringClass;
+extern FND_HIDDEN struct objc_class NSDataClass;
+
+} // namespace fnd
+
+#endif
