@@ -1,0 +1,55 @@
+/* NXProxy: a root class standing in for an object elsewhere. Instances are
+   freed with -freeProxy and, after being decoded, may replace themselves
+   with another object through -decodeUsing:. */
+#include <objc/objc-load.h>
+
+using namespace objc_module_records;
+
+namespace {
+
+id NXProxy_alloc(id self, SEL) {
+  return class_createInstance(reinterpret_cast<Class>(self), 0);
+}
+
+id NXProxy_freeProxy(id self, SEL) { return object_dispose(self); }
+
+/* A plain proxy decodes as itself. */
+id NXProxy_decodeUsing(id self, SEL, id) { return self; }
+
+Class NXProxy_class_(id self, SEL) { return reinterpret_cast<Class>(self); }
+
+Class NXProxy_class(id self, SEL) { return self->isa; }
+
+MethodList<3> NXProxy_cmethods = {
+    nullptr,
+    3,
+    {OBJC_METHOD("alloc", "@8@0:4", NXProxy_alloc),
+     OBJC_METHOD("new", "@8@0:4", NXProxy_alloc),
+     OBJC_METHOD("class", "#8@0:4", NXProxy_class_)}};
+
+MethodList<3> NXProxy_imethods = {
+    nullptr,
+    3,
+    {OBJC_METHOD("freeProxy", "@8@0:4", NXProxy_freeProxy),
+     OBJC_METHOD("decodeUsing:", "@12@0:4@8", NXProxy_decodeUsing),
+     OBJC_METHOD("class", "#8@0:4", NXProxy_class)}};
+
+struct objc_class NXProxy_meta = {
+    nullptr, nullptr, "NXProxy", 0, CLS_META, sizeof(struct objc_class),
+    nullptr, OBJC_MODULE_METHODS(NXProxy_cmethods), nullptr, nullptr};
+
+struct objc_class NXProxy_classRecord = {
+    &NXProxy_meta, nullptr, "NXProxy", 0, CLS_CLASS, sizeof(id), nullptr,
+    OBJC_MODULE_METHODS(NXProxy_imethods), nullptr, nullptr};
+
+Symtab<1> symtab = {0, nullptr, 1, 0, {&NXProxy_classRecord}};
+
+struct objc_module module = {
+    OBJC_MODULE_VERSION, sizeof(struct objc_module), __FILE__,
+    reinterpret_cast<struct objc_symtab *>(&symtab)};
+
+} // namespace
+
+OBJC_CLASS_SYMBOL(NXProxy);
+OBJC_REGISTER_MODULE(module)
+OBJC_LIBRARY_REGISTRATION()
