@@ -119,8 +119,11 @@ private:
   const char *skipAggregate(const char *t, char closer);
   const char *skipObject(const char *t);
 
+  const char *textEnd(const char *t);
+
   int depth_ = 0;
   bool tooDeep_ = false;
+  const char *end_ = nullptr; /* of the text walked, once needed */
 };
 
 bool Walker::enter() {
@@ -130,6 +133,13 @@ bool Walker::enter() {
   }
   ++depth_;
   return true;
+}
+
+/* Every step of one walk lies in the same text, so its end is found once. */
+const char *Walker::textEnd(const char *t) {
+  if (!end_)
+    end_ = endOf(t);
+  return end_;
 }
 
 int Walker::sizeOf(const char *t) {
@@ -209,7 +219,7 @@ int Walker::unionAlign(const char *t) {
 const char *Walker::skip(const char *t) {
   Level level(*this);
   if (!level.entered())
-    return endOf(t);
+    return textEnd(t);
   t = skipQualifiers(t);
   switch (*t) {
   case '@': return skipObject(t + 1);
