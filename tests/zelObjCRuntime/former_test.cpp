@@ -108,6 +108,8 @@ struct objc_module former_module = {
 
 OBJC_REGISTER_MODULE(former_module)
 OBJC_LIBRARY_REGISTRATION()
+/* Nothing else here names the library: its category arrives by import. */
+OBJC_IMPORT_CLASS(NSFramework_zelObjCRuntime);
 
 namespace {
 
@@ -152,6 +154,8 @@ TEST(FormerMethod, SingleDefinitionFallsBackToTheAncestors) {
 }
 
 TEST(FormerMethod, RootClassWithOneDefinitionHasNone) {
+  ASSERT_NE(class_getInstanceMethod(cls("NSObject"), sel("formerTestOnce")),
+            nullptr);
   EXPECT_EQ(former("NSObject", "formerTestOnce"), nullptr);
   EXPECT_EQ(former("NSObject", "nobodyDefinesThis"), nullptr);
 }
@@ -193,6 +197,8 @@ Reported reportOf(const char *className) {
 }
 
 TEST(HiddenClass, ObjectReportsTheVisibleSuperclass) {
+  ASSERT_NE(cls("!FormerHidden"), nullptr);
+  ASSERT_NE(cls("NSObject"), nullptr);
   for (const char *name : {"!FormerHidden", "FormerVisible"}) {
     SCOPED_TRACE(name);
     Reported r = reportOf(name);
@@ -203,6 +209,7 @@ TEST(HiddenClass, ObjectReportsTheVisibleSuperclass) {
 }
 
 TEST(HiddenClass, OnlyOneHiddenLevelIsSkipped) {
+  ASSERT_NE(cls("!FormerDeeper"), nullptr);
   Reported r = reportOf("!FormerDeeper");
   EXPECT_EQ(r.cls, cls("!FormerHidden"));
   EXPECT_EQ(r.coder, cls("!FormerHidden"));
@@ -211,6 +218,7 @@ TEST(HiddenClass, OnlyOneHiddenLevelIsSkipped) {
 
 TEST(HiddenClass, ClassObjectsKeepNSObjectsClassMethod) {
   Class hidden = cls("!FormerHidden");
+  ASSERT_NE(hidden, nullptr);
   EXPECT_EQ(objc_send<Class>(hidden, "class"), hidden);
 }
 
