@@ -5,7 +5,10 @@
 #include <cstdlib>
 #include <vector>
 
+#include <objc/objc-load.h>
 #include <zelObjCRuntime/zelObjCRuntime.h>
+
+OBJC_IMPORT_CLASS(NXProxy); // loads the library that has the class
 
 namespace {
 
