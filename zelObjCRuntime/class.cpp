@@ -26,8 +26,11 @@ NSZone *classTableZone() {
 
 /* {================ Instance-variable descriptions ================ */
 
-/* End of a member's type: a bitfield is its `b` and digits alone. */
+/* End of a member's type: a bitfield is its `b` and digits alone. A
+   description cut short ends at its NUL. */
 const char *skipMemberType(const char *type) {
+  if (*type == '\0')
+    return type;
   if (*type != 'b')
     return objc_skip_typespec(type);
   const char *p = type + 1;

@@ -145,6 +145,20 @@ TEST_F(NewClassTest, MembersKeepTheirTypeTextExactly) {
   EXPECT_EQ(cls->instance_size, 23);
 }
 
+// Cut short: the walk stops at the text's end instead of reading past it.
+TEST_F(NewClassTest, DescriptionsCutShortStopAtTheirEnd) {
+  Class open = make("ZelOpenStruct", "{X=\"a\"i");
+  expectIvars(open, {{"a", "i", 4}});
+  EXPECT_EQ(open->instance_size, 8);
+  for (const char *text : {"{X=\"a\"i\"b", "{X=\"a", "{X="}) {
+    std::string name = "ZelCut" + std::to_string(made.size());
+    Class cls = make(name.c_str(), text);
+    ASSERT_NE(cls, nullptr) << text;
+    ASSERT_NE(cls->ivars, nullptr);
+    EXPECT_LE(cls->ivars->ivar_count, 2) << text;
+  }
+}
+
 TEST_F(NewClassTest, RecordsOfASubclass) {
   Class object = objectClass();
   Class cls = make("ZelRecords", "{X=\"n\"i}");
