@@ -247,6 +247,17 @@ TEST(LookupMethodCache, HitIsTheCachedRecordItselfNotTheMethodLists) {
   cache.occupied = 1;
   CacheSwap swap(other, cache.get());
   EXPECT_EQ(ZelObjC_LookupMethod(other, sel("m")), &planted);
+  EXPECT_EQ(other->cache, cache.get());
+  EXPECT_EQ(cache.occupied, 1u);
+}
+
+TEST(LookupMethodCache, NullCacheCountsAsMiss) {
+  Class other = cls("LookupOther");
+  objc_send<int>(other, "m");
+  CacheSwap swap(other, nullptr);
+  Method record = ZelObjC_LookupMethod(other, sel("m"));
+  EXPECT_EQ(record->method_imp, reinterpret_cast<IMP>(Other_m));
+  EXPECT_STREQ(record->method_types, "i8@0:4");
 }
 
 TEST(LookupMethodCache, ProbeFollowsCollisionsWrapsAndReadsEveryBucket) {
@@ -265,6 +276,7 @@ TEST(LookupMethodCache, ProbeFollowsCollisionsWrapsAndReadsEveryBucket) {
   {
     CacheSwap swap(other, cache->get());
     EXPECT_EQ(ZelObjC_LookupMethod(other, target), &wanted);
+    EXPECT_EQ(other->cache, cache->get()); /* no runtime call refilled it */
   }
   delete cache;
 }
