@@ -11,6 +11,7 @@
 #include <fstream>
 #include <string>
 
+OBJC_IMPORT_CLASS(NSFramework_zelTcl);
 OBJC_LIBRARY_REGISTRATION()
 
 namespace {
