@@ -1,0 +1,208 @@
+/* The application object and its events. Headless: an event names a
+   target and an action, and dispatching it sends the action to the target
+   (the application when the target is nil) with the event as argument. */
+#include <stdlib.h>
+#include <objc/objc-load.h>
+#include <AppKit/AppKit.h>
+
+using namespace objc_module_records;
+
+OBJC_EXPORT id NSApp = nil;
+
+namespace {
+
+struct EventIvars {
+  Class isa;
+  id target;
+  SEL action;
+  id object;
+};
+
+struct ApplicationIvars {
+  Class isa;
+  id queue; /* NSMutableArray of pending events */
+  BOOL running;
+  BOOL stopRequested;
+};
+
+EventIvars *eventOf(id self) { return reinterpret_cast<EventIvars *>(self); }
+
+ApplicationIvars *appOf(id self) {
+  return reinterpret_cast<ApplicationIvars *>(self);
+}
+
+id retained(id obj) { return obj ? objc_send(obj, "retain") : obj; }
+
+void release(id obj) {
+  if (obj)
+    objc_send<void>(obj, "release");
+}
+
+/* ---- NSEvent ---- */
+
+id Event_eventWithTargetActionObject(id self, SEL, id target, SEL action,
+                                     id object) {
+  id event = objc_send(objc_send(self, "alloc"), "init");
+  eventOf(event)->target = retained(target);
+  eventOf(event)->action = action;
+  eventOf(event)->object = retained(object);
+  return objc_send(event, "autorelease");
+}
+
+void Event_dealloc(id self, SEL) {
+  release(eventOf(self)->target);
+  release(eventOf(self)->object);
+  object_dispose(self);
+}
+
+id Event_target(id self, SEL) { return eventOf(self)->target; }
+SEL Event_action(id self, SEL) { return eventOf(self)->action; }
+id Event_object(id self, SEL) { return eventOf(self)->object; }
+
+MethodList<4> Event_imethods = {
+    nullptr,
+    4,
+    {OBJC_METHOD("dealloc", "v8@0:4", Event_dealloc),
+     OBJC_METHOD("target", "@8@0:4", Event_target),
+     OBJC_METHOD("action", ":8@0:4", Event_action),
+     OBJC_METHOD("object", "@8@0:4", Event_object)}};
+
+MethodList<1> Event_cmethods = {
+    nullptr,
+    1,
+    {OBJC_METHOD("eventWithTarget:action:object:", "@20@0:4@8:12@16",
+                 Event_eventWithTargetActionObject)}};
+
+IvarList<3> Event_ivars = {
+    3, {{"target", "@", 4}, {"action", ":", 8}, {"object", "@", 12}}};
+
+struct objc_class NSEvent_meta = {nullptr, nullptr, "NSEvent", 0, CLS_META,
+                                  sizeof(struct objc_class), nullptr,
+                                  OBJC_MODULE_METHODS(Event_cmethods),
+                                  nullptr, nullptr};
+struct objc_class NSEvent_class = {
+    &NSEvent_meta, OBJC_SUPER_NAME("NSObject"), "NSEvent", 0, CLS_CLASS,
+    sizeof(EventIvars), OBJC_IVAR_LIST(Event_ivars),
+    OBJC_MODULE_METHODS(Event_imethods), nullptr, nullptr};
+
+/* ---- NSApplication ---- */
+
+id Application_sharedApplication(id self, SEL) {
+  if (!NSApp)
+    NSApp = objc_send(objc_send(self, "alloc"), "init");
+  return NSApp;
+}
+
+id Application_init(id self, SEL) {
+  appOf(self)->queue = retained(objc_send_class("NSMutableArray", "array"));
+  return self;
+}
+
+void Application_sendEvent(id self, SEL, id event) {
+  if (!event)
+    return;
+  id target = eventOf(event)->target;
+  SEL action = eventOf(event)->action;
+  if (action)
+    objc_send<void>(target ? target : self, action, event);
+}
+
+void Application_postEventAtStart(id self, SEL, id event, BOOL atStart) {
+  if (!event)
+    return;
+  id queue = appOf(self)->queue;
+  if (atStart)
+    objc_send<void>(queue, "insertObject:atIndex:", event, 0u);
+  else
+    objc_send<void>(queue, "addObject:", event);
+}
+
+/* The next queued event, retained and out of the queue; nil when none. */
+id takeEvent(id self) {
+  id queue = appOf(self)->queue;
+  if (objc_send<unsigned>(queue, "count") == 0)
+    return nil;
+  id event = retained(objc_send(queue, "objectAtIndex:", 0u));
+  objc_send<void>(queue, "removeObjectAtIndex:", 0u);
+  return event;
+}
+
+/* Each event is dispatched with a pool of its own. An exception that
+   sendEvent: lets out ends the loop and leaves run. */
+void Application_run(id self, SEL) {
+  ApplicationIvars *app = appOf(self);
+  app->running = YES;
+  app->stopRequested = NO;
+  while (!app->stopRequested) {
+    id event = takeEvent(self);
+    if (!event)
+      break;
+    id pool = objc_send_class("NSAutoreleasePool", "new");
+    NS_DURING
+      objc_send<void>(self, "sendEvent:", event);
+    NS_HANDLER
+      app->running = NO;
+      release(event);
+      /* the exception may live in the event's pool: move it outward */
+      id exception = retained(localException);
+      objc_send<void>(pool, "release");
+      objc_send(exception, "autorelease");
+      objc_send<void>(exception, "raise");
+    NS_ENDHANDLER
+    release(event);
+    objc_send<void>(pool, "release");
+  }
+  app->running = NO;
+}
+
+void Application_stop(id self, SEL, id) { appOf(self)->stopRequested = YES; }
+
+BOOL Application_isRunning(id self, SEL) { return appOf(self)->running; }
+
+void Application_terminate(id, SEL, id) { exit(0); }
+
+MethodList<7> Application_imethods = {
+    nullptr,
+    7,
+    {OBJC_METHOD("init", "@8@0:4", Application_init),
+     OBJC_METHOD("sendEvent:", "v12@0:4@8", Application_sendEvent),
+     OBJC_METHOD("postEvent:atStart:", "v16@0:4@8c12",
+                 Application_postEventAtStart),
+     OBJC_METHOD("run", "v8@0:4", Application_run),
+     OBJC_METHOD("stop:", "v12@0:4@8", Application_stop),
+     OBJC_METHOD("isRunning", "c8@0:4", Application_isRunning),
+     OBJC_METHOD("terminate:", "v12@0:4@8", Application_terminate)}};
+
+MethodList<1> Application_cmethods = {
+    nullptr,
+    1,
+    {OBJC_METHOD("sharedApplication", "@8@0:4",
+                 Application_sharedApplication)}};
+
+IvarList<3> Application_ivars = {3,
+                                 {{"queue", "@", 4},
+                                  {"running", "c", 8},
+                                  {"stopRequested", "c", 9}}};
+
+struct objc_class NSApplication_meta = {
+    nullptr, nullptr, "NSApplication", 0, CLS_META,
+    sizeof(struct objc_class), nullptr,
+    OBJC_MODULE_METHODS(Application_cmethods), nullptr, nullptr};
+struct objc_class NSApplication_class = {
+    &NSApplication_meta, OBJC_SUPER_NAME("NSObject"), "NSApplication", 0,
+    CLS_CLASS, sizeof(ApplicationIvars), OBJC_IVAR_LIST(Application_ivars),
+    OBJC_MODULE_METHODS(Application_imethods), nullptr, nullptr};
+
+Symtab<2> symtab = {0, nullptr, 2, 0, {&NSApplication_class, &NSEvent_class}};
+
+struct objc_module module = {OBJC_MODULE_VERSION, sizeof(struct objc_module),
+                             __FILE__,
+                             reinterpret_cast<struct objc_symtab *>(&symtab)};
+
+} // namespace
+
+OBJC_REGISTER_MODULE(module)
+OBJC_LIBRARY_REGISTRATION()
+OBJC_IMPORT_CLASS(NSObject);
+OBJC_CLASS_SYMBOL(NSApplication);
+OBJC_CLASS_SYMBOL(NSEvent);
