@@ -1,0 +1,25 @@
+// An event that reaches NSApplication before ZELApplicationMain has kept
+// the former dispatch is dropped: nothing is dispatched, raised or shown.
+#include "event_probe.h"
+
+#include <zelStandalone/zelStandalone.h>
+
+#include <gtest/gtest.h>
+
+OBJC_LIBRARY_REGISTRATION()
+
+namespace {
+
+TEST(EarlyEvent, IsDroppedBeforeTheFormerDispatchIsKnown) {
+  id pool = objc_send(objc_send_class("NSAutoreleasePool", "alloc"), "init");
+  NSSetAlertPanelResponder(probe::respond);
+  id application = objc_send_class("NSApplication", "sharedApplication");
+  objc_send<void>(application, "sendEvent:", probe::event("fire:"));
+  objc_send<void>(application, "sendEvent:", probe::event("explode:"));
+  EXPECT_TRUE(recording::journal().empty());
+  EXPECT_TRUE(probe::alerts().empty());
+  NSSetAlertPanelResponder(nullptr);
+  objc_send<void>(pool, "release");
+}
+
+} // namespace
