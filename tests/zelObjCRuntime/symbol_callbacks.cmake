@@ -2,3 +2,4 @@
 # symbol module in, so that it reaches them directly.
 target_sources(${ZEL_TEST_TARGET} PRIVATE
   ${PROJECT_SOURCE_DIR}/zelObjCRuntime/symbol.cpp)
+target_include_directories(${ZEL_TEST_TARGET} PRIVATE ${PROJECT_SOURCE_DIR})

@@ -1,0 +1,2 @@
+# White-box checks read the table record from the library's own header.
+target_include_directories(${ZEL_TEST_TARGET} PRIVATE ${PROJECT_SOURCE_DIR})
