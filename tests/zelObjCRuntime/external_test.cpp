@@ -116,6 +116,12 @@ TEST(ExternalSymbol, ModuleLoadedBetweenSearches) {
   EXPECT_EQ(callFound(ZEL_LATE_FILE ":zelsym_late_marker"), 'L');
   EXPECT_EQ(callFound("zelsym-late-soname:zelsym_late_marker"), 'L');
   EXPECT_EQ(callFound(ZEL_LATE_LIBRARY ":zelsym_late_marker"), 'L');
+
+  ASSERT_EQ(dlclose(handle), 0);
+  if (dlopen(ZEL_LATE_LIBRARY, RTLD_NOW | RTLD_NOLOAD) == nullptr) {
+    EXPECT_EQ(ZelObjC_LookupExternalSymbol("zelsym_late_marker"), nullptr)
+        << "an unloaded module is still searched";
+  }
 }
 
 } // namespace
