@@ -19,17 +19,8 @@ Tcl_Interp *interpOf(id self) {
   return reinterpret_cast<InterpObject *>(self)->interp;
 }
 
-/* Tcl finds its encodings and script library once per process. */
-void prepareTcl() {
-  static bool prepared = false;
-  if (prepared)
-    return;
-  Tcl_FindExecutable(nullptr);
-  prepared = true;
-}
-
 id init(id self, SEL) {
-  prepareTcl();
+  zeltcl::prepareTcl();
   Tcl_Interp *interp = Tcl_CreateInterp();
   if (Tcl_Init(interp) != TCL_OK)  /* the built-in commands still work */
     Tcl_ResetResult(interp);

@@ -30,10 +30,12 @@ Tcl_Obj *address(void *pointer) {
 }
 
 id valueWithInt(id, SEL, int number) {
+  zeltcl::prepareTcl();
   return zeltcl::newValue(Tcl_NewIntObj(number));
 }
 
 id valueWithPointer(id, SEL, void *pointer, char *type) {
+  zeltcl::prepareTcl();
   if (type && std::strcmp(type, "*") == 0)
     return zeltcl::newValue(listOfStrings(static_cast<char **>(pointer)));
   return zeltcl::newValue(address(pointer));
@@ -78,6 +80,14 @@ struct objc_module Value_module = {
 OBJC_REGISTER_MODULE(Value_module)
 
 namespace zeltcl {
+
+void prepareTcl() {
+  static bool prepared = false;
+  if (prepared)
+    return;
+  Tcl_FindExecutable(nullptr);
+  prepared = true;
+}
 
 id newValue(Tcl_Obj *object) {
   id value = objc_send(objc_getClass("ZELTclValue"), "alloc");

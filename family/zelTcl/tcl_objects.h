@@ -20,6 +20,10 @@ struct ValueObject {
   Tcl_Obj *object; /* one reference held */
 };
 
+/* Readies Tcl's encodings and script library, once per process; before
+   any interpreter or value is made. */
+void prepareTcl();
+
 /* Raises ZELTclException with the interpreter's error information. */
 [[noreturn]] void raiseError(Tcl_Interp *interp);
 

@@ -8,6 +8,11 @@
 
 OBJC_LIBRARY_REGISTRATION()
 
+// Nothing else here calls into zelStandalone: this reference keeps the
+// linker from dropping it, so that its category is loaded.
+__attribute__((used)) static void (*const linkLauncher)(int, char **) =
+    ZELApplicationMain;
+
 namespace {
 
 TEST(EarlyEvent, IsDroppedBeforeTheFormerDispatchIsKnown) {
