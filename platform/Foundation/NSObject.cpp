@@ -325,8 +325,3 @@ bool fnd::isKindOf(id obj, Class target) noexcept {
       return true;
   return false;
 }
-
-unsigned fnd::extraRetains(id obj) noexcept {
-  std::lock_guard<std::mutex> guard(retainLock);
-  return extraRetainsLocked(obj);
-}

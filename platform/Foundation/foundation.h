@@ -64,9 +64,6 @@ FND_HIDDEN id stringWithFormat(const char *format, ...) noexcept
 [[noreturn]] FND_HIDDEN void raise(id name, const char *format, ...)
     __attribute__((format(printf, 2, 3)));
 
-/* Extra retains (beyond the first) kept outside the objects. */
-FND_HIDDEN unsigned extraRetains(id obj) noexcept;
-
 extern FND_HIDDEN struct objc_class NSStringClass;
 extern FND_HIDDEN struct objc_class NSMutableStringClass;
 extern FND_HIDDEN struct objc_class NSDataClass;
