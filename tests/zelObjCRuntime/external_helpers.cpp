@@ -9,9 +9,15 @@ ZEL_VISIBLE int zelsym_b_only(void);
 ZEL_VISIBLE int zelsym_shared(void) { return 'a'; }
 ZEL_VISIBLE int zelsym_order(void) { return 'a'; }
 ZEL_VISIBLE int zelsym_a_calls_b(void) { return zelsym_b_only(); }
-// A name with a colon in it, reachable only through "module:symbol".
-ZEL_VISIBLE int zelsym_colon_value __asm__("\"zelsym:colon\"");
-int zelsym_colon_value = 58;
+// A name with a colon in it, reachable only through "module:symbol"; written
+// in assembly, where such a name can be quoted.
+__asm__(".pushsection .data\n"
+        ".globl \"zelsym:colon\"\n"
+        ".type \"zelsym:colon\", @object\n"
+        ".size \"zelsym:colon\", 4\n"
+        ".balign 4\n"
+        "\"zelsym:colon\": .long 58\n"
+        ".popsection\n");
 #elif defined(ZEL_HELPER_B)
 ZEL_VISIBLE int zelsym_shared(void) { return 'b'; }
 ZEL_VISIBLE int zelsym_b_only(void) { return 'B'; }
