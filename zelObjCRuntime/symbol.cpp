@@ -1,8 +1,5 @@
 /* symbol: tables of C declarations, their files, and lookup of symbols
    exported by the modules loaded in the process. */
-// Messages go through objc_msgSend cast to each method's own type.
-#pragma GCC diagnostic ignored "-Wcast-function-type"
-
 #include "symbol.h"
 
 #include <cstdio>

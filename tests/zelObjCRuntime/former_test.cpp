@@ -1,9 +1,6 @@
 /* The category ZelObjCFormer on NSObject: former methods behind category
    replacements and inherited definitions, and hidden classes ("!" names)
    answering class, superclass and classForCoder. */
-/* Methods are written with their own signatures and stored as IMP. */
-#pragma GCC diagnostic ignored "-Wcast-function-type"
-
 #include <gtest/gtest.h>
 
 #include <objc/objc-load.h>
@@ -27,7 +24,7 @@ namespace {
 
 /* Each implementation answers its own number, so a wrong one shows. */
 template <int N> int answer(id, SEL) { return N; }
-IMP impOf(int (*fn)(id, SEL)) { return reinterpret_cast<IMP>(fn); }
+IMP impOf(int (*fn)(id, SEL)) { return objc_fn_cast<IMP>(fn); }
 
 /* FormerBase: m and +cm */
 ONE_METHOD(Base_i, "m", answer<1>);

@@ -1,9 +1,6 @@
 /* Method lookup after the switch to the multithreaded mode: method lists
    only, never a cache, and the shared not-found record for misses. The
    switch cannot be undone, so these cases live in a program of their own. */
-/* Methods are written with their own signatures and stored as IMP. */
-#pragma GCC diagnostic ignored "-Wcast-function-type"
-
 #include <gtest/gtest.h>
 
 #include <objc/objc-load.h>
@@ -65,9 +62,9 @@ TEST_F(LookupMethodMultithreaded, AnswersTheRuntimesOwnRecords) {
             class_getInstanceMethod(leaf, sel("n")));
   Method inherited = ZelObjC_LookupMethod(leaf, sel("m"));
   EXPECT_EQ(inherited, class_getInstanceMethod(cls("ThreadedBase"), sel("m")));
-  EXPECT_EQ(inherited->method_imp, reinterpret_cast<IMP>(Base_m));
+  EXPECT_EQ(inherited->method_imp, objc_fn_cast<IMP>(Base_m));
   Method classSide = ZelObjC_LookupMethod(leaf->isa, sel("c"));
-  EXPECT_EQ(classSide->method_imp, reinterpret_cast<IMP>(BaseClass_c));
+  EXPECT_EQ(classSide->method_imp, objc_fn_cast<IMP>(BaseClass_c));
 }
 
 TEST_F(LookupMethodMultithreaded, MissesShareTheNotFoundRecord) {
@@ -75,7 +72,7 @@ TEST_F(LookupMethodMultithreaded, MissesShareTheNotFoundRecord) {
   Method first = ZelObjC_LookupMethod(leaf, sel("nobodyHasThis"));
   EXPECT_EQ(first->method_name, sel("nobodyHasThis"));
   EXPECT_STREQ(first->method_types, "");
-  EXPECT_EQ(first->method_imp, reinterpret_cast<IMP>(_objc_msgForward));
+  EXPECT_EQ(first->method_imp, objc_fn_cast<IMP>(_objc_msgForward));
 
   Method second = ZelObjC_LookupMethod(leaf->isa, sel("m"));
   EXPECT_EQ(second, first);
@@ -106,7 +103,7 @@ TEST_F(LookupMethodMultithreaded, SwitchingAgainKeepsTheMode) {
   ZelObjC_SetMultithreaded();
   Method record = ZelObjC_LookupMethod(cls("ThreadedBase"), sel("other"));
   EXPECT_STREQ(record->method_types, "");
-  EXPECT_EQ(record->method_imp, reinterpret_cast<IMP>(_objc_msgForward));
+  EXPECT_EQ(record->method_imp, objc_fn_cast<IMP>(_objc_msgForward));
 }
 
 } // namespace

@@ -1,9 +1,6 @@
 /* Method lookup through the runtime's caches (probe, runtime fill, the
    record answered while a class initialises) and flushing one selector
    from the caches of a class family. */
-/* Methods are written with their own signatures and stored as IMP. */
-#pragma GCC diagnostic ignored "-Wcast-function-type"
-
 #include <gtest/gtest.h>
 
 #include <objc/objc-load.h>
@@ -212,7 +209,7 @@ TEST(LookupMethodCache, SharedEmptyCacheMissesThenRuntimeFillsIt) {
   Method record = ZelObjC_LookupMethod(fresh, sel("answer"));
   EXPECT_EQ(record->method_name, sel("answer"));
   EXPECT_STREQ(record->method_types, "i8@0:4");
-  EXPECT_EQ(record->method_imp, reinterpret_cast<IMP>(Fresh_answer));
+  EXPECT_EQ(record->method_imp, objc_fn_cast<IMP>(Fresh_answer));
   EXPECT_NE(fresh->cache, &_objc_empty_cache);
   EXPECT_TRUE(cached(fresh, sel("answer")));
   EXPECT_EQ(_objc_empty_cache.mask, 0u);
@@ -232,9 +229,9 @@ TEST(LookupMethodCache, HitAnswersTheRecordInTheCache) {
   for (unsigned i = 0; i <= cache->mask; ++i)
     inBucket = inBucket || cache->buckets[i] == record;
   EXPECT_TRUE(inBucket);
-  EXPECT_EQ(record->method_imp, reinterpret_cast<IMP>(Other_m));
+  EXPECT_EQ(record->method_imp, objc_fn_cast<IMP>(Other_m));
   EXPECT_EQ(ZelObjC_LookupMethod(other->isa, sel("m"))->method_imp,
-            reinterpret_cast<IMP>(OtherClass_m));
+            objc_fn_cast<IMP>(OtherClass_m));
   object_dispose(object);
 }
 
@@ -256,7 +253,7 @@ TEST(LookupMethodCache, NullCacheCountsAsMiss) {
   objc_send<int>(other, "m");
   CacheSwap swap(other, nullptr);
   Method record = ZelObjC_LookupMethod(other, sel("m"));
-  EXPECT_EQ(record->method_imp, reinterpret_cast<IMP>(Other_m));
+  EXPECT_EQ(record->method_imp, objc_fn_cast<IMP>(Other_m));
   EXPECT_STREQ(record->method_types, "i8@0:4");
 }
 
@@ -285,7 +282,7 @@ TEST(LookupMethodCache, FullCacheWithoutTheSelectorCountsAsMiss) {
   objc_send<void>(cls("LookupFull"), "touch");
   EXPECT_STREQ(fullCacheLookup.types.c_str(), "v8@8:12");
   EXPECT_EQ(fullCacheLookup.name, sel("answer"));
-  EXPECT_EQ(fullCacheLookup.imp, reinterpret_cast<IMP>(Full_answer));
+  EXPECT_EQ(fullCacheLookup.imp, objc_fn_cast<IMP>(Full_answer));
 }
 
 TEST(LookupMethodCache, MissesWhileInitialisingShareTheEmergencyRecord) {
@@ -296,17 +293,17 @@ TEST(LookupMethodCache, MissesWhileInitialisingShareTheEmergencyRecord) {
   const Seen &classSide = lookupsDuringInit[2];
 
   EXPECT_EQ(implemented.name, sel("answer"));
-  EXPECT_EQ(implemented.imp, reinterpret_cast<IMP>(Init_answer));
+  EXPECT_EQ(implemented.imp, objc_fn_cast<IMP>(Init_answer));
   EXPECT_EQ(implemented.types, "v8@8:12");
 
   EXPECT_EQ(missing.record, implemented.record);
   EXPECT_EQ(missing.name, sel("neverImplemented"));
-  EXPECT_EQ(missing.imp, reinterpret_cast<IMP>(_objc_msgForward));
+  EXPECT_EQ(missing.imp, objc_fn_cast<IMP>(_objc_msgForward));
   EXPECT_EQ(missing.types, "v8@8:12");
 
   EXPECT_EQ(classSide.record, implemented.record);
   EXPECT_EQ(classSide.name, sel("touch"));
-  EXPECT_EQ(classSide.imp, reinterpret_cast<IMP>(InitClass_touch));
+  EXPECT_EQ(classSide.imp, objc_fn_cast<IMP>(InitClass_touch));
 
   /* Initialised now: the runtime caches, and the cache answers. */
   Method later = ZelObjC_LookupMethod(cls("LookupInit"), sel("answer"));

@@ -1,8 +1,6 @@
 // Run-time protocols: the registry by name, created protocols, method
 // descriptions, and testing classes structurally and by declaration.
 
-// Implementations of every signature pass as IMP and objc_msgSend.
-#pragma GCC diagnostic ignored "-Wcast-function-type"
 #include <objc/objc-load.h>
 #include <zelObjCRuntime/zelObjCRuntime.h>
 

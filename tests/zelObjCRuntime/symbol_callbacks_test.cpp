@@ -1,8 +1,5 @@
 // Map callbacks of symbol tables: hashing, equality and descriptions of
 // owned and in-image strings alike.
-// Messages go through objc_msgSend cast to each method's own type.
-#pragma GCC diagnostic ignored "-Wcast-function-type"
-
 #include <gtest/gtest.h>
 
 #include <string>

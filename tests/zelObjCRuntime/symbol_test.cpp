@@ -1,8 +1,5 @@
 // Symbol tables and their files: definitions, holders, the byte-exact
 // format, shared zero-copy loads and refusal of malformed files.
-// Messages go through objc_msgSend cast to each method's own type.
-#pragma GCC diagnostic ignored "-Wcast-function-type"
-
 #include <gtest/gtest.h>
 
 #include <cstdio>
