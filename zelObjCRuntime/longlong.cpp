@@ -25,7 +25,6 @@ static_assert(sizeof cvtIn == 'z' - '0' + 1, "one entry per character");
 
 constexpr char digits[] = "0123456789";
 constexpr char smallestLongLong[] = "-9223372036854775808";
-constexpr unsigned long long maxValue = ~0ULL;
 
 /* The digit value of c, or -1 when c is no digit of base. */
 int digitOf(char c, int base) {
@@ -59,14 +58,25 @@ const char *readPrefix(const char *s, int &base, bool &anyDigit) {
 }
 
 /* Writes the digits of value backwards from buf[1] on, buf[0] holding the
-   NUL; answers the index of the last one written. */
+   NUL; answers the index of the last one written. A 64-bit division is a
+   library call on this processor, so the value is cut into nine-digit
+   pieces that 32-bit arithmetic finishes. */
 int writeReversedDigits(unsigned long long value, char *buf) {
+  constexpr unsigned piece = 1000000000u;
   int last = 0;
   buf[0] = '\0';
+  while (value > 0xffffffffull) {
+    const unsigned long long high = value / piece;
+    auto low = static_cast<unsigned>(value - high * piece);
+    for (int i = 0; i < 9; ++i, low /= 10)
+      buf[++last] = digits[low % 10];
+    value = high;
+  }
+  auto rest = static_cast<unsigned>(value);
   do {
-    buf[++last] = digits[value % 10];
-    value /= 10;
-  } while (value != 0);
+    buf[++last] = digits[rest % 10];
+    rest /= 10;
+  } while (rest != 0);
   return last;
 }
 
@@ -97,13 +107,29 @@ ZEL_EXPORT unsigned long long zelObjC_strtoull(const char *str, char **end,
     while (std::isspace(static_cast<unsigned char>(*s)))
       ++s;
     s = readPrefix(s, base, anyDigit);
-    for (int digit; (digit = digitOf(*s, base)) >= 0; ++s) {
-      auto b = static_cast<unsigned long long>(base);
-      unsigned long long next = value * b + static_cast<unsigned>(digit);
+    const auto b = static_cast<unsigned>(base);
+    /* Leading digits that keep the value within 32 bits need no 64-bit
+       multiplication at all. */
+    const unsigned smallLimit = (0xffffffffu - (b - 1)) / b;
+    unsigned small = 0;
+    int digit;
+    for (; small <= smallLimit && (digit = digitOf(*s, base)) >= 0; ++s) {
+      small = small * b + static_cast<unsigned>(digit);
       anyDigit = true;
-      if (value > (maxValue - static_cast<unsigned>(digit)) / b) {
+    }
+    value = small;
+    /* One 64-bit division per call rather than one per digit: value * b +
+       digit overflows exactly when value passes cutoff, or equals it and
+       the digit passes cutlim. */
+    const unsigned long long cutoff = ~0ULL / b;
+    const auto cutlim = static_cast<unsigned>(~0ULL - cutoff * b);
+    for (; (digit = digitOf(*s, base)) >= 0; ++s) {
+      const auto d = static_cast<unsigned>(digit);
+      const unsigned long long next = value * b + d;
+      anyDigit = true;
+      if (value > cutoff || (value == cutoff && d > cutlim)) {
         errno = ERANGE;
-        value = next;
+        value = next; /* wrapped */
         break;
       }
       value = next;
