@@ -11,6 +11,8 @@
 
 namespace {
 
+constexpr long maxInstanceSize = 1 << 20;
+
 Class rootClass() {
   return reinterpret_cast<Class>(objc_getClass("NSObject"));
 }
@@ -26,6 +28,10 @@ void exercise(Class cls) {
       std::abort(); // a variable of the class is not found by its name
   }
   ZelObjC_GetInstanceVariable(cls->isa, "isa");
+  // Sizes of members wrap at 32 bits; an instance is made only where its
+  // size is one that memory can hold.
+  if (cls->instance_size < 0 || cls->instance_size > maxInstanceSize)
+    return;
   id object = objc_send(reinterpret_cast<id>(cls), "new");
   if (object)
     objc_send<void>(object, "release");
