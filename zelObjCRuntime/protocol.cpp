@@ -252,7 +252,7 @@ ZEL_EXPORT BOOL ZelObjC_ConformsToProtocol(Class cls,
   if (!imp)
     return NO;
   /* Called directly: cls's own conformsToProtocol:, if any, is bypassed. */
-  using ConformsFn = BOOL (*)(Class, SEL, Protocol *);
-  auto call = reinterpret_cast<ConformsFn>(reinterpret_cast<void (*)()>(imp));
-  return call(cls, sel_registerName("conformsToProtocol:"), protocol);
+  return objc_call_imp<BOOL>(imp, reinterpret_cast<id>(cls),
+                             sel_registerName("conformsToProtocol:"),
+                             protocol);
 }

@@ -85,19 +85,32 @@ const NSMapTableValueCallBacks SymbolMapValueCallBacks = {
     retainSymbol, releaseSymbol, describeDefinition};
 
 namespace {
-NSMapTable *loaded; /* path NSString -> SymbolTable, made on first load */
-} // namespace
 
-ZEL_EXPORT SymbolTable *ZelObjC_NewSymbolTable(void) noexcept {
+NSMapTable *loaded; /* path NSString -> SymbolTable, made on first load */
+
+constexpr unsigned initialCapacity = 256;
+
+/* An empty table with room for capacity names, or null. */
+SymbolTable *newTable(unsigned capacity) {
   auto *table = static_cast<SymbolTable *>(std::malloc(sizeof(SymbolTable)));
   if (!table)
     return nullptr;
+  table->map = NSCreateMapTable(SymbolMapKeyCallBacks,
+                                SymbolMapValueCallBacks, capacity);
+  if (!table->map) {
+    std::free(table);
+    return nullptr;
+  }
   table->path = nil;
   table->data = nil;
-  table->map =
-      NSCreateMapTable(SymbolMapKeyCallBacks, SymbolMapValueCallBacks, 256);
   table->refCount = 1;
   return table;
+}
+
+} // namespace
+
+ZEL_EXPORT SymbolTable *ZelObjC_NewSymbolTable(void) noexcept {
+  return newTable(initialCapacity);
 }
 
 /* An empty name or a kind outside 1 to 6 could not be told from an
@@ -118,7 +131,8 @@ ZEL_EXPORT void ZelObjC_DefineSymbol(SymbolTable *table, const char *name,
 
 ZEL_EXPORT int ZelObjC_LookupSymbol(SymbolTable *table, const char *name,
                                     const char **type) noexcept {
-  if (!table || !name)
+  /* No name is empty; the marker rule would read past an empty one. */
+  if (!table || !name || name[0] == '\0')
     return 0;
   const void *stored = NSMapGet(table->map, name);
   if (!stored)
@@ -186,27 +200,29 @@ void writeTable(FILE *file, SymbolTable *table) {
    one before the end. */
 const char *nextZero(const char *p) { return p + std::strlen(p); }
 
-/* True when bytes[0..length) is a well-formed image: every record is a
-   lead zero, a non-empty name, a zero, a kind 1 to 6 and the type text,
-   and the last byte is the zero terminator. Nothing past the end is read:
-   the terminator stops every scan. */
-bool isWellFormed(const char *bytes, unsigned length) {
+/* The number of records in bytes[0..length), or -1 when it is not a
+   well-formed image: every record is a lead zero, a non-empty name, a zero,
+   a kind 1 to 6 and the type text, and the last byte is the zero
+   terminator. Nothing past the end is read: the terminator stops every
+   scan. */
+int countRecords(const char *bytes, unsigned length) {
   if (length == 0)
-    return true;
+    return 0;
   const char *last = bytes + length - 1;
   if (*last != '\0' || bytes[0] != '\0')
-    return false;
-  for (const char *cursor = bytes; cursor < last;) {
+    return -1;
+  int records = 0;
+  for (const char *cursor = bytes; cursor < last; ++records) {
     if (cursor[1] == '\0')
-      return false; /* empty name */
+      return -1; /* empty name */
     const char *separator = nextZero(cursor + 1);
     if (separator >= last)
-      return false; /* no kind byte before the terminator */
+      return -1; /* no kind byte before the terminator */
     if (!isValidKind(static_cast<signed char>(separator[1])))
-      return false;
+      return -1;
     cursor = nextZero(separator + 1);
   }
-  return true;
+  return records;
 }
 
 /* Enters every record of a well-formed image, in place. */
@@ -237,9 +253,13 @@ SymbolTable *tableFromContents(id path, id data) {
   const char *bytes = static_cast<const char *>(objc_send<const void *>(data,
                                                                   "bytes"));
   const unsigned length = objc_send<unsigned>(data, "length");
-  if (!isWellFormed(bytes, length))
+  const int records = countRecords(bytes, length);
+  if (records < 0)
     return nullptr;
-  SymbolTable *table = ZelObjC_NewSymbolTable();
+  /* Room for every record up front: the inserts then allocate nothing. */
+  const unsigned capacity = static_cast<unsigned>(records);
+  SymbolTable *table =
+      newTable(capacity > initialCapacity ? capacity : initialCapacity);
   if (!table)
     return nullptr;
   table->path = objc_send(path, "retain");

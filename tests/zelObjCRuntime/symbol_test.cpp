@@ -2,6 +2,8 @@
 // format, shared zero-copy loads and refusal of malformed files.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -12,6 +14,54 @@
 
 #include <zelObjCRuntime/zelObjCRuntime.h>
 #include "zelObjCRuntime/symbol.h"
+
+#if !defined(__SANITIZE_ADDRESS__)
+// Allocation counting: this program's malloc, calloc and realloc stand in
+// front of the C library's for every module, the library's included.
+extern "C" {
+void *__libc_malloc(std::size_t size);
+void *__libc_calloc(std::size_t count, std::size_t size);
+void *__libc_realloc(void *block, std::size_t size);
+}
+
+namespace {
+bool countingAllocations = false;
+unsigned long allocations = 0;
+
+void noteAllocation() {
+  if (countingAllocations)
+    ++allocations;
+}
+
+void startCountingAllocations() {
+  allocations = 0;
+  countingAllocations = true;
+}
+
+unsigned long stopCountingAllocations() {
+  countingAllocations = false;
+  return allocations;
+}
+} // namespace
+
+extern "C" __attribute__((visibility("default"))) void *
+malloc(std::size_t size) {
+  noteAllocation();
+  return __libc_malloc(size);
+}
+
+extern "C" __attribute__((visibility("default"))) void *
+calloc(std::size_t count, std::size_t size) {
+  noteAllocation();
+  return __libc_calloc(count, size);
+}
+
+extern "C" __attribute__((visibility("default"))) void *
+realloc(void *block, std::size_t size) {
+  noteAllocation();
+  return __libc_realloc(block, size);
+}
+#endif
 
 namespace {
 
@@ -126,6 +176,15 @@ TEST_F(SymbolTest, EmptyNamesAndKindsOutsideOneToSixAreIgnored) {
   const char *type = nullptr;
   EXPECT_EQ(ZelObjC_LookupSymbol(table, "kept", &type), 6);
   EXPECT_STREQ(type, "v");
+
+  // An empty name is never defined; asking for one reads only its byte.
+  char *empty = static_cast<char *>(std::malloc(1));
+  ASSERT_NE(empty, nullptr);
+  empty[0] = '\0';
+  type = "untouched";
+  EXPECT_EQ(ZelObjC_LookupSymbol(table, empty, &type), 0);
+  EXPECT_STREQ(type, "untouched");
+  std::free(empty);
   ZelObjC_DestroySymbolTable(table);
 }
 
@@ -348,6 +407,48 @@ TEST_F(SymbolTest, MissingPathLoadsNothing) {
   EXPECT_EQ(ZelObjC_LoadSymbolTable(file("missing").c_str()), nullptr);
   EXPECT_EQ(ZelObjC_LoadSymbolTable(nullptr), nullptr);
 }
+
+#if !defined(__SANITIZE_ADDRESS__)
+// Two images of one size, one with few long records and one with many
+// short ones: a load that allocated per record, or grew its map while
+// entering them, would need more for the second.
+TEST_F(SymbolTest, LoadAllocatesNothingPerRecord) {
+  std::string few, many;
+  for (int i = 0; i < 8; ++i)
+    few += std::string("\0a", 2) + char('0' + i) + std::string("\0\1", 2) +
+           std::string(3995, 'c');
+  for (int i = 0; i < 4000; ++i)
+    many += std::string("\0n", 2) + std::to_string(1000 + i) +
+            std::string("\0\1", 2);
+  few += '\0';
+  many += '\0';
+  ASSERT_EQ(few.size(), many.size());
+  writeFile(file("few"), few);
+  writeFile(file("many"), many);
+
+  auto allocationsToLoad = [&](const char *name, unsigned expected) {
+    const std::string path = file(name);
+    id loadPool =
+        objc_send(objc_send_class("NSAutoreleasePool", "alloc"), "init");
+    startCountingAllocations();
+    SymbolTable *table = ZelObjC_LoadSymbolTable(path.c_str());
+    const unsigned long made = stopCountingAllocations();
+    EXPECT_NE(table, nullptr);
+    EXPECT_EQ(contents(table).size(), expected);
+    ZelObjC_DestroySymbolTable(table);
+    objc_send<void>(loadPool, "release");
+    return made;
+  };
+  // The least of a few tries: the registry of loaded tables may rebuild
+  // itself during any one of them.
+  unsigned long fewest = ~0ul, fewestMany = ~0ul;
+  for (int round = 0; round < 3; ++round) {
+    fewest = std::min(fewest, allocationsToLoad("few", 8));
+    fewestMany = std::min(fewestMany, allocationsToLoad("many", 4000));
+  }
+  EXPECT_EQ(fewestMany, fewest);
+}
+#endif
 
 // Each image breaks one rule of the format. A refused load registers
 // nothing: the next load of the same path reads the (mended) file anew.
