@@ -24,12 +24,14 @@
 #define KIND (-16) /* result kind, or -1 when the result is discarded */
 #define SAVED (-12) /* stack top holding the saved %edi, %esi, %ebx */
 
-/* Sets ZF when the x87 stack top is empty (C3, C2, C0 = 1, 0, 1). */
+/* Sets ZF when the x87 stack top (TOP, status word bits 11 to 13) is back
+   where it stood before the call, kept in %si: the callee left nothing
+   more on the stack. fxam on an empty register is a slow microcode
+   assist on some processors, costing more than the rest of the call. */
 .macro x87_top_empty
-	fxam
 	fnstsw	%ax
-	andw	$0x4500, %ax
-	cmpw	$0x4100, %ax
+	andw	$0x3800, %ax
+	cmpw	%si, %ax
 .endm
 
 	.text
@@ -109,7 +111,25 @@ apply:
 	andl	$-4, %eax
 	addl	%edi, %eax		/* the next argument's slot */
 	movl	APPLYVAL_DATA(%edx), %esi
+	/* Small values word by word: rep movsb takes longer to start than
+	   such a copy lasts. */
+	cmpl	$64, %ecx
+	jae	.Lcopy_block
+.Lcopy_word:
+	cmpl	$4, %ecx
+	jb	.Lcopy_tail
+	movsl
+	subl	$4, %ecx
+	jmp	.Lcopy_word
+.Lcopy_tail:
+	testl	%ecx, %ecx
+	jz	.Lcopy_done
+	movsb
+	decl	%ecx
+	jmp	.Lcopy_tail
+.Lcopy_block:
 	rep movsb
+.Lcopy_done:
 	movl	%eax, %edi
 .Lcopy_skip:
 	addl	$APPLYVAL_BYTES, %edx
@@ -117,6 +137,9 @@ apply:
 	jnz	.Lcopy_next
 
 .Lcall:
+	fnstsw	%ax			/* TOP before the call, for the drain */
+	andw	$0x3800, %ax
+	movw	%ax, %si
 	call	*FUNCTION(%ebp)
 	leal	KIND(%ebp), %esp	/* whatever the callee popped */
 
@@ -125,13 +148,18 @@ apply:
 	js	.Ldrain
 	movl	RESULT(%ebp), %edi
 	movl	APPLYVAL_DATA(%edi), %edi
-	call	.Lhere
+	call	.Lpc_thunk		/* a call the return matches: a bare
+					   call and pop would unbalance the
+					   processor's return predictions */
 .Lhere:
-	popl	%ebx
 	shll	$4, %ecx
 	leal	(.Lstore - .Lhere)(%ebx,%ecx), %ebx
 	jmp	*%ebx
 
+/* %ebx = the address of .Lhere. */
+.Lpc_thunk:
+	movl	(%esp), %ebx
+	ret
 /* One entry per kind, APPLY_ENTRY_BYTES apart; .org refuses to assemble
    an entry that outgrows its room. %eax, %edx: the integer result; %edi:
    the result storage. */
