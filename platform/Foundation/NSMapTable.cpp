@@ -211,6 +211,8 @@ OBJC_EXPORT void NSMapRemove(NSMapTable *table, const void *key) noexcept {
   Bucket *bucket = findBucket(table, key, hashKey(table, key));
   if (!bucket)
     return;
+  const void *oldKey = bucket->key;
+  const void *oldValue = bucket->value;
   unsigned next = static_cast<unsigned>(bucket - table->buckets + 1);
   if (table->buckets[next & table->mask].state == EMPTY) {
     bucket->state = EMPTY; /* ends no probe path: no tombstone needed */
@@ -219,8 +221,9 @@ OBJC_EXPORT void NSMapRemove(NSMapTable *table, const void *key) noexcept {
     table->removed++;
   }
   table->count--;
-  releaseKey(table, bucket->key);
-  releaseValue(table, bucket->value);
+  /* The pair is out first: a release callback may change the table. */
+  releaseKey(table, oldKey);
+  releaseValue(table, oldValue);
 }
 
 OBJC_EXPORT unsigned NSCountMapTable(NSMapTable *table) noexcept {

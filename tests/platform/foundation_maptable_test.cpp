@@ -293,3 +293,81 @@ TEST(OwnedTextMapTable, ReplacementAndRemovalFreeWhatLeaves) {
 }
 
 } // namespace
+
+// ---- probe chains: every key on one chain ----
+
+namespace {
+
+unsigned sameHash(NSMapTable *, const void *) { return 7; }
+
+const NSMapTableKeyCallBacks collidingKeys = {sameHash, nullptr, nullptr,
+                                              nullptr,  nullptr, nullptr};
+
+TEST(CollidingMapTable, RemovalsInsideAChainKeepTheKeysBehindThem) {
+  NSMapTable *table = NSCreateMapTable(collidingKeys,
+                                       NSNonOwnedPointerMapValueCallBacks, 16);
+  for (uintptr_t i = 1; i <= 6; i++)
+    NSMapInsert(table, key(i), key(i * 10));
+  NSMapRemove(table, key(2));
+  NSMapRemove(table, key(4));
+  NSMapRemove(table, key(6)); // the end of the chain
+  EXPECT_EQ(NSCountMapTable(table), 3u);
+  for (uintptr_t i : {1u, 3u, 5u})
+    EXPECT_EQ(NSMapGet(table, key(i)), key(i * 10)) << i;
+  for (uintptr_t i : {2u, 4u, 6u})
+    EXPECT_EQ(NSMapGet(table, key(i)), nullptr) << i;
+
+  // A key already behind a freed place is replaced, not stored twice.
+  NSMapInsert(table, key(5), key(55));
+  EXPECT_EQ(NSCountMapTable(table), 3u);
+  EXPECT_EQ(NSMapGet(table, key(5)), key(55));
+  NSFreeMapTable(table);
+}
+
+TEST(CollidingMapTable, EndlessInsertAndRemoveStaysBounded) {
+  NSMapTable *table = NSCreateMapTable(NSNonOwnedPointerMapKeyCallBacks,
+                                       NSNonOwnedPointerMapValueCallBacks, 16);
+  NSMapInsert(table, key(1), key(1));
+  for (uintptr_t i = 2; i < 20000; i++) {
+    NSMapInsert(table, key(i), key(i));
+    NSMapRemove(table, key(i));
+  }
+  EXPECT_EQ(NSCountMapTable(table), 1u);
+  EXPECT_EQ(NSMapGet(table, key(1)), key(1));
+  EXPECT_EQ(NSMapGet(table, key(19999)), nullptr);
+  NSFreeMapTable(table);
+}
+
+// A key's release that fills the same table (and so rebuilds it) must not
+// change which value is released next.
+NSMapTable *refilled = nullptr;
+std::vector<void *> releasedValuesSeen;
+
+void refillOnRelease(NSMapTable *table, void *) {
+  if (table != refilled)
+    return;
+  refilled = nullptr;
+  for (uintptr_t i = 100; i < 200; i++)
+    NSMapInsert(table, key(i), key(i));
+}
+
+void noteValue(NSMapTable *, void *value) {
+  releasedValuesSeen.push_back(value);
+}
+
+TEST(CollidingMapTable, RemovalSurvivesAReleaseThatChangesTheTable) {
+  const NSMapTableKeyCallBacks keys = {nullptr, nullptr, nullptr,
+                                       refillOnRelease, nullptr, nullptr};
+  const NSMapTableValueCallBacks values = {nullptr, noteValue, nullptr};
+  NSMapTable *table = NSCreateMapTable(keys, values, 16);
+  NSMapInsert(table, key(1), key(11));
+  releasedValuesSeen.clear();
+  refilled = table;
+  NSMapRemove(table, key(1));
+  ASSERT_EQ(releasedValuesSeen.size(), 1u);
+  EXPECT_EQ(releasedValuesSeen[0], key(11));
+  EXPECT_EQ(NSCountMapTable(table), 100u);
+  NSFreeMapTable(table);
+}
+
+} // namespace
