@@ -15,9 +15,10 @@ using namespace objc_module_records;
 /* Loading this library loads and registers these first: the former-method
    category of zelObjCRuntime, the language registry and the languages. */
 OBJC_IMPORT_CLASS(NSFramework_zelObjCRuntime);
-OBJC_IMPORT_CLASS(NSFramework_zelRuntime);
 OBJC_IMPORT_CLASS(NSFramework_zelTcl);
 OBJC_IMPORT_CLASS(NSFramework_zelJavaScript);
+OBJC_IMPORT_CLASS(ZELScriptingLanguage);
+OBJC_IMPORT_CLASS(ZELTclInterp);
 
 namespace {
 

@@ -91,6 +91,9 @@ TEST_F(ExceptionPresentation, FirstClaimingLanguageAlonePresents) {
 TEST_F(ExceptionPresentation, UnclaimedExceptionShowsItsReasonVerbatim) {
   recording::enroll(bystander);
   send("explode:");
+  EXPECT_EQ(recording::journal(),
+            Journal({"exploded",
+                     "bystander isResponsibleForException: Explosion"}));
   ASSERT_EQ(probe::alerts().size(), 1u);
   const probe::Alert &alert = probe::alerts()[0];
   EXPECT_EQ(alert.title, "Explosion");

@@ -170,4 +170,27 @@ TEST_F(ApplicationMain, UnclaimedExceptionLeavesUnchanged) {
                      "scriptless isResponsibleForException: ScriptError"}}));
 }
 
+// Autoreleased by the script just before it fails.
+id keptByThePool = nil;
+
+void autoreleaseThenFail() {
+  objc_send(objc_send(keptByThePool, "retain"), "autorelease");
+  recording::raise("ScriptError", "after autorelease");
+}
+
+TEST_F(ApplicationMain, UnclaimedExceptionLeavesThePoolInPlace) {
+  recording::enroll(first);
+  keptByThePool = objc_send_class("NSObject", "new");
+  recording::scriptAction() = autoreleaseThenFail;
+  runCatching();
+  ASSERT_NE(escaped, nil);
+  EXPECT_EQ(recording::text(objc_send(escaped, "reason")),
+            "after autorelease");
+  EXPECT_EQ(objc_send<unsigned>(keptByThePool, "retainCount"), 2u);
+  objc_send<void>(pool_, "release"); // takes the launcher's pool along
+  pool_ = objc_send(objc_send_class("NSAutoreleasePool", "alloc"), "init");
+  EXPECT_EQ(objc_send<unsigned>(keptByThePool, "retainCount"), 1u);
+  objc_send<void>(keptByThePool, "release");
+}
+
 } // namespace
