@@ -39,7 +39,7 @@ Method probe(const struct objc_cache *cache, SEL sel) {
 /* Through the cache, asking the runtime to fill it on a miss. A class
    that is still being initialised gets nothing cached: its answer goes out
    in a record of the library's own, rewritten at each such miss. */
-Method lookup_cached(Class cls, SEL sel) {
+__attribute__((noinline)) Method lookup_cached(Class cls, SEL sel) {
   static struct objc_method emergency = {nullptr, "v8@8:12", nullptr};
   if (Method hit = probe(cls->cache, sel))
     return hit;
@@ -52,7 +52,7 @@ Method lookup_cached(Class cls, SEL sel) {
 }
 
 /* Through the method lists only, never touching a cache. */
-Method lookup_uncached(Class cls, SEL sel) {
+__attribute__((noinline)) Method lookup_uncached(Class cls, SEL sel) {
   if (Method method = class_getInstanceMethod(cls, sel))
     return method;
   notFound.method_name = sel;
@@ -163,8 +163,19 @@ OBJC_REGISTER_MODULE(method_module)
 
 /* ====================== Exported functions ====================== */
 
+/* The usual hit, the selector in its home bucket, is tested first in a
+   frame small enough for a leaf; the rest lies out of line. */
 ZEL_EXPORT Method ZelObjC_LookupMethod(Class cls, SEL sel) noexcept {
-  return multithreaded ? lookup_uncached(cls, sel) : lookup_cached(cls, sel);
+  if (multithreaded)
+    return lookup_uncached(cls, sel);
+  if (const struct objc_cache *cache = cls->cache) {
+    Method home = cache->buckets[static_cast<std::uint32_t>(
+                                     reinterpret_cast<std::uintptr_t>(sel)) &
+                                 cache->mask];
+    if (home && home->method_name == sel)
+      return home;
+  }
+  return lookup_cached(cls, sel);
 }
 
 ZEL_EXPORT void ZelObjC_SetMultithreaded(void) noexcept {
