@@ -2,6 +2,7 @@
    metaclass records in the runtime's own format, and descriptions of
    instance layouts as struct type encodings. */
 #include <cctype>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 
@@ -74,17 +75,38 @@ void setNameAndType(struct objc_ivar *ivar, const char *name,
   ivar->ivar_type = block + nameLength + 1;
 }
 
+/* A bitfield's width from its digits, held in 64 bits so that absurd
+   widths stay visible instead of wrapping. */
+long long bitWidth(const char *digits) {
+  long long width = 0;
+  for (; isdigit(static_cast<unsigned char>(*digits)); ++digits)
+    if (width < (1LL << 40))
+      width = width * 10 + (*digits - '0');
+  return width;
+}
+
 /* Lays out members one after the other without rounding offsets up;
-   the bitfields of a run share the run's bytes. */
+   the bitfields of a run share the run's bytes. Sizes are kept in 64 bits:
+   a member whose measured room wrapped, or an end past 2^31 bytes, marks
+   the layout too large to be an instance. */
 struct Layout {
-  int size;                          /* current end of the instance */
+  long long size;                    /* current end of the instance */
   const char *run = nullptr;         /* first bitfield of the open run */
-  int bits = 0;                      /* bits of the run placed so far */
+  long long bits = 0;                /* bits of the run placed so far */
+  bool tooLarge = false;
+
+  void grow(int room, long long needed) {
+    if (room < 0 || room < needed)
+      tooLarge = true;
+    size += room;
+    if (size > INT_MAX)
+      tooLarge = true;
+  }
 
   void closeRun() {
     if (!run)
       return;
-    size += objc_aligned_size(run);
+    grow(objc_aligned_size(run), (bits + 7) / 8);
     run = nullptr;
     bits = 0;
   }
@@ -98,12 +120,14 @@ struct Layout {
       run = type;
     else if (!bitfield)
       closeRun();
-    int offset = size + bits / 8;
+    long long offset = size + bits / 8;
+    if (offset > INT_MAX)
+      tooLarge = true;
     if (bitfield)
-      bits += atoi(body + 1);
+      bits += bitWidth(body + 1);
     else
-      size += objc_aligned_size(type);
-    return offset;
+      grow(objc_aligned_size(type), 0);
+    return int(offset);
   }
 };
 
@@ -119,31 +143,9 @@ const char *readMember(const char *p, struct objc_ivar *ivar,
     p = close ? close + 1 : name + nameLength;
   }
   const char *end = skipMemberType(objc_skip_type_qualifiers(p));
-  if (end < p)
-    end = p;
   setNameAndType(ivar, name, nameLength, p, size_t(end - p));
   ivar->ivar_offset = layout.place(p);
   return end;
-}
-
-/* The new list, or null when the description has no member part. Grows
-   size by the room the members take. */
-struct objc_ivar_list *buildIvars(const char *description, long &size) {
-  const char *p = description + strcspn(description, "=}");
-  if (*p != '=')
-    return nullptr;
-  const char *members = p + 1;
-  int count = countMembers(members);
-  struct objc_ivar_list *list = newIvarList(count);
-  Layout layout{int(size)};
-  p = members;
-  int filled = 0;
-  while (filled < count && !atMembersEnd(p))
-    p = readMember(p, &list->ivar_list[filled++], layout);
-  list->ivar_count = filled;
-  layout.closeRun();
-  size = layout.size;
-  return list;
 }
 
 void freeIvars(struct objc_ivar_list *list) {
@@ -152,6 +154,33 @@ void freeIvars(struct objc_ivar_list *list) {
   for (int i = 0; i < list->ivar_count; ++i)
     free(const_cast<char *>(list->ivar_list[i].ivar_name));
   free(list);
+}
+
+/* Lays the members out into list (left null when the description has no
+   member part) and grows size by their room. False, with nothing kept,
+   when the layout is too large to be an instance. */
+bool buildIvars(const char *description, long &size,
+                struct objc_ivar_list *&list) {
+  const char *p = description + strcspn(description, "=}");
+  if (*p != '=')
+    return true;
+  const char *members = p + 1;
+  int count = countMembers(members);
+  list = newIvarList(count);
+  Layout layout{size};
+  p = members;
+  int filled = 0;
+  while (filled < count && !atMembersEnd(p))
+    p = readMember(p, &list->ivar_list[filled++], layout);
+  list->ivar_count = filled;
+  layout.closeRun();
+  if (layout.tooLarge) {
+    freeIvars(list);
+    list = nullptr;
+    return false;
+  }
+  size = long(layout.size);
+  return true;
 }
 
 /* }================================================================ */
@@ -308,7 +337,7 @@ const char *cStringOf(id string) {
 /* A destroyed class's address may soon hold a new class, which must not
    inherit the old description. */
 void forgetDescription(Class cls) {
-  if (map && NSMapGet(map, cls))
+  if (map)
     NSMapRemove(map, cls);
 }
 
@@ -319,7 +348,8 @@ void forgetDescription(Class cls) {
 /* ===================== Exported ===================== */
 
 /* A class of that name with no methods, registered and announced; null
-   when the name is taken or the description is not a struct. */
+   when the name is taken, the description is not a struct or its members
+   are too large to be an instance. */
 ZEL_EXPORT Class ZelObjC_NewClass(const char *name, Class superclass,
                                   const char *ivars) noexcept {
   if (objc_lookUpClass(name))
@@ -327,7 +357,9 @@ ZEL_EXPORT Class ZelObjC_NewClass(const char *name, Class superclass,
   if (ivars && *ivars != '{')
     return nullptr;
   long size = superclass ? superclass->instance_size : 0;
-  struct objc_ivar_list *list = ivars ? buildIvars(ivars, size) : nullptr;
+  struct objc_ivar_list *list = nullptr;
+  if (ivars && !buildIvars(ivars, size, list))
+    return nullptr;
   Class cls = newClassBlock(name);
   if (!cls) {
     freeIvars(list);

@@ -159,6 +159,28 @@ TEST_F(NewClassTest, DescriptionsCutShortStopAtTheirEnd) {
   }
 }
 
+// An instance that no allocation could hold is refused rather than given a
+// wrapped size: members whose room wraps when measured, or an end past
+// 2^31 bytes.
+TEST_F(NewClassTest, LayoutsTooLargeForAnInstanceAreRefused) {
+  const char *const texts[] = {
+      "{X=\"big\"b2147483648}",
+      "{X=\"lo\"b2147483000\"hi\"b2147483000\"c\"c}",
+      "{X=\"a\"[536870912i]}",
+      "{X=\"a\"[536870911i]}",
+      "{?{==b7\341=bs({=ab7\341\035b2222222226"};
+  for (const char *text : texts) {
+    EXPECT_EQ(ZelObjC_NewClass("ZelTooLarge", objectClass(), text), nullptr)
+        << text;
+    EXPECT_EQ(objc_lookUpClass("ZelTooLarge"), nullptr);
+  }
+  EXPECT_TRUE(announced.empty());
+  // The largest end that still fits is kept.
+  Class edge = make("ZelLargest", "{X=\"a\"[536870910i]\"b\"c}");
+  ASSERT_NE(edge, nullptr);
+  EXPECT_EQ(edge->instance_size, 2147483645L); // 4 + 2147483640 + 1
+}
+
 TEST_F(NewClassTest, RecordsOfASubclass) {
   Class object = objectClass();
   Class cls = make("ZelRecords", "{X=\"n\"i}");
@@ -294,12 +316,15 @@ TEST_F(NewClassTest, CreatedClassLivesThroughARoundTrip) {
     EXPECT_EQ(objc_send<int>(counter, "count"), 41 + round);
     objc_send(counter, "release");
 
-    // A protocol list attached by the caller is freed with the class.
-    auto *protocols =
-        static_cast<objc_protocol_list *>(malloc(sizeof(objc_protocol_list)));
-    protocols->next = nullptr;
-    protocols->count = 0;
-    cls->protocols = protocols;
+    // Protocol lists attached by the caller are freed with the class, the
+    // whole chain.
+    for (int i = 0; i < 2; ++i) {
+      auto *protocols = static_cast<objc_protocol_list *>(
+          malloc(sizeof(objc_protocol_list)));
+      protocols->next = cls->protocols;
+      protocols->count = 0;
+      cls->protocols = protocols;
+    }
 
     class_removeMethods(cls, methods);
     EXPECT_EQ(ZelObjC_DestroyClass(cls), 1);

@@ -3,21 +3,14 @@
    answering class, superclass and classForCoder. */
 #include <gtest/gtest.h>
 
-#include <objc/objc-load.h>
-#include <zelObjCRuntime/zelObjCRuntime.h>
+#include "test_classes.h"
 
 #include <cstring>
+#include <initializer_list>
 
 using namespace objc_module_records;
 
 namespace {
-
-#define TEST_CLASS(sym, name, super, imethods, cmethods)                     \
-  struct objc_class sym##_meta = {nullptr, nullptr, name, 0, CLS_META,       \
-                                  sizeof(struct objc_class), nullptr,        \
-                                  cmethods, nullptr, nullptr};               \
-  struct objc_class sym = {&sym##_meta, super, name, 0, CLS_CLASS, 4,       \
-                           nullptr, imethods, nullptr, nullptr}
 
 #define ONE_METHOD(list, name, fn)                                           \
   MethodList<1> list = {nullptr, 1, {OBJC_METHOD(name, "i8@0:4", fn)}}
@@ -78,6 +71,11 @@ TEST_CLASS(Hidden_class, "!FormerHidden", OBJC_SUPER_NAME("FormerVisible"),
 TEST_CLASS(Deeper_class, "!FormerDeeper", OBJC_SUPER_NAME("!FormerHidden"),
            nullptr, nullptr);
 
+/* FormerLists: m once; its tests attach further lists while they run */
+ONE_METHOD(Lists_i, "m", answer<20>);
+TEST_CLASS(Lists_class, "FormerLists", OBJC_SUPER_NAME("FormerBase"),
+           OBJC_MODULE_METHODS(Lists_i), nullptr);
+
 /* FormerLoner: a root class of its own, outside NSObject's hierarchy */
 ONE_METHOD(Loner_i, "m", answer<11>);
 TEST_CLASS(Loner_class, "FormerLoner", nullptr,
@@ -88,14 +86,14 @@ ONE_METHOD(Once_i, "formerTestOnce", answer<12>);
 struct objc_category Once_category = {
     "FormerTestOnce", "NSObject", OBJC_METHOD_LIST(Once_i), nullptr, nullptr};
 
-Symtab<14> former_symtab = {
+Symtab<15> former_symtab = {
     0,
     nullptr,
-    10,
+    11,
     4,
     {&Base_class, &Single_class, &Double_class, &Child_class, &Middle_class,
      &Grandchild_class, &Visible_class, &Hidden_class, &Deeper_class,
-     &Loner_class, &Replace_category, &First_category, &Second_category,
+     &Loner_class, &Lists_class, &Replace_category, &First_category, &Second_category,
      &Once_category}};
 struct objc_module former_module = {
     OBJC_MODULE_VERSION, sizeof(struct objc_module), __FILE__,
@@ -110,10 +108,6 @@ OBJC_IMPORT_CLASS(NSFramework_zelObjCRuntime);
 
 namespace {
 
-SEL sel(const char *name) { return sel_registerName(name); }
-Class cls(const char *name) {
-  return reinterpret_cast<Class>(objc_getClass(name));
-}
 id instanceOf(const char *name) { return class_createInstance(cls(name), 0); }
 
 IMP former(const char *className, const char *selector) {
@@ -176,6 +170,41 @@ TEST(FormerMethod, ObjectOfHiddenClassSearchesTheHiddenClass) {
   id object = instanceOf("!FormerHidden");
   EXPECT_EQ(formerOf(object, "m"), impOf(answer<9>));
   object_dispose(object);
+}
+
+/* A list attached to FormerLists for one test, taken off again after. */
+template <int N> struct AttachedList {
+  MethodList<N> list;
+  AttachedList(int count, std::initializer_list<objc_method> methods)
+      : list{nullptr, count, {}} {
+    int i = 0;
+    for (const objc_method &method : methods)
+      list.method_list[i++] = method;
+    class_addMethods(cls("FormerLists"), OBJC_METHOD_LIST(list));
+  }
+  ~AttachedList() {
+    class_removeMethods(cls("FormerLists"), OBJC_METHOD_LIST(list));
+  }
+};
+
+objc_method methodM(int (*fn)(id, SEL)) {
+  return {sel("m"), "i8@0:4", impOf(fn)};
+}
+
+TEST(FormerMethod, SecondMatchMayLieInTheSameList) {
+  AttachedList<3> twice(3, {methodM(answer<21>), {sel("n"), "i8@0:4",
+                            impOf(answer<0>)}, methodM(answer<22>)});
+  ASSERT_EQ(current("FormerLists", "m"), impOf(answer<21>));
+  EXPECT_EQ(former("FormerLists", "m"), impOf(answer<22>));
+}
+
+TEST(FormerMethod, CounterRunsOnOverListsWithoutAMatch) {
+  AttachedList<1> empty(0, {});
+  AttachedList<1> negative(-1, {methodM(answer<24>)});
+  AttachedList<1> unrelated(1, {{sel("n"), "i8@0:4", impOf(answer<0>)}});
+  AttachedList<1> newest(1, {methodM(answer<23>)});
+  ASSERT_EQ(current("FormerLists", "m"), impOf(answer<23>));
+  EXPECT_EQ(former("FormerLists", "m"), impOf(answer<20>));
 }
 
 /* ======================= Hidden classes ======================= */

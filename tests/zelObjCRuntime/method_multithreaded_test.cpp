@@ -3,24 +3,11 @@
    switch cannot be undone, so these cases live in a program of their own. */
 #include <gtest/gtest.h>
 
-#include <objc/objc-load.h>
-#include <zelObjCRuntime/zelObjCRuntime.h>
+#include "test_classes.h"
 
 using namespace objc_module_records;
 
 namespace {
-
-#define TEST_CLASS(sym, name, super, imethods, cmethods)                     \
-  struct objc_class sym##_meta = {nullptr, nullptr, name, 0, CLS_META,       \
-                                  sizeof(struct objc_class), nullptr,        \
-                                  cmethods, nullptr, nullptr};               \
-  struct objc_class sym = {&sym##_meta, super, name, 0, CLS_CLASS, 4,       \
-                           nullptr, imethods, nullptr, nullptr}
-
-SEL sel(const char *name) { return sel_registerName(name); }
-Class cls(const char *name) {
-  return reinterpret_cast<Class>(objc_getClass(name));
-}
 
 int Base_m(id, SEL) { return 1; }
 int BaseClass_c(id, SEL) { return 2; }

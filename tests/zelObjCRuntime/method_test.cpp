@@ -3,8 +3,7 @@
    from the caches of a class family. */
 #include <gtest/gtest.h>
 
-#include <objc/objc-load.h>
-#include <zelObjCRuntime/zelObjCRuntime.h>
+#include "test_classes.h"
 
 #include <cstdint>
 #include <map>
@@ -14,19 +13,6 @@
 using namespace objc_module_records;
 
 namespace {
-
-/* A class record and its metaclass; super is the superclass's name. */
-#define TEST_CLASS(sym, name, super, imethods, cmethods)                     \
-  struct objc_class sym##_meta = {nullptr, nullptr, name, 0, CLS_META,       \
-                                  sizeof(struct objc_class), nullptr,        \
-                                  cmethods, nullptr, nullptr};               \
-  struct objc_class sym = {&sym##_meta, super, name, 0, CLS_CLASS, 4,       \
-                           nullptr, imethods, nullptr, nullptr}
-
-SEL sel(const char *name) { return sel_registerName(name); }
-Class cls(const char *name) {
-  return reinterpret_cast<Class>(objc_getClass(name));
-}
 
 /* ---- LookupBase <- LookupMiddle <- LookupLeaf; LookupOther beside ---- */
 
