@@ -413,18 +413,44 @@ Elf32_Word sysvHashOf(const char *name) {
   return h;
 }
 
+/* A name with its two hashes, computed once for every module searched. */
+struct HashedName {
+  const char *name;
+  Elf32_Word gnu;
+  Elf32_Word sysv;
+};
+
+HashedName hashed(const char *name) {
+  return {name, gnuHashOf(name), sysvHashOf(name)};
+}
+
+/* False when the module's Bloom filter rules the hash out. */
+bool mayHold(const Elf32_Word *table, Elf32_Word h) {
+  const Elf32_Word bloomWords = table[2];
+  const Elf32_Word shift = table[3];
+  if (bloomWords == 0)
+    return true;
+  constexpr Elf32_Word bits = sizeof(ElfW(Addr)) * 8;
+  const auto *bloom = reinterpret_cast<const ElfW(Addr) *>(table + 4);
+  const ElfW(Addr) word = bloom[(h / bits) % bloomWords];
+  const ElfW(Addr) mask = (ElfW(Addr)(1) << (h % bits)) |
+                          (ElfW(Addr)(1) << ((h >> shift) % bits));
+  return (word & mask) == mask;
+}
+
 /* Index of the exported entry for name, or 0 (the null symbol). */
-Elf32_Word findInGnuHash(const DynamicInfo &info, const char *name) {
+Elf32_Word findInGnuHash(const DynamicInfo &info, const HashedName &hashes) {
   const Elf32_Word *table = info.gnuHash;
   const Elf32_Word buckets = table[0];
   const Elf32_Word firstIndex = table[1];
   const Elf32_Word bloomWords = table[2];
-  if (buckets == 0)
+  const Elf32_Word h = hashes.gnu;
+  if (buckets == 0 || !mayHold(table, h))
     return 0;
+  const char *name = hashes.name;
   const Elf32_Word *bucket =
       table + 4 + bloomWords * (sizeof(ElfW(Addr)) / sizeof(Elf32_Word));
   const Elf32_Word *chain = bucket + buckets;
-  const Elf32_Word h = gnuHashOf(name);
   for (Elf32_Word index = bucket[h % buckets]; index >= firstIndex; ++index) {
     const Elf32_Word entry = chain[index - firstIndex];
     if ((entry | 1) == (h | 1) && isMatch(info, index, name))
@@ -435,16 +461,16 @@ Elf32_Word findInGnuHash(const DynamicInfo &info, const char *name) {
   return 0;
 }
 
-Elf32_Word findInSysvHash(const DynamicInfo &info, const char *name) {
+Elf32_Word findInSysvHash(const DynamicInfo &info, const HashedName &hashes) {
   const Elf32_Word *table = info.sysvHash;
   const Elf32_Word buckets = table[0];
   if (buckets == 0)
     return 0;
   const Elf32_Word *bucket = table + 2;
   const Elf32_Word *chain = bucket + buckets;
-  for (Elf32_Word index = bucket[sysvHashOf(name) % buckets]; index != 0;
+  for (Elf32_Word index = bucket[hashes.sysv % buckets]; index != 0;
        index = chain[index])
-    if (isMatch(info, index, name))
+    if (isMatch(info, index, hashes.name))
       return index;
   return 0;
 }
@@ -452,7 +478,7 @@ Elf32_Word findInSysvHash(const DynamicInfo &info, const char *name) {
 /* The address name has in the module, or null when the module does not
    itself export it. */
 void *exportedAddress(const dl_phdr_info *module, const DynamicInfo &info,
-                      const char *name) {
+                      const HashedName &name) {
   if (!info.symbols || !info.strings)
     return nullptr;
   Elf32_Word index = 0;
@@ -504,7 +530,8 @@ bool isNamed(const dl_phdr_info *module, const DynamicInfo &info,
 }
 
 struct Search {
-  const char *underscored; /* "_symbol" */
+  HashedName asWritten;   /* "symbol" */
+  HashedName underscored; /* "_symbol" */
   const char *moduleName;  /* null: every module */
   bool isFirst = true;     /* the loader lists the main program first */
   bool moduleSeen = false;
@@ -513,10 +540,10 @@ struct Search {
 
 /* Tries the name as written, then with one underscore in front. */
 void *candidateAddress(const dl_phdr_info *module, const DynamicInfo &info,
-                       const char *underscored) {
-  if (void *address = exportedAddress(module, info, underscored + 1))
+                       const Search &search) {
+  if (void *address = exportedAddress(module, info, search.asWritten))
     return address;
-  return exportedAddress(module, info, underscored);
+  return exportedAddress(module, info, search.underscored);
 }
 
 /* dl_iterate_phdr callback: non-zero ends the walk. */
@@ -531,7 +558,7 @@ int searchModule(dl_phdr_info *module, size_t, void *context) {
       return 0;
     search->moduleSeen = true;
   }
-  search->address = candidateAddress(module, info, search->underscored);
+  search->address = candidateAddress(module, info, *search);
   return search->address || search->moduleSeen ? 1 : 0;
 }
 
@@ -549,7 +576,6 @@ ZEL_EXPORT void *ZelObjC_LookupExternalSymbol(const char *name) noexcept {
     return nullptr;
   buffer[0] = '_';
   Search search;
-  search.underscored = buffer;
   search.moduleName = nullptr;
   if (const char *colon = std::strchr(name, ':')) {
     const size_t moduleLength = static_cast<size_t>(colon - name);
@@ -562,6 +588,8 @@ ZEL_EXPORT void *ZelObjC_LookupExternalSymbol(const char *name) noexcept {
   } else {
     std::memcpy(buffer + 1, name, length + 1);
   }
+  search.asWritten = hashed(buffer + 1);
+  search.underscored = hashed(buffer);
   if (!search.moduleName || search.moduleName[0] != '\0')
     dl_iterate_phdr(searchModule, &search);
   std::free(buffer);
