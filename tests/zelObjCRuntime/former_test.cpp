@@ -93,8 +93,8 @@ Symtab<15> former_symtab = {
     4,
     {&Base_class, &Single_class, &Double_class, &Child_class, &Middle_class,
      &Grandchild_class, &Visible_class, &Hidden_class, &Deeper_class,
-     &Loner_class, &Lists_class, &Replace_category, &First_category, &Second_category,
-     &Once_category}};
+     &Loner_class, &Lists_class, &Replace_category, &First_category,
+     &Second_category, &Once_category}};
 struct objc_module former_module = {
     OBJC_MODULE_VERSION, sizeof(struct objc_module), __FILE__,
     reinterpret_cast<struct objc_symtab *>(&former_symtab)};
@@ -190,10 +190,11 @@ template <int N> struct AttachedList {
 objc_method methodM(int (*fn)(id, SEL)) {
   return {sel("m"), "i8@0:4", impOf(fn)};
 }
+objc_method methodN() { return {sel("n"), "i8@0:4", impOf(answer<0>)}; }
 
 TEST(FormerMethod, SecondMatchMayLieInTheSameList) {
-  AttachedList<3> twice(3, {methodM(answer<21>), {sel("n"), "i8@0:4",
-                            impOf(answer<0>)}, methodM(answer<22>)});
+  AttachedList<3> twice(3,
+                        {methodM(answer<21>), methodN(), methodM(answer<22>)});
   ASSERT_EQ(current("FormerLists", "m"), impOf(answer<21>));
   EXPECT_EQ(former("FormerLists", "m"), impOf(answer<22>));
 }
@@ -201,7 +202,7 @@ TEST(FormerMethod, SecondMatchMayLieInTheSameList) {
 TEST(FormerMethod, CounterRunsOnOverListsWithoutAMatch) {
   AttachedList<1> empty(0, {});
   AttachedList<1> negative(-1, {methodM(answer<24>)});
-  AttachedList<1> unrelated(1, {{sel("n"), "i8@0:4", impOf(answer<0>)}});
+  AttachedList<1> unrelated(1, {methodN()});
   AttachedList<1> newest(1, {methodM(answer<23>)});
   ASSERT_EQ(current("FormerLists", "m"), impOf(answer<23>));
   EXPECT_EQ(former("FormerLists", "m"), impOf(answer<20>));
