@@ -4,17 +4,31 @@
    which is what the default zone is. */
 #include "runtime.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
 namespace {
 
+/* Bytes of an instance with extraBytes more; 0 when that does not fit in
+   the address space (a wrapped size would make a block too small). */
+size_t instanceBytes(Class cls, unsigned extraBytes) {
+  size_t base = cls->instance_size > 0
+                    ? static_cast<size_t>(cls->instance_size)
+                    : 0;
+  if (extraBytes > SIZE_MAX - base)
+    return 0;
+  size_t size = base + extraBytes;
+  return size < sizeof(struct objc_object) ? sizeof(struct objc_object)
+                                           : size;
+}
+
 id allocInstance(Class cls, unsigned extraBytes, void *) {
   if (!cls)
     return nil;
-  size_t size = static_cast<size_t>(cls->instance_size) + extraBytes;
-  if (size < sizeof(struct objc_object))
-    size = sizeof(struct objc_object);
+  size_t size = instanceBytes(cls, extraBytes);
+  if (!size)
+    return nil;
   auto *obj = static_cast<id>(calloc(1, size));
   if (obj)
     obj->isa = cls;

@@ -35,6 +35,8 @@ size_t slotCapacity(struct objc_method_list **lists) {
   return n;
 }
 
+/* Arrays grow in the zone they came from: every zone is the C heap, so
+   the grown array stays freeable as the class's creator allocated it. */
 struct objc_method_list **allocListArray(struct objc_method_list **old,
                                          size_t slots) {
   void *block = realloc(old, (slots + 1) * sizeof(struct objc_method_list *));

@@ -160,6 +160,16 @@ TEST(DefaultAllocation, InstancesZeroFilledWithIsaAndCopiesFaithful) {
   EXPECT_EQ(object_dispose(nil), nil);
 }
 
+TEST(DefaultAllocation, SizeBeyondTheAddressSpaceFails) {
+  // instance_size + extraBytes wraps around in 32 bits: no short block.
+  unsigned extra = ~0u - 2;
+  EXPECT_EQ(class_createInstance(&Obj_class, extra), nil);
+  id obj = class_createInstance(&Obj_class, 0);
+  ASSERT_NE(obj, nil);
+  EXPECT_EQ(object_copy(obj, extra), nil);
+  object_dispose(obj);
+}
+
 } // namespace
 
 OBJC_REGISTER_MODULE(module)

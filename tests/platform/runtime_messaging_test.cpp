@@ -21,17 +21,42 @@ struct Pair {
 };
 
 SEL lastUnrecognized;
-bool initializeAligned;
+// Stack pointer modulo 16 at the entry of +initialize: 12 when the call
+// into it was made with an aligned stack.
+int baseEntryAlignment = -1;
+int stretEntryAlignment = -1;
+struct KeepSeen {
+  id self;
+  SEL op;
+  int a, b;
+} keepSeen;
 
 id Base_new(id self, SEL) {
   return class_createInstance(reinterpret_cast<Class>(self), 0);
 }
-void Base_initialize(id, SEL) {
-  // The lookup that runs +initialize was called from machine code: the
-  // stack must still be aligned as the ABI promises.
-  alignas(16) volatile char probe[16] = {};
-  initializeAligned = reinterpret_cast<uintptr_t>(probe) % 16 == 0;
-}
+} // namespace
+
+// +initialize, entered from the lookup that machine code called: it
+// measures the stack pointer as it finds it (a compiler would assume it
+// aligned) and hands the measure on.
+extern "C" __attribute__((visibility("hidden"))) void
+recordEntryAlignment(id self, int alignment);
+extern "C" __attribute__((visibility("hidden"))) void
+initializeMeasuringStack(id self, SEL op);
+asm(R"(
+        .text
+        .globl  initializeMeasuringStack
+        .hidden initializeMeasuringStack
+        .type   initializeMeasuringStack, @function
+initializeMeasuringStack:
+        movl    %esp, %eax
+        andl    $15, %eax
+        movl    %eax, 8(%esp)
+        jmp     recordEntryAlignment
+        .size   initializeMeasuringStack, .-initializeMeasuringStack
+)");
+
+namespace {
 id Base_free(id self, SEL) { return object_dispose(self); }
 int Base_answer(id, SEL) { return 42; }
 long long Base_wide(id, SEL) { return 0x123456789abcLL; }
@@ -45,15 +70,21 @@ double Base_mix(id, SEL, char c, long long l, double d, int i, short s) {
 id Base_self(id self, SEL) { return self; }
 void Base_notRecognized(id, SEL, SEL sel) { lastUnrecognized = sel; }
 int Sub_answer(id, SEL) { return 7; }
+int Base_keep(id self, SEL op, int a, int b) {
+  keepSeen = {self, op, a, b};
+  return a * 10 + b;
+}
+Pair Stret_origin(id, SEL, int a) { return {a, a + 1}; }
 
 MethodList<2> Base_cmethods = {
     nullptr, 2,
     {OBJC_METHOD("new", "@8@0:4", Base_new),
-     OBJC_METHOD("initialize", "v8@0:4", Base_initialize)}};
-MethodList<10> Base_imethods = {
+     OBJC_METHOD("initialize", "v8@0:4", initializeMeasuringStack)}};
+MethodList<11> Base_imethods = {
     nullptr,
-    10,
+    11,
     {OBJC_METHOD("free", "@8@0:4", Base_free),
+     OBJC_METHOD("keep::", "i16@0:4i8i12", Base_keep),
      OBJC_METHOD("answer", "i8@0:4", Base_answer),
      OBJC_METHOD("wide", "q8@0:4", Base_wide),
      OBJC_METHOD("half:", "d16@0:4d8", Base_half),
@@ -90,8 +121,22 @@ struct objc_class Bare_meta = {nullptr, nullptr, "MsgBare", 0, CLS_META,
 struct objc_class Bare_class = {&Bare_meta, nullptr, "MsgBare", 0, CLS_CLASS,
                                 4, nullptr, nullptr, nullptr, nullptr};
 
+// A root class whose first message returns a structure.
+MethodList<2> Stret_cmethods = {
+    nullptr, 2,
+    {OBJC_METHOD("initialize", "v8@0:4", initializeMeasuringStack),
+     OBJC_METHOD("origin:", "{Pair=ii}12@0:4i8", Stret_origin)}};
+struct objc_class Stret_meta = {nullptr, nullptr, "MsgStret", 0, CLS_META,
+                                sizeof(struct objc_class), nullptr,
+                                OBJC_MODULE_METHODS(Stret_cmethods), nullptr,
+                                nullptr};
+struct objc_class Stret_class = {&Stret_meta, nullptr, "MsgStret", 0,
+                                 CLS_CLASS, 4, nullptr, nullptr, nullptr,
+                                 nullptr};
+
 // The subclass comes first: it waits for its superclass.
-Symtab<3> symtab = {0, nullptr, 3, 0, {&Sub_class, &Base_class, &Bare_class}};
+Symtab<4> symtab = {0, nullptr, 4, 0,
+                    {&Sub_class, &Base_class, &Bare_class, &Stret_class}};
 struct objc_module module = {OBJC_MODULE_VERSION, sizeof(struct objc_module),
                              __FILE__,
                              reinterpret_cast<struct objc_symtab *>(&symtab)};
@@ -130,7 +175,116 @@ TEST_F(Messaging, ArgumentsReachTheMethodUntouched) {
 }
 
 TEST_F(Messaging, SlowPathKeepsTheStackAligned) {
-  EXPECT_TRUE(initializeAligned);
+  EXPECT_EQ(baseEntryAlignment, 12);
+  Pair p = objc_send<Pair>(&Stret_class, "origin:", 4);
+  EXPECT_EQ(stretEntryAlignment, 12);
+  EXPECT_EQ(p.a, 4);
+  EXPECT_EQ(p.b, 5);
+}
+
+TEST_F(Messaging, PlainSendOfADoubleMethod) {
+  using Fn = double (*)(id, SEL, double);
+  SEL half = sel_registerName("half:");
+  for (int i = 0; i < 2; ++i) // through the lookup, then the cache
+    EXPECT_DOUBLE_EQ(objc_fn_cast<Fn>(objc_msgSend)(obj, half, 9.0), 4.5);
+}
+
+// Calls fn with four argument words while ebx, esi, edi and ebp hold known
+// values, and answers how many of the four differ afterwards. The stret
+// form is for callees that pop the first word (the result pointer).
+extern "C" __attribute__((visibility("hidden"))) int
+callKeepingRegisters(void *fn, int a0, int a1, int a2, int a3);
+extern "C" __attribute__((visibility("hidden"))) int
+callKeepingRegistersStret(void *fn, int a0, int a1, int a2, int a3);
+asm(R"(
+        .text
+.macro KEEPING_REGISTERS name, unwind
+        .globl  \name
+        .hidden \name
+        .type   \name, @function
+\name:
+        pushl   %ebp
+        pushl   %ebx
+        pushl   %esi
+        pushl   %edi
+        movl    20(%esp), %eax
+        subl    $12, %esp
+        pushl   48(%esp)
+        pushl   48(%esp)
+        pushl   48(%esp)
+        pushl   48(%esp)
+        movl    $0x0b0b0b0b, %ebx
+        movl    $0x05050505, %esi
+        movl    $0x0d0d0d0d, %edi
+        movl    $0x0e0e0e0e, %ebp
+        call    *%eax
+        addl    $\unwind, %esp
+        xorl    %eax, %eax
+        cmpl    $0x0b0b0b0b, %ebx
+        je      1f
+        incl    %eax
+1:      cmpl    $0x05050505, %esi
+        je      2f
+        incl    %eax
+2:      cmpl    $0x0d0d0d0d, %edi
+        je      3f
+        incl    %eax
+3:      cmpl    $0x0e0e0e0e, %ebp
+        je      4f
+        incl    %eax
+4:      popl    %edi
+        popl    %esi
+        popl    %ebx
+        popl    %ebp
+        ret
+        .size   \name, .-\name
+.endm
+        KEEPING_REGISTERS callKeepingRegisters, 28
+        KEEPING_REGISTERS callKeepingRegistersStret, 24
+)");
+
+int word(const void *p) {
+  return static_cast<int>(reinterpret_cast<uintptr_t>(p));
+}
+
+TEST_F(Messaging, CalleeSavedRegistersSurviveEveryPath) {
+  void *send = reinterpret_cast<void *>(objc_msgSend);
+  SEL keep = sel_registerName("keep::");
+  for (int i = 0; i < 2; ++i) { // through the lookup, then the cache
+    keepSeen = {};
+    EXPECT_EQ(callKeepingRegisters(send, word(obj), word(keep), 3, 4), 0);
+    EXPECT_EQ(keepSeen.self, obj);
+    EXPECT_EQ(keepSeen.op, keep);
+    EXPECT_EQ(keepSeen.a, 3);
+    EXPECT_EQ(keepSeen.b, 4);
+  }
+  EXPECT_EQ(callKeepingRegisters(send, 0, word(keep), 3, 4), 0);
+
+  void *stret = reinterpret_cast<void *>(objc_msgSend_stret);
+  SEL pair = sel_registerName("pair:");
+  for (int i = 0; i < 2; ++i) {
+    Pair p = {0, 0};
+    EXPECT_EQ(callKeepingRegistersStret(stret, word(&p), word(obj),
+                                        word(pair), 6),
+              0);
+    EXPECT_EQ(p.a, 6);
+    EXPECT_EQ(p.b, -6);
+  }
+  Pair untouched = {1, 2};
+  EXPECT_EQ(callKeepingRegistersStret(stret, word(&untouched), 0, word(pair),
+                                      6),
+            0);
+  EXPECT_EQ(untouched.a, 1);
+
+  // Forwarded messages, plain and aggregate.
+  lastUnrecognized = nullptr;
+  SEL unknown = sel_registerName("keepUnknown:");
+  EXPECT_EQ(callKeepingRegisters(send, word(obj), word(unknown), 1, 2), 0);
+  EXPECT_EQ(lastUnrecognized, unknown);
+  Pair forwarded = {0, 0};
+  EXPECT_EQ(callKeepingRegistersStret(stret, word(&forwarded), word(obj),
+                                      word(unknown), 1),
+            0);
 }
 
 TEST_F(Messaging, SubclassOverridesAndInherits) {
@@ -190,6 +344,13 @@ TEST(MessagingDeath, UnknownSelectorWithoutReportAborts) {
 }
 
 } // namespace
+
+extern "C" void recordEntryAlignment(id self, int alignment) {
+  if (self == reinterpret_cast<id>(&Base_class))
+    baseEntryAlignment = alignment;
+  else
+    stretEntryAlignment = alignment;
+}
 
 OBJC_REGISTER_MODULE(module)
 OBJC_LIBRARY_REGISTRATION()

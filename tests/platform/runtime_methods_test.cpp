@@ -16,6 +16,7 @@ namespace {
 
 std::vector<std::string> initialized;
 unsigned cacheSeenInsideInitialize = ~0u;
+unsigned instanceCacheSeenInsideInitialize = ~0u;
 SEL lastUnrecognized;
 
 id Root_new(id self, SEL) {
@@ -32,6 +33,11 @@ void Root_initialize(id self, SEL sel) {
   EXPECT_EQ(objc_send<int>(self, "ping"), 5);
   _class_lookupMethodAndLoadCache(cls->isa, sel_registerName("ping"));
   cacheSeenInsideInitialize = cls->isa->cache->occupied;
+  // Nor on the instance side.
+  id instance = class_createInstance(cls, 0);
+  EXPECT_EQ(objc_send<int>(instance, "value"), 1);
+  instanceCacheSeenInsideInitialize = cls->cache->occupied;
+  object_dispose(instance);
   (void)sel;
 }
 int Root_value(id, SEL) { return 1; }
@@ -128,6 +134,7 @@ TEST(Initialize, RunsOnceSuperclassFirstAndCachesNothingBefore) {
   ASSERT_NE(obj, nil);
   EXPECT_EQ(initialized, (std::vector<std::string>{"MthRoot", "MthSub"}));
   EXPECT_EQ(cacheSeenInsideInitialize, 0u);
+  EXPECT_EQ(instanceCacheSeenInsideInitialize, 0u);
   EXPECT_TRUE(Root_meta.info & CLS_INITIALIZED);
   EXPECT_TRUE(Sub_meta.info & CLS_INITIALIZED);
   EXPECT_FALSE(Leaf_meta.info & CLS_INITIALIZED);
@@ -182,6 +189,56 @@ TEST(MethodLists, NewestFirstGrowthAndRemoval) {
   EXPECT_TRUE(listsOf(&Sub_class).empty());
   EXPECT_EQ(objc_send<int>(obj, "value"), 1); // the superclass's again
   object_dispose(obj);
+}
+
+// A class made at run time starts with a fixed array of empty slots ended
+// by the marker, allocated by its creator and freed by it again.
+TEST(MethodLists, RuntimeClassArrayFillsItsSlotsThenGrows) {
+  constexpr int slots = 15;
+  static struct objc_class meta, cls;
+  auto newArray = [] {
+    auto **a = static_cast<struct objc_method_list **>(
+        calloc(slots + 1, sizeof(struct objc_method_list *)));
+    a[slots] = END_OF_METHODS_LIST;
+    return a;
+  };
+  meta = {Root_meta.isa, &Root_meta, "MthMade", 0, CLS_META | CLS_INITIALIZED,
+          sizeof(struct objc_class), nullptr, newArray(), nullptr, nullptr};
+  cls = {&meta, &Root_class, "MthMade", 0, CLS_CLASS, 4, nullptr, newArray(),
+         nullptr, nullptr};
+  objc_addClass(&cls);
+  EXPECT_TRUE(listsOf(&cls).empty());
+  struct objc_method_list **original = cls.methodLists;
+
+  std::vector<struct objc_method_list *> added;
+  for (int i = 0; i < slots + 3; ++i) {
+    added.push_back(numberedList(1000 + i, 1));
+    class_addMethods(&cls, added.back());
+    if (i == slots - 1) { // every slot used, still the creator's array
+      EXPECT_EQ(cls.methodLists, original);
+    }
+  }
+  std::vector<struct objc_method_list *> lists = listsOf(&cls);
+  ASSERT_EQ(lists.size(), added.size());
+  for (size_t i = 0; i < added.size(); ++i)
+    EXPECT_EQ(lists[i], added[added.size() - 1 - i]);
+  id obj = class_createInstance(&cls, 0);
+  EXPECT_EQ(objc_send<int>(obj, "m1000"), 1000);
+  EXPECT_EQ(objc_send<int>(obj, "m1017"), 1017);
+  EXPECT_EQ(objc_send<int>(obj, "value"), 1); // inherited
+  object_dispose(obj);
+
+  for (struct objc_method_list *l : added) {
+    class_removeMethods(&cls, l);
+    free(l);
+  }
+  EXPECT_TRUE(listsOf(&cls).empty());
+  _objc_removeClass(&cls);
+  // The grown array is still the creator's to free.
+  free(cls.methodLists);
+  free(meta.methodLists);
+  if (cls.cache != &_objc_empty_cache)
+    free(cls.cache);
 }
 
 TEST(MethodLists, LookupSearchesListsNeverCaches) {
