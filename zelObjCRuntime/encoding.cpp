@@ -73,6 +73,19 @@ int bitfieldRunSize(const char *t) {
   return bits == 0 ? 0 : wrap((bits + 7) / 8);
 }
 
+/* Size and alignment of one type, found together: measuring them apart
+   would walk every union again for each enclosing array. */
+struct Layout {
+  int size;
+  int alignment;
+};
+
+/* A bitfield run aligns by its size in bytes: 1 to 1, 2 to 2, else 4. */
+Layout bitfieldLayout(const char *t) {
+  int size = bitfieldRunSize(t);
+  return {size, size == 1 || size == 2 ? size : 4};
+}
+
 /* Where the members of a struct or union begin, as the measuring
    functions find it: after a name ending in '=', where the scan stops in
    front of the closer or a nested opener; else right after the opener. */
@@ -89,9 +102,7 @@ const char *membersOf(const char *opener, char closer) {
    step answers at once (0, or the end of the text). */
 class Walker {
 public:
-  int sizeOf(const char *t);
-  int alignOf(const char *t);
-  int alignedSize(const char *t) { return roundUp(sizeOf(t), alignOf(t)); }
+  Layout measure(const char *t);
   const char *skip(const char *t);
   bool tooDeep() const { return tooDeep_; }
 
@@ -112,10 +123,9 @@ private:
   };
 
   bool enter();
-  int arraySize(const char *t);
+  Layout arrayLayout(const char *t);
   int structSize(const char *t);
-  int unionSize(const char *t);
-  int unionAlign(const char *t);
+  Layout unionLayout(const char *t);
   const char *skipAggregate(const char *t, char closer);
   const char *skipObject(const char *t);
 
@@ -142,76 +152,57 @@ const char *Walker::textEnd(const char *t) {
   return end_;
 }
 
-int Walker::sizeOf(const char *t) {
+Layout Walker::measure(const char *t) {
   Level level(*this);
   if (!level.entered())
-    return 0;
+    return {0, 0};
   t = skipQualifiers(t);
   switch (*t) {
-  case '[': return arraySize(t + 1);
-  case '{': return structSize(membersOf(t, '}'));
-  case '(': return unionSize(membersOf(t, ')'));
-  case 'b': return bitfieldRunSize(t);
-  default: return scalarOf(*t).size;
+  case '[': return arrayLayout(t + 1);
+  /* No member aligns to more than 4, so every struct aligns to 4. */
+  case '{': return {structSize(membersOf(t, '}')), 4};
+  case '(': return unionLayout(membersOf(t, ')'));
+  case 'b': return bitfieldLayout(t);
+  default: {
+    const ScalarType &scalar = scalarOf(*t);
+    return {scalar.size, scalar.alignment};
+  }
   }
 }
 
 /* t is after the '['; the closing ']' is never examined. */
-int Walker::arraySize(const char *t) {
+Layout Walker::arrayLayout(const char *t) {
   long long count = zel::readCount(t);
-  return wrap(count * alignedSize(t));
+  Layout element = measure(t);
+  return {wrap(count * roundUp(element.size, element.alignment)),
+          element.alignment};
 }
 
 /* The end of the last member, without padding after it. */
 int Walker::structSize(const char *t) {
   int offset = 0;
   while (*t && *t != '}') {
+    Layout member = measure(t);
     if (offset != 0)
-      offset = roundUp(offset, alignOf(t));
-    offset = wrap(static_cast<long long>(offset) + sizeOf(t));
+      offset = roundUp(offset, member.alignment);
+    offset = wrap(static_cast<long long>(offset) + member.size);
     t = skip(t);
   }
   return offset;
 }
 
-int Walker::unionSize(const char *t) {
+/* The largest size (signed) and alignment among the members; 0 and 0
+   without members. */
+Layout Walker::unionLayout(const char *t) {
   bool first = true;
-  int largest = 0;
+  Layout largest = {0, 0};
   for (; *t && *t != ')'; t = skip(t)) {
-    int size = sizeOf(t);
-    if (first || size > largest)
-      largest = size;
+    Layout member = measure(t);
+    if (first || member.size > largest.size)
+      largest.size = member.size;
+    if (member.alignment > largest.alignment)
+      largest.alignment = member.alignment;
     first = false;
-  }
-  return largest;
-}
-
-int Walker::alignOf(const char *t) {
-  Level level(*this);
-  if (!level.entered())
-    return 0;
-  t = skipQualifiers(t);
-  switch (*t) {
-  case '[':
-    ++t;
-    zel::readCount(t);
-    return alignOf(t);
-  case '{': return 4; /* no member aligns to more, so every struct is 4 */
-  case '(': return unionAlign(membersOf(t, ')'));
-  case 'b': {
-    int size = bitfieldRunSize(t);
-    return size == 1 || size == 2 ? size : 4;
-  }
-  default: return scalarOf(*t).alignment;
-  }
-}
-
-int Walker::unionAlign(const char *t) {
-  int largest = 0;
-  for (; *t && *t != ')'; t = skip(t)) {
-    int alignment = alignOf(t);
-    if (alignment > largest)
-      largest = alignment;
   }
   return largest;
 }
@@ -269,6 +260,13 @@ const char *Walker::skipObject(const char *t) {
   return objc_lookUpClass(name) ? close + 1 : t;
 }
 
+/* A type nested beyond the bound measures as 0. */
+Layout measureType(const char *type) {
+  Walker walker;
+  Layout layout = walker.measure(type);
+  return walker.tooDeep() ? Layout{0, 0} : layout;
+}
+
 } // namespace
 
 ZEL_EXPORT const char *objc_skip_type_qualifiers(const char *type) noexcept {
@@ -276,21 +274,16 @@ ZEL_EXPORT const char *objc_skip_type_qualifiers(const char *type) noexcept {
 }
 
 ZEL_EXPORT int objc_sizeof_type(const char *type) noexcept {
-  Walker walker;
-  int size = walker.sizeOf(type);
-  return walker.tooDeep() ? 0 : size;
+  return measureType(type).size;
 }
 
 ZEL_EXPORT int objc_alignof_type(const char *type) noexcept {
-  Walker walker;
-  int alignment = walker.alignOf(type);
-  return walker.tooDeep() ? 0 : alignment;
+  return measureType(type).alignment;
 }
 
 ZEL_EXPORT int objc_aligned_size(const char *type) noexcept {
-  Walker walker;
-  int size = walker.alignedSize(type);
-  return walker.tooDeep() ? 0 : size;
+  Layout layout = measureType(type);
+  return roundUp(layout.size, layout.alignment);
 }
 
 /* Arrays are passed as pointers; everything else takes whole words. */
@@ -298,9 +291,7 @@ ZEL_EXPORT int objc_promoted_size(const char *type) noexcept {
   const char *body = skipQualifiers(type);
   if (*body == '[')
     return 4;
-  Walker walker;
-  int size = roundUp(walker.sizeOf(body), 4);
-  return walker.tooDeep() ? 0 : size;
+  return roundUp(measureType(body).size, 4);
 }
 
 ZEL_EXPORT const char *objc_skip_typespec(const char *type) noexcept {

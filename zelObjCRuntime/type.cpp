@@ -145,6 +145,17 @@ void setVal(ApplyVal *val, int kind, int size) {
   val->size = size;
 }
 
+/* An aggregate's storage takes its padded size: a callee returning
+   {x=ic} writes all 8 bytes of it, not the 5 that end its last member.
+   A size that wrapped below 0 is no size at all. */
+int setAggregate(ApplyVal *val, const char *type) {
+  int size = objc_aligned_size(type);
+  if (size < 0 || objc_sizeof_type(type) < 0)
+    return 0;
+  setVal(val, APPLY_AGGREGATE, size);
+  return 1;
+}
+
 } // namespace
 
 ZEL_EXPORT int zelObjC_TypeToApplyVal(const char *type, int flags,
@@ -155,10 +166,8 @@ ZEL_EXPORT int zelObjC_TypeToApplyVal(const char *type, int flags,
     setVal(val, APPLY_POINTER, 4);
     return 1;
   }
-  if (letter == '[' || letter == '{' || letter == '(') {
-    setVal(val, APPLY_AGGREGATE, objc_sizeof_type(body));
-    return 1;
-  }
+  if (letter == '[' || letter == '{' || letter == '(')
+    return setAggregate(val, body);
   const zel::ScalarType *row = zel::findScalar(letter);
   if (!row)
     return 0;

@@ -6,6 +6,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
 #include <string>
 
@@ -72,6 +73,30 @@ TEST(EncodingLayout, Quadruples) {
     EXPECT_EQ(objc_aligned_size(l.type), l.alignedSize);
     EXPECT_EQ(objc_promoted_size(l.type), l.promotedSize);
   }
+}
+
+// The measuring scan of a struct's name stops at a nested opener; the
+// skipping scan runs on to the first '='. So {x{y=i}c} has the members
+// x, {y=i} and c when measured, while its walk ends after the first '}'.
+TEST(EncodingLayout, TheTwoNameScansDiffer) {
+  const char *nestedFirst = "{x{y=i}c}";
+  EXPECT_EQ(objc_sizeof_type(nestedFirst), 9);
+  EXPECT_EQ(objc_skip_typespec(nestedFirst), nestedFirst + 7);
+  const char *unionInside = "{a(b=i)c}";
+  EXPECT_EQ(objc_sizeof_type(unionInside), 9);
+  EXPECT_EQ(objc_skip_typespec(unionInside), unionInside + 9);
+  EXPECT_EQ(objc_sizeof_type("(a{b=ic}s)"), 5);
+  EXPECT_EQ(objc_alignof_type("(a{b=ic}s)"), 4);
+}
+
+// A typed object closes the member list; a quoted name of no class would
+// have been a member of its own.
+TEST(EncodingLayout, TypedObjectMembers) {
+  const char *typed = "{x=c@\"TypedMember\"}i";
+  EXPECT_EQ(objc_sizeof_type(typed), 8);
+  EXPECT_EQ(objc_skip_typespec(typed), typed + std::strlen(typed) - 1);
+  EXPECT_EQ(objc_sizeof_type("{x=@\"TypedMember\"\"n\"c}"), 5);
+  EXPECT_EQ(objc_sizeof_type("{x=@\"nothing\"c}"), 5);
 }
 
 TEST(EncodingLayout, ScalarTableAgreesWithMeasures) {
@@ -227,6 +252,24 @@ TEST(EncodingMalformed, DeepNestingIsBounded) {
   EXPECT_EQ(objc_sizeof_type(pointers.c_str()), 4);
   EXPECT_EQ(objc_skip_typespec(pointers.c_str()),
             pointers.c_str() + pointers.size());
+}
+
+// Unions inside arrays inside unions: each level is measured once, so a
+// few hundred levels over a long member list take milliseconds, not the
+// minutes of measuring size and alignment apart at every level.
+TEST(EncodingMalformed, NestingCostsLittleTime) {
+  std::string open, close;
+  for (int i = 0; i < 400; ++i) {
+    open += "(a=[1";
+    close += "])";
+  }
+  std::string text = open + std::string(50000, 'i') + close;
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(objc_sizeof_type(text.c_str()), 4);
+  EXPECT_EQ(objc_alignof_type(text.c_str()), 4);
+  EXPECT_EQ(objc_aligned_size(text.c_str()), 4);
+  auto spent = std::chrono::steady_clock::now() - start;
+  EXPECT_LT(spent, std::chrono::seconds(10));
 }
 
 TEST(EncodingMalformed, ReasonableNestingStillMeasures) {

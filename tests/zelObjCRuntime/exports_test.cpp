@@ -97,6 +97,32 @@ TEST(Exports, DynamicSymbolsAreExactlyTheVersionScript) {
     EXPECT_TRUE(wanted.count(name)) << "exported by mistake: " << name;
 }
 
+// The version script itself lists exactly the library's interface.
+TEST(Exports, VersionScriptIsTheInterface) {
+  const std::set<std::string> interface = {
+      "objc_skip_type_qualifiers", "objc_sizeof_type", "objc_alignof_type",
+      "objc_aligned_size", "objc_promoted_size", "objc_skip_typespec",
+      "objc_skip_offset", "objc_skip_argspec",
+      "apply", "zelObjC_TypeToApplyVal", "zelObjC_CompatibleTypes",
+      "zelObjC_strtoull", "zelObjC_lltostr", "zelObjC_ulltostr",
+      "ZelObjC_LookupMethod", "zelObjC_FlushCaches",
+      "ZelObjC_SetMultithreaded",
+      "ZelObjC_NewClass", "ZelObjC_DestroyClass", "ZelObjC_IVarStruct",
+      "ZelObjC_GetInstanceVariable",
+      "ZelObjC_NewProtocol", "ZelObjC_LookupProtocol",
+      "ZelObjC_EnumerateProtocols", "ZelObjC_LookupProtocolMethod",
+      "ZelObjC_ImplementsProtocol", "ZelObjC_ConformsToProtocol",
+      "zelObjC_InstallIdHooks", "zelObjC_SetRegistersIdsOnAlloc",
+      "zelObjC_RegistersIdsOnAlloc", "ZelObjC_RegisterId",
+      "ZelObjC_UnregisterId",
+      "ZelObjC_NewSymbolTable", "ZelObjC_DefineSymbol",
+      "ZelObjC_LookupSymbol", "ZelObjC_EnumerateSymbols",
+      "ZelObjC_DestroySymbolTable", "ZelObjC_LoadSymbolTable",
+      "ZelObjC_SaveSymbolTable", "ZelObjC_LookupExternalSymbol",
+      ".objc_class_name_NSFramework_zelObjCRuntime"};
+  EXPECT_EQ(versionScriptNames(ZEL_EXPORTS_MAP), interface);
+}
+
 TEST(Exports, MarkerClassIsRegisteredAtLoad) {
   Class marker = reinterpret_cast<Class>(
       objc_lookUpClass("NSFramework_zelObjCRuntime"));

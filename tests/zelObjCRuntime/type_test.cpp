@@ -1,7 +1,9 @@
 // Call kinds of type encodings and the compatibility of method signatures.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include <zelObjCRuntime/zelObjCRuntime.h>
 
@@ -43,8 +45,14 @@ const Kind kinds[] = {
     {"[4i]", 0, APPLY_AGGREGATE, 16},
     {"[4i]", APPLY_ARRAY_AS_POINTER, APPLY_POINTER, 4},
     {"{?=ii}", APPLY_ARRAY_AS_POINTER, APPLY_AGGREGATE, 8},
-    {"{x=ic}", 0, APPLY_AGGREGATE, 5},
+    {"{x=ic}", 0, APPLY_AGGREGATE, 8},
     {"(u=cd)", 0, APPLY_AGGREGATE, 8},
+    // Aggregates take their padded size: storage the callee fills whole.
+    {"{x=sc}", 0, APPLY_AGGREGATE, 4},
+    {"{x=cc}", 0, APPLY_AGGREGATE, 4},
+    {"(u={x=ic}c)", 0, APPLY_AGGREGATE, 8},
+    {"[3c]", 0, APPLY_AGGREGATE, 3},
+    {"[2{x=dc}]", 0, APPLY_AGGREGATE, 24},
 };
 
 TEST(TypeToApplyVal, KindsAndSizes) {
@@ -66,6 +74,41 @@ TEST(TypeToApplyVal, UnsupportedLeavesTheRecord) {
     EXPECT_EQ(val.kind, -7);
     EXPECT_EQ(val.size, -7);
   }
+}
+
+TEST(TypeToApplyVal, SizesThatWrapAreUnsupported) {
+  for (const char *type : {"[2147483648c]", "[1073741823i]",
+                           "{x=[2147483647c]i}"}) {
+    SCOPED_TRACE(type);
+    ApplyVal val = {-7, -7, nullptr};
+    EXPECT_EQ(zelObjC_TypeToApplyVal(type, 0, &val), 0);
+    EXPECT_EQ(val.size, -7);
+  }
+}
+
+struct IntChar {
+  int i;
+  char c;
+};
+IntChar makeIntChar(int i) { return {i, 'z'}; }
+
+// The bridge's way: storage of the record's size, then the call. The
+// callee writes its whole structure, padding included (the sanitizer
+// build sees any write beyond the storage).
+TEST(TypeToApplyVal, ResultStorageHoldsWhatTheCalleeWrites) {
+  ApplyVal result = {};
+  ASSERT_EQ(zelObjC_TypeToApplyVal("{IntChar=\"i\"i\"c\"c}", 0, &result),
+            1);
+  ASSERT_GE(static_cast<size_t>(result.size), sizeof(IntChar));
+  std::vector<unsigned char> storage(static_cast<size_t>(result.size));
+  result.data = storage.data();
+  int i = 12;
+  ApplyVal args[] = {{APPLY_INT, 4, &i}};
+  apply(reinterpret_cast<void *>(makeIntChar), &result, 1, args);
+  IntChar back;
+  std::memcpy(&back, storage.data(), sizeof back);
+  EXPECT_EQ(back.i, 12);
+  EXPECT_EQ(back.c, 'z');
 }
 
 TEST(TypeToApplyVal, EveryScalarLetterHasItsTableKind) {
