@@ -265,9 +265,11 @@ MethodList<1> counterClassMethods = {
     nullptr, 1, {OBJC_METHOD("answer", "i8@0:4", Counter_count)}};
 int countOffset;
 
+// Offsets are not rounded up, so the variable may sit unaligned.
 int Counter_count(id self, SEL) {
-  return *reinterpret_cast<int *>(reinterpret_cast<char *>(self) +
-                                  countOffset);
+  int count;
+  memcpy(&count, reinterpret_cast<char *>(self) + countOffset, sizeof count);
+  return count;
 }
 
 objc_method_list *uniqueList(MethodList<1> &list) {
@@ -311,8 +313,9 @@ TEST_F(NewClassTest, CreatedClassLivesThroughARoundTrip) {
     id counter = objc_send(cls, "new");
     ASSERT_NE(counter, nullptr);
     EXPECT_EQ(counter->isa, cls);
-    *reinterpret_cast<int *>(reinterpret_cast<char *>(counter) +
-                             countOffset) = 41 + round;
+    int count = 41 + round;
+    memcpy(reinterpret_cast<char *>(counter) + countOffset, &count,
+           sizeof count);
     EXPECT_EQ(objc_send<int>(counter, "count"), 41 + round);
     objc_send(counter, "release");
 
