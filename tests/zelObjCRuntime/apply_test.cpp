@@ -118,10 +118,14 @@ TEST(ApplyArguments, SlotsAreWholeWords) {
   }
 }
 
+// The address of the first stack word the caller passed: above the saved
+// frame pointer and the return address. Not &parameter, which a sanitizer
+// build moves into a frame of its own.
+#define FIRST_STACK_WORD()                                                  \
+  (reinterpret_cast<uintptr_t>(__builtin_frame_address(0)) + 8)
+
 uintptr_t firstArgumentAddress;
-void noteAlignment(int first) {
-  firstArgumentAddress = reinterpret_cast<uintptr_t>(&first);
-}
+void noteAlignment(int) { firstArgumentAddress = FIRST_STACK_WORD(); }
 
 TEST(ApplyArguments, StackIsAlignedAtTheCall) {
   // Arguments of 0 to 3 words below apply's frame must all land aligned.
@@ -278,7 +282,7 @@ struct Pair {
 };
 uintptr_t hiddenAlignmentSeen;
 Pair makePair(int first) {
-  hiddenAlignmentSeen = reinterpret_cast<uintptr_t>(&first) % 16;
+  hiddenAlignmentSeen = (FIRST_STACK_WORD() + 4) % 16;
   return {first, -first};
 }
 
