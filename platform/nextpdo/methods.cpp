@@ -114,7 +114,22 @@ bool cacheHasRoom(struct objc_cache *cache) {
          (cache->occupied + 1) * 4 <= (cache->mask + 1) * 3;
 }
 
+/* The bucket on sel's probe run that holds a record for sel, or null. */
+Method *slotHolding(struct objc_cache *cache, SEL sel) {
+  unsigned index = reinterpret_cast<uintptr_t>(sel) & cache->mask;
+  for (; cache->buckets[index]; index = (index + 1) & cache->mask)
+    if (cache->buckets[index]->method_name == sel)
+      return &cache->buckets[index];
+  return nullptr;
+}
+
+/* A selector already cached keeps its one bucket: repeated lookups must
+   not fill the cache with copies. */
 void fillCache(Class cls, Method m) {
+  if (Method *slot = slotHolding(cls->cache, m->method_name)) {
+    *slot = m;
+    return;
+  }
   if (!cacheHasRoom(cls->cache))
     cls->cache = grownCache(cls->cache);
   placeInCache(cls->cache, m);

@@ -299,6 +299,28 @@ TEST(Caches, UnknownAndNullSelectorsCacheAForwardingRecord) {
   object_dispose(obj);
 }
 
+TEST(Caches, RepeatedLookupsKeepOneBucketPerSelector) {
+  Class cls = &Leaf_class;
+  SEL value = sel_registerName("value");
+  SEL unknown = sel_registerName("mthRepeated");
+  _class_lookupMethodAndLoadCache(cls, value);
+  _class_lookupMethodAndLoadCache(cls, unknown);
+  _class_lookupMethodAndLoadCache(cls, nullptr);
+  struct objc_cache *cache = cls->cache;
+  unsigned occupied = cache->occupied;
+  for (int i = 0; i < 100; ++i) {
+    _class_lookupMethodAndLoadCache(cls, value);
+    _class_lookupMethodAndLoadCache(cls, unknown);
+    _class_lookupMethodAndLoadCache(cls, nullptr);
+  }
+  EXPECT_EQ(cls->cache, cache);
+  EXPECT_EQ(cache->occupied, occupied);
+  unsigned held = 0;
+  for (unsigned i = 0; i <= cache->mask; ++i)
+    held += cache->buckets[i] && cache->buckets[i]->method_name == value;
+  EXPECT_EQ(held, 1u);
+}
+
 TEST(Caches, FlushReachesSubclassesAndBothSides) {
   id leaf = class_createInstance(&Leaf_class, 0);
   id root = class_createInstance(&Root_class, 0);
