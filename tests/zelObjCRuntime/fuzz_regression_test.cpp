@@ -52,17 +52,18 @@ Class objectClass() {
 }
 
 // A bitfield run of 2^31 bits and more has no instance size that memory
-// could hold: making the class must fail rather than record a wrapped,
-// negative size that the first allocation then trusts.
-// Disabled until ZelObjC_NewClass refuses such descriptions.
-TEST(FuzzClasses, DISABLED_MembersTooLargeToMeasureAreRefused) {
-  Class cls = ZelObjC_NewClass(
-      "ZelFuzzHuge", objectClass(),
-      "{?{==b7\341=bs({=ab7\341\035b2222222226");
-  if (cls) {
-    EXPECT_GE(cls->instance_size, 0);
-    ZelObjC_DestroyClass(cls);
-  }
+// could hold: making the class fails rather than record a wrapped, negative
+// size that the first allocation then trusts; the name stays free.
+TEST(FuzzClasses, MembersTooLargeToMeasureAreRefused) {
+  EXPECT_EQ(ZelObjC_NewClass("ZelFuzzHuge", objectClass(),
+                             "{?{==b7\341=bs({=ab7\341\035b2222222226"),
+            nullptr);
+  EXPECT_EQ(ZelObjC_NewClass("ZelFuzzHuge", objectClass(),
+                             "{?=\"a\"[11111111111111111111111i]}"),
+            nullptr);
+  Class fits = ZelObjC_NewClass("ZelFuzzHuge", objectClass(), "{?=\"a\"i}");
+  ASSERT_NE(fits, nullptr);
+  EXPECT_EQ(ZelObjC_DestroyClass(fits), 1);
 }
 
 // ---- 64-bit text ----
