@@ -77,7 +77,10 @@ OBJC_EXPORT BOOL sel_isMapped(SEL sel) noexcept {
     return NO;
   nextpdo::lock();
   SelectorTable &t = table();
-  BOOL mapped = t.names.count(reinterpret_cast<const char *>(sel)) ? YES : NO;
+  /* The interned text itself, not another copy of the same name. */
+  const char *text = reinterpret_cast<const char *>(sel);
+  auto found = t.names.find(text);
+  BOOL mapped = found != t.names.end() && found->second == text ? YES : NO;
   nextpdo::unlock();
   return mapped;
 }

@@ -157,6 +157,9 @@ TEST(Selectors, UniquePerNameAndReferencesFixed) {
   EXPECT_STREQ(sel_getName(a), "tabSelector:");
   EXPECT_NE(sel_registerName("tabSelector"), a);
   EXPECT_TRUE(sel_isMapped(a));
+  // Equal text elsewhere is not a selector: selectors compare by address.
+  EXPECT_FALSE(sel_isMapped(reinterpret_cast<SEL>(same.c_str())));
+  EXPECT_FALSE(sel_isMapped(nullptr));
   EXPECT_EQ(sel_registerName(nullptr), nullptr);
   EXPECT_EQ(sel_getName(nullptr), nullptr);
   EXPECT_EQ(Root_refs[0], sel_registerName("value"));
