@@ -116,6 +116,8 @@ bool cacheHasRoom(struct objc_cache *cache) {
 
 /* The bucket on sel's probe run that holds a record for sel, or null. */
 Method *slotHolding(struct objc_cache *cache, SEL sel) {
+  if (!cache)
+    return nullptr;
   unsigned index = reinterpret_cast<uintptr_t>(sel) & cache->mask;
   for (; cache->buckets[index]; index = (index + 1) & cache->mask)
     if (cache->buckets[index]->method_name == sel)

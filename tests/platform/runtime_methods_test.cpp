@@ -321,6 +321,22 @@ TEST(Caches, RepeatedLookupsKeepOneBucketPerSelector) {
   EXPECT_EQ(held, 1u);
 }
 
+TEST(Caches, ClassWithoutACacheGetsOneAtItsFirstLookup) {
+  static struct objc_class meta, cls;
+  meta = {Root_meta.isa, &Root_meta, "MthUncached", 0,
+          CLS_META | CLS_INITIALIZED, sizeof(struct objc_class), nullptr,
+          nullptr, nullptr, nullptr};
+  cls = {&meta, &Root_class, "MthUncached", 0, CLS_CLASS, 4, nullptr,
+         nullptr, nullptr, nullptr};
+  SEL value = sel_registerName("value");
+  EXPECT_NE(_class_lookupMethodAndLoadCache(&cls, value), nullptr);
+  ASSERT_NE(cls.cache, nullptr);
+  EXPECT_EQ(probe(&cls, value), &Root_imethods.method_list[0]);
+  // A message finds the null cache too.
+  EXPECT_EQ(objc_send<int>(reinterpret_cast<id>(&cls), "ping"), 5);
+  EXPECT_NE(meta.cache, nullptr);
+}
+
 TEST(Caches, FlushReachesSubclassesAndBothSides) {
   id leaf = class_createInstance(&Leaf_class, 0);
   id root = class_createInstance(&Root_class, 0);
