@@ -6,7 +6,6 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstring>
 #include <string>
 
@@ -254,22 +253,19 @@ TEST(EncodingMalformed, DeepNestingIsBounded) {
             pointers.c_str() + pointers.size());
 }
 
-// Unions inside arrays inside unions: each level is measured once, so a
-// few hundred levels over a long member list take well under a second,
-// not the minute of measuring size and alignment apart at every level.
-TEST(EncodingMalformed, NestingCostsLittleTime) {
+// Unions inside arrays inside unions: each level is measured once. Measuring
+// size and alignment apart at every level would take minutes here and run
+// into the test's time-out; no clock is read, as machines are shared.
+TEST(EncodingMalformed, DeepUnionsInArraysAreMeasuredOnce) {
   std::string open, close;
   for (int i = 0; i < 480; ++i) { // 960 levels, within the bound
     open += "(a=[1";
     close += "])";
   }
   std::string text = open + std::string(20000, 'i') + close;
-  auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(objc_sizeof_type(text.c_str()), 4);
   EXPECT_EQ(objc_alignof_type(text.c_str()), 4);
   EXPECT_EQ(objc_aligned_size(text.c_str()), 4);
-  auto spent = std::chrono::steady_clock::now() - start;
-  EXPECT_LT(spent, std::chrono::seconds(8));
 }
 
 TEST(EncodingMalformed, ReasonableNestingStillMeasures) {
