@@ -72,6 +72,47 @@ template <typename T> inline T *as(void *record) {
   reinterpret_cast<struct objc_protocol_list *>(&(list))
 #define OBJC_SUPER_NAME(name) reinterpret_cast<Class>(const_cast<char *>(name))
 
+/* A class record sym and its metaclass record sym_meta, as a module defines
+   them: superName is the superclass's name text (null for a root class);
+   ivars, imethods and cmethods point at an IvarList / MethodList or are
+   null. The metaclass's isa is set at load. No storage class is added:
+   file-local records go in an anonymous namespace. */
+#define OBJC_CLASS_RECORDS(sym, name, superName, size, ivars, imethods,      \
+                           cmethods)                                         \
+  struct objc_class sym##_meta = {                                           \
+      nullptr, nullptr, name, 0, CLS_META, sizeof(struct objc_class),       \
+      nullptr, OBJC_OPTIONAL_METHODS(cmethods), nullptr, nullptr};          \
+  struct objc_class sym = {&sym##_meta,                                     \
+                           OBJC_OPTIONAL_SUPER_NAME(superName),             \
+                           name,                                            \
+                           0,                                               \
+                           CLS_CLASS,                                       \
+                           size,                                            \
+                           OBJC_OPTIONAL_IVARS(ivars),                      \
+                           OBJC_OPTIONAL_METHODS(imethods),                 \
+                           nullptr,                                         \
+                           nullptr}
+
+/* A module record sym (named after its source file) and its symbol table
+   sym_symtab, without selector references: the class records come first
+   in defs, then the categories. */
+#define OBJC_MODULE_RECORD(sym, classCount, categoryCount, ...)              \
+  ::objc_module_records::Symtab<(classCount) + (categoryCount)>             \
+      sym##_symtab = {0, nullptr, classCount, categoryCount, {__VA_ARGS__}}; \
+  struct objc_module sym = {                                                 \
+      OBJC_MODULE_VERSION, sizeof(struct objc_module), __FILE__,             \
+      reinterpret_cast<struct objc_symtab *>(&sym##_symtab)}
+
+/* Helpers of the two above: a null argument stays null (a reinterpret_cast
+   would refuse it); going through void * keeps the result an address
+   constant. */
+#define OBJC_OPTIONAL_METHODS(list)                                          \
+  static_cast<struct objc_method_list **>(static_cast<void *>(list))
+#define OBJC_OPTIONAL_IVARS(list)                                            \
+  static_cast<struct objc_ivar_list *>(static_cast<void *>(list))
+#define OBJC_OPTIONAL_SUPER_NAME(name)                                       \
+  static_cast<Class>(const_cast<void *>(static_cast<const void *>(name)))
+
 /* The linkage symbol of a class that other libraries import: defining it
    (OBJC_CLASS_SYMBOL, in the library that has the class) and referring to
    it (OBJC_IMPORT_CLASS, in the importer) makes the importer load and
