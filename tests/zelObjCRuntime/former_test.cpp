@@ -22,14 +22,14 @@ IMP impOf(int (*fn)(id, SEL)) { return objc_fn_cast<IMP>(fn); }
 /* FormerBase: m and +cm */
 ONE_METHOD(Base_i, "m", answer<1>);
 ONE_METHOD(Base_c, "cm", answer<101>);
-TEST_CLASS(Base_class, "FormerBase", OBJC_SUPER_NAME("NSObject"),
-           OBJC_MODULE_METHODS(Base_i), OBJC_MODULE_METHODS(Base_c));
+OBJC_CLASS_RECORDS(Base_class, "FormerBase", "NSObject", 4, nullptr, &Base_i,
+                   &Base_c);
 
 /* FormerSingle: m and +cm, both replaced by one category */
 ONE_METHOD(Single_i, "m", answer<2>);
 ONE_METHOD(Single_c, "cm", answer<102>);
-TEST_CLASS(Single_class, "FormerSingle", OBJC_SUPER_NAME("FormerBase"),
-           OBJC_MODULE_METHODS(Single_i), OBJC_MODULE_METHODS(Single_c));
+OBJC_CLASS_RECORDS(Single_class, "FormerSingle", "FormerBase", 4, nullptr,
+                   &Single_i, &Single_c);
 ONE_METHOD(Replace_i, "m", answer<3>);
 ONE_METHOD(Replace_c, "cm", answer<103>);
 struct objc_category Replace_category = {
@@ -38,8 +38,8 @@ struct objc_category Replace_category = {
 
 /* FormerDouble: m, replaced by two categories in turn */
 ONE_METHOD(Double_i, "m", answer<4>);
-TEST_CLASS(Double_class, "FormerDouble", OBJC_SUPER_NAME("FormerBase"),
-           OBJC_MODULE_METHODS(Double_i), nullptr);
+OBJC_CLASS_RECORDS(Double_class, "FormerDouble", "FormerBase", 4, nullptr,
+                   &Double_i, nullptr);
 ONE_METHOD(First_i, "m", answer<5>);
 struct objc_category First_category = {
     "First", "FormerDouble", OBJC_METHOD_LIST(First_i), nullptr, nullptr};
@@ -50,54 +50,46 @@ struct objc_category Second_category = {
 /* FormerChild: m and +cm once each, over FormerBase's */
 ONE_METHOD(Child_i, "m", answer<7>);
 ONE_METHOD(Child_c, "cm", answer<107>);
-TEST_CLASS(Child_class, "FormerChild", OBJC_SUPER_NAME("FormerBase"),
-           OBJC_MODULE_METHODS(Child_i), OBJC_MODULE_METHODS(Child_c));
+OBJC_CLASS_RECORDS(Child_class, "FormerChild", "FormerBase", 4, nullptr,
+                   &Child_i, &Child_c);
 
 /* FormerMiddle (nothing) <- FormerGrandchild (m) */
-TEST_CLASS(Middle_class, "FormerMiddle", OBJC_SUPER_NAME("FormerBase"),
-           nullptr, nullptr);
+OBJC_CLASS_RECORDS(Middle_class, "FormerMiddle", "FormerBase", 4, nullptr,
+                   nullptr, nullptr);
 ONE_METHOD(Grandchild_i, "m", answer<8>);
-TEST_CLASS(Grandchild_class, "FormerGrandchild",
-           OBJC_SUPER_NAME("FormerMiddle"),
-           OBJC_MODULE_METHODS(Grandchild_i), nullptr);
+OBJC_CLASS_RECORDS(Grandchild_class, "FormerGrandchild", "FormerMiddle", 4,
+                   nullptr, &Grandchild_i, nullptr);
 
 /* FormerVisible <- !FormerHidden <- !FormerDeeper */
 ONE_METHOD(Visible_i, "m", answer<9>);
-TEST_CLASS(Visible_class, "FormerVisible", OBJC_SUPER_NAME("NSObject"),
-           OBJC_MODULE_METHODS(Visible_i), nullptr);
+OBJC_CLASS_RECORDS(Visible_class, "FormerVisible", "NSObject", 4, nullptr,
+                   &Visible_i, nullptr);
 ONE_METHOD(Hidden_i, "m", answer<10>);
-TEST_CLASS(Hidden_class, "!FormerHidden", OBJC_SUPER_NAME("FormerVisible"),
-           OBJC_MODULE_METHODS(Hidden_i), nullptr);
-TEST_CLASS(Deeper_class, "!FormerDeeper", OBJC_SUPER_NAME("!FormerHidden"),
-           nullptr, nullptr);
+OBJC_CLASS_RECORDS(Hidden_class, "!FormerHidden", "FormerVisible", 4, nullptr,
+                   &Hidden_i, nullptr);
+OBJC_CLASS_RECORDS(Deeper_class, "!FormerDeeper", "!FormerHidden", 4, nullptr,
+                   nullptr, nullptr);
 
 /* FormerLists: m once; its tests attach further lists while they run */
 ONE_METHOD(Lists_i, "m", answer<20>);
-TEST_CLASS(Lists_class, "FormerLists", OBJC_SUPER_NAME("FormerBase"),
-           OBJC_MODULE_METHODS(Lists_i), nullptr);
+OBJC_CLASS_RECORDS(Lists_class, "FormerLists", "FormerBase", 4, nullptr,
+                   &Lists_i, nullptr);
 
 /* FormerLoner: a root class of its own, outside NSObject's hierarchy */
 ONE_METHOD(Loner_i, "m", answer<11>);
-TEST_CLASS(Loner_class, "FormerLoner", nullptr,
-           OBJC_MODULE_METHODS(Loner_i), nullptr);
+OBJC_CLASS_RECORDS(Loner_class, "FormerLoner", nullptr, 4, nullptr, &Loner_i,
+                   nullptr);
 
 /* A method that the root class NSObject has exactly once */
 ONE_METHOD(Once_i, "formerTestOnce", answer<12>);
 struct objc_category Once_category = {
     "FormerTestOnce", "NSObject", OBJC_METHOD_LIST(Once_i), nullptr, nullptr};
 
-Symtab<15> former_symtab = {
-    0,
-    nullptr,
-    11,
-    4,
-    {&Base_class, &Single_class, &Double_class, &Child_class, &Middle_class,
-     &Grandchild_class, &Visible_class, &Hidden_class, &Deeper_class,
-     &Loner_class, &Lists_class, &Replace_category, &First_category,
-     &Second_category, &Once_category}};
-struct objc_module former_module = {
-    OBJC_MODULE_VERSION, sizeof(struct objc_module), __FILE__,
-    reinterpret_cast<struct objc_symtab *>(&former_symtab)};
+OBJC_MODULE_RECORD(former_module, 11, 4, &Base_class, &Single_class,
+                   &Double_class, &Child_class, &Middle_class,
+                   &Grandchild_class, &Visible_class, &Hidden_class,
+                   &Deeper_class, &Loner_class, &Lists_class, &Replace_category,
+                   &First_category, &Second_category, &Once_category);
 
 } // namespace
 

@@ -20,16 +20,12 @@ MethodList<1> Base_cmethods = {nullptr, 1,
 MethodList<1> Leaf_imethods = {nullptr, 1,
                                {OBJC_METHOD("n", "i8@0:4", Leaf_n)}};
 
-TEST_CLASS(Base_class, "ThreadedBase", OBJC_SUPER_NAME("NSObject"),
-           OBJC_MODULE_METHODS(Base_imethods),
-           OBJC_MODULE_METHODS(Base_cmethods));
-TEST_CLASS(Leaf_class, "ThreadedLeaf", OBJC_SUPER_NAME("ThreadedBase"),
-           OBJC_MODULE_METHODS(Leaf_imethods), nullptr);
+OBJC_CLASS_RECORDS(Base_class, "ThreadedBase", "NSObject", 4, nullptr,
+                   &Base_imethods, &Base_cmethods);
+OBJC_CLASS_RECORDS(Leaf_class, "ThreadedLeaf", "ThreadedBase", 4, nullptr,
+                   &Leaf_imethods, nullptr);
 
-Symtab<2> threaded_symtab = {0, nullptr, 2, 0, {&Base_class, &Leaf_class}};
-struct objc_module threaded_module = {
-    OBJC_MODULE_VERSION, sizeof(struct objc_module), __FILE__,
-    reinterpret_cast<struct objc_symtab *>(&threaded_symtab)};
+OBJC_MODULE_RECORD(threaded_module, 2, 0, &Base_class, &Leaf_class);
 
 } // namespace
 

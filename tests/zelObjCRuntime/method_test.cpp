@@ -37,24 +37,22 @@ MethodList<1> Other_imethods = {nullptr, 1,
 MethodList<1> Other_cmethods = {nullptr, 1,
                                 {OBJC_METHOD("m", "i8@0:4", OtherClass_m)}};
 
-TEST_CLASS(Base_class, "LookupBase", OBJC_SUPER_NAME("NSObject"),
-           OBJC_MODULE_METHODS(Base_imethods),
-           OBJC_MODULE_METHODS(Base_cmethods));
-TEST_CLASS(Middle_class, "LookupMiddle", OBJC_SUPER_NAME("LookupBase"),
-           OBJC_MODULE_METHODS(Middle_imethods), nullptr);
-TEST_CLASS(Leaf_class, "LookupLeaf", OBJC_SUPER_NAME("LookupMiddle"),
-           nullptr, nullptr);
-TEST_CLASS(Other_class, "LookupOther", OBJC_SUPER_NAME("NSObject"),
-           OBJC_MODULE_METHODS(Other_imethods),
-           OBJC_MODULE_METHODS(Other_cmethods));
+OBJC_CLASS_RECORDS(Base_class, "LookupBase", "NSObject", 4, nullptr,
+                   &Base_imethods, &Base_cmethods);
+OBJC_CLASS_RECORDS(Middle_class, "LookupMiddle", "LookupBase", 4, nullptr,
+                   &Middle_imethods, nullptr);
+OBJC_CLASS_RECORDS(Leaf_class, "LookupLeaf", "LookupMiddle", 4, nullptr,
+                   nullptr, nullptr);
+OBJC_CLASS_RECORDS(Other_class, "LookupOther", "NSObject", 4, nullptr,
+                   &Other_imethods, &Other_cmethods);
 
 /* ---- LookupFresh: never messaged except by its own test ---- */
 
 int Fresh_answer(id, SEL) { return 42; }
 MethodList<1> Fresh_imethods = {
     nullptr, 1, {OBJC_METHOD("answer", "i8@0:4", Fresh_answer)}};
-TEST_CLASS(Fresh_class, "LookupFresh", OBJC_SUPER_NAME("NSObject"),
-           OBJC_MODULE_METHODS(Fresh_imethods), nullptr);
+OBJC_CLASS_RECORDS(Fresh_class, "LookupFresh", "NSObject", 4, nullptr,
+                   &Fresh_imethods, nullptr);
 
 /* ---- LookupInit: looks itself up while it initialises ---- */
 
@@ -86,9 +84,8 @@ MethodList<2> Init_cmethods = {
     nullptr, 2,
     {OBJC_METHOD("initialize", "v8@0:4", InitClass_initialize),
      OBJC_METHOD("touch", "v8@0:4", InitClass_touch)}};
-TEST_CLASS(Init_class, "LookupInit", OBJC_SUPER_NAME("NSObject"),
-           OBJC_MODULE_METHODS(Init_imethods),
-           OBJC_MODULE_METHODS(Init_cmethods));
+OBJC_CLASS_RECORDS(Init_class, "LookupInit", "NSObject", 4, nullptr,
+                   &Init_imethods, &Init_cmethods);
 
 /* A cache record of N buckets, laid out as the runtime's. */
 template <unsigned N> struct FakeCache {
@@ -143,17 +140,11 @@ MethodList<2> Full_cmethods = {
     nullptr, 2,
     {OBJC_METHOD("initialize", "v8@0:4", FullClass_initialize),
      OBJC_METHOD("touch", "v8@0:4", FullClass_touch)}};
-TEST_CLASS(Full_class, "LookupFull", OBJC_SUPER_NAME("NSObject"),
-           OBJC_MODULE_METHODS(Full_imethods),
-           OBJC_MODULE_METHODS(Full_cmethods));
+OBJC_CLASS_RECORDS(Full_class, "LookupFull", "NSObject", 4, nullptr,
+                   &Full_imethods, &Full_cmethods);
 
-Symtab<7> lookup_symtab = {0, nullptr, 7, 0,
-                           {&Base_class, &Middle_class, &Leaf_class,
-                            &Other_class, &Fresh_class, &Init_class,
-                            &Full_class}};
-struct objc_module lookup_module = {
-    OBJC_MODULE_VERSION, sizeof(struct objc_module), __FILE__,
-    reinterpret_cast<struct objc_symtab *>(&lookup_symtab)};
+OBJC_MODULE_RECORD(lookup_module, 7, 0, &Base_class, &Middle_class, &Leaf_class,
+                   &Other_class, &Fresh_class, &Init_class, &Full_class);
 
 } // namespace
 

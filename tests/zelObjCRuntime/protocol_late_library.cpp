@@ -16,10 +16,7 @@ struct objc_class ZPLateClass_class = {
     &ZPLateClass_meta, OBJC_SUPER_NAME("NSObject"), "ZPLateClass", 0,
     CLS_CLASS, 4, nullptr, nullptr, nullptr, OBJC_PROTOCOL_LIST(lateList)};
 
-Symtab<1> symtab = {0, nullptr, 1, 0, {&ZPLateClass_class}};
-struct objc_module module = {OBJC_MODULE_VERSION, sizeof(struct objc_module),
-                             __FILE__,
-                             reinterpret_cast<struct objc_symtab *>(&symtab)};
+OBJC_MODULE_RECORD(module, 1, 0, &ZPLateClass_class);
 OBJC_REGISTER_MODULE(module)
 OBJC_LIBRARY_REGISTRATION()
 

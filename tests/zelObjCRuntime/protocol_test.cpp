@@ -114,16 +114,9 @@ META(ZPDenier, OBJC_MODULE_METHODS(denyingMethods),
      OBJC_PROTOCOL_LIST(metaOnlyList));
 CLASS(ZPDenier, "NSObject", nullptr, OBJC_PROTOCOL_LIST(printingList));
 
-Symtab<8> symtab = {0,
-                    nullptr,
-                    8,
-                    0,
-                    {&ZPCanvas_class, &ZPSketch_class, &ZPLookalike_class,
-                     &ZPFlat_class, &ZPInstanceColor_class, &ZPWrongArea_class,
-                     &ZPBuffer_class, &ZPDenier_class}};
-struct objc_module module = {OBJC_MODULE_VERSION, sizeof(struct objc_module),
-                             __FILE__,
-                             reinterpret_cast<struct objc_symtab *>(&symtab)};
+OBJC_MODULE_RECORD(module, 8, 0, &ZPCanvas_class, &ZPSketch_class,
+                   &ZPLookalike_class, &ZPFlat_class, &ZPInstanceColor_class,
+                   &ZPWrongArea_class, &ZPBuffer_class, &ZPDenier_class);
 OBJC_REGISTER_MODULE(module)
 OBJC_LIBRARY_REGISTRATION()
 
