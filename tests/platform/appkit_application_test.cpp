@@ -33,16 +33,9 @@ MethodList<2> Recorder_imethods = {
     2,
     {OBJC_METHOD("note:", "v12@0:4@8", Recorder_note),
      OBJC_METHOD("fail:", "v12@0:4@8", Recorder_fail)}};
-struct objc_class Recorder_meta = {nullptr, nullptr, "AkRecorder", 0,
-                                   CLS_META, sizeof(struct objc_class),
-                                   nullptr, nullptr, nullptr, nullptr};
-struct objc_class Recorder_class = {
-    &Recorder_meta, OBJC_SUPER_NAME("NSObject"), "AkRecorder", 0, CLS_CLASS,
-    4, nullptr, OBJC_MODULE_METHODS(Recorder_imethods), nullptr, nullptr};
-Symtab<1> symtab = {0, nullptr, 1, 0, {&Recorder_class}};
-struct objc_module module = {OBJC_MODULE_VERSION, sizeof(struct objc_module),
-                             __FILE__,
-                             reinterpret_cast<struct objc_symtab *>(&symtab)};
+OBJC_CLASS_RECORDS(Recorder_class, "AkRecorder", "NSObject", 4, nullptr,
+                   &Recorder_imethods, nullptr);
+OBJC_MODULE_RECORD(module, 1, 0, &Recorder_class);
 
 } // namespace
 

@@ -21,16 +21,9 @@ void Thrower_fail(id, SEL, id reason) {
 
 MethodList<1> Thrower_imethods = {
     nullptr, 1, {OBJC_METHOD("fail:", "v12@0:4@8", Thrower_fail)}};
-struct objc_class Thrower_meta = {nullptr, nullptr, "FoThrower", 0, CLS_META,
-                                  sizeof(struct objc_class), nullptr,
-                                  nullptr, nullptr, nullptr};
-struct objc_class Thrower_class = {
-    &Thrower_meta, OBJC_SUPER_NAME("NSObject"), "FoThrower", 0, CLS_CLASS, 4,
-    nullptr, OBJC_MODULE_METHODS(Thrower_imethods), nullptr, nullptr};
-Symtab<1> symtab = {0, nullptr, 1, 0, {&Thrower_class}};
-struct objc_module module = {OBJC_MODULE_VERSION, sizeof(struct objc_module),
-                             __FILE__,
-                             reinterpret_cast<struct objc_symtab *>(&symtab)};
+OBJC_CLASS_RECORDS(Thrower_class, "FoThrower", "NSObject", 4, nullptr,
+                   &Thrower_imethods, nullptr);
+OBJC_MODULE_RECORD(module, 1, 0, &Thrower_class);
 
 } // namespace
 

@@ -36,17 +36,10 @@ struct objc_class Widget_class = {
     &Widget_meta, OBJC_SUPER_NAME("NSObject"), "FoWidget", 0, CLS_CLASS, 4,
     nullptr, OBJC_MODULE_METHODS(Widget_imethods), nullptr,
     OBJC_PROTOCOL_LIST(Widget_protocols)};
-struct objc_class Gadget_meta = {nullptr, nullptr, "FoGadget", 0, CLS_META,
-                                 sizeof(struct objc_class), nullptr, nullptr,
-                                 nullptr, nullptr};
-struct objc_class Gadget_class = {&Gadget_meta, OBJC_SUPER_NAME("FoWidget"),
-                                  "FoGadget", 0, CLS_CLASS, 4, nullptr,
-                                  nullptr, nullptr, nullptr};
+OBJC_CLASS_RECORDS(Gadget_class, "FoGadget", "FoWidget", 4, nullptr, nullptr,
+                   nullptr);
 
-Symtab<2> symtab = {0, nullptr, 2, 0, {&Widget_class, &Gadget_class}};
-struct objc_module module = {OBJC_MODULE_VERSION, sizeof(struct objc_module),
-                             __FILE__,
-                             reinterpret_cast<struct objc_symtab *>(&symtab)};
+OBJC_MODULE_RECORD(module, 2, 0, &Widget_class, &Gadget_class);
 
 } // namespace
 

@@ -54,16 +54,9 @@ struct Body {
   double b;
 };
 
-struct objc_class Obj_meta = {nullptr, nullptr, "AllocObject", 0, CLS_META,
-                              sizeof(struct objc_class), nullptr, nullptr,
-                              nullptr, nullptr};
-struct objc_class Obj_class = {&Obj_meta, nullptr, "AllocObject", 0,
-                               CLS_CLASS, sizeof(Body), nullptr, nullptr,
-                               nullptr, nullptr};
-Symtab<1> symtab = {0, nullptr, 1, 0, {&Obj_class}};
-struct objc_module module = {OBJC_MODULE_VERSION, sizeof(struct objc_module),
-                             __FILE__,
-                             reinterpret_cast<struct objc_symtab *>(&symtab)};
+OBJC_CLASS_RECORDS(Obj_class, "AllocObject", nullptr, sizeof(Body), nullptr,
+                   nullptr, nullptr);
+OBJC_MODULE_RECORD(module, 1, 0, &Obj_class);
 
 class AllocationHooks : public ::testing::Test {
 protected:

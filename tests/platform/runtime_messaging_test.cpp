@@ -98,48 +98,26 @@ MethodList<11> Base_imethods = {
 MethodList<1> Sub_imethods = {
     nullptr, 1, {OBJC_METHOD("answer", "i8@0:4", Sub_answer)}};
 
-struct objc_class Base_meta = {nullptr, nullptr, "MsgBase", 0, CLS_META,
-                               sizeof(struct objc_class), nullptr,
-                               OBJC_MODULE_METHODS(Base_cmethods), nullptr,
-                               nullptr};
-struct objc_class Base_class = {&Base_meta, nullptr, "MsgBase", 0, CLS_CLASS,
-                                4, nullptr,
-                                OBJC_MODULE_METHODS(Base_imethods), nullptr,
-                                nullptr};
-struct objc_class Sub_meta = {nullptr, nullptr, "MsgSub", 0, CLS_META,
-                              sizeof(struct objc_class), nullptr, nullptr,
-                              nullptr, nullptr};
-struct objc_class Sub_class = {&Sub_meta, OBJC_SUPER_NAME("MsgBase"),
-                               "MsgSub", 0, CLS_CLASS, 4, nullptr,
-                               OBJC_MODULE_METHODS(Sub_imethods), nullptr,
-                               nullptr};
+OBJC_CLASS_RECORDS(Base_class, "MsgBase", nullptr, 4, nullptr, &Base_imethods,
+                   &Base_cmethods);
+OBJC_CLASS_RECORDS(Sub_class, "MsgSub", "MsgBase", 4, nullptr, &Sub_imethods,
+                   nullptr);
 
 // A root class without methods: nothing reports for it.
-struct objc_class Bare_meta = {nullptr, nullptr, "MsgBare", 0, CLS_META,
-                               sizeof(struct objc_class), nullptr, nullptr,
-                               nullptr, nullptr};
-struct objc_class Bare_class = {&Bare_meta, nullptr, "MsgBare", 0, CLS_CLASS,
-                                4, nullptr, nullptr, nullptr, nullptr};
+OBJC_CLASS_RECORDS(Bare_class, "MsgBare", nullptr, 4, nullptr, nullptr,
+                   nullptr);
 
 // A root class whose first message returns a structure.
 MethodList<2> Stret_cmethods = {
     nullptr, 2,
     {OBJC_METHOD("initialize", "v8@0:4", initializeMeasuringStack),
      OBJC_METHOD("origin:", "{Pair=ii}12@0:4i8", Stret_origin)}};
-struct objc_class Stret_meta = {nullptr, nullptr, "MsgStret", 0, CLS_META,
-                                sizeof(struct objc_class), nullptr,
-                                OBJC_MODULE_METHODS(Stret_cmethods), nullptr,
-                                nullptr};
-struct objc_class Stret_class = {&Stret_meta, nullptr, "MsgStret", 0,
-                                 CLS_CLASS, 4, nullptr, nullptr, nullptr,
-                                 nullptr};
+OBJC_CLASS_RECORDS(Stret_class, "MsgStret", nullptr, 4, nullptr, nullptr,
+                   &Stret_cmethods);
 
 // The subclass comes first: it waits for its superclass.
-Symtab<4> symtab = {0, nullptr, 4, 0,
-                    {&Sub_class, &Base_class, &Bare_class, &Stret_class}};
-struct objc_module module = {OBJC_MODULE_VERSION, sizeof(struct objc_module),
-                             __FILE__,
-                             reinterpret_cast<struct objc_symtab *>(&symtab)};
+OBJC_MODULE_RECORD(module, 4, 0, &Sub_class, &Base_class, &Bare_class,
+                   &Stret_class);
 
 class Messaging : public ::testing::Test {
 protected:

@@ -76,10 +76,7 @@ struct objc_class Leaf_meta = {nullptr, nullptr, "MthLeaf", 0, CLS_META,
 struct objc_class Leaf_class = {&Leaf_meta, OBJC_SUPER_NAME("MthSub"),
                                 "MthLeaf", 0, CLS_CLASS, 4, nullptr, nullptr,
                                 nullptr, nullptr};
-Symtab<3> symtab = {0, nullptr, 3, 0, {&Root_class, &Sub_class, &Leaf_class}};
-struct objc_module module = {OBJC_MODULE_VERSION, sizeof(struct objc_module),
-                             __FILE__,
-                             reinterpret_cast<struct objc_symtab *>(&symtab)};
+OBJC_MODULE_RECORD(module, 3, 0, &Root_class, &Sub_class, &Leaf_class);
 
 /* The probe every cache reader does: from sel & mask to the first empty
    bucket. */
