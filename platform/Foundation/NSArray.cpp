@@ -243,26 +243,19 @@ MethodList<3> Enumerator_imethods = {
 
 IvarList<2> Enumerator_ivars = {2, {{"array", "@", 4}, {"next", "I", 8}}};
 
-FND_CLASS_RECORDS(NSArrayClass, "NSArray", "NSObject", sizeof(ArrayIvars),
-                  OBJC_IVAR_LIST(Array_ivars),
-                  OBJC_MODULE_METHODS(Array_imethods),
-                  OBJC_MODULE_METHODS(Array_cmethods));
+OBJC_CLASS_RECORDS(NSArrayClass, "NSArray", "NSObject", sizeof(ArrayIvars),
+                   &Array_ivars, &Array_imethods, &Array_cmethods);
 
-FND_CLASS_RECORDS(NSMutableArrayClass, "NSMutableArray", "NSArray",
-                  sizeof(ArrayIvars), nullptr,
-                  OBJC_MODULE_METHODS(MutableArray_imethods), nullptr);
+OBJC_CLASS_RECORDS(NSMutableArrayClass, "NSMutableArray", "NSArray",
+                   sizeof(ArrayIvars), nullptr, &MutableArray_imethods,
+                   nullptr);
 
-FND_CLASS_RECORDS(NSEnumeratorClass, "NSEnumerator", "NSObject",
-                  sizeof(EnumeratorIvars), OBJC_IVAR_LIST(Enumerator_ivars),
-                  OBJC_MODULE_METHODS(Enumerator_imethods), nullptr);
+OBJC_CLASS_RECORDS(NSEnumeratorClass, "NSEnumerator", "NSObject",
+                   sizeof(EnumeratorIvars), &Enumerator_ivars,
+                   &Enumerator_imethods, nullptr);
 
-Symtab<3> symtab = {
-    0, nullptr, 3, 0,
-    {&NSArrayClass, &NSMutableArrayClass, &NSEnumeratorClass}};
-
-struct objc_module module = {OBJC_MODULE_VERSION, sizeof(struct objc_module),
-                             __FILE__,
-                             reinterpret_cast<struct objc_symtab *>(&symtab)};
+OBJC_MODULE_RECORD(module, 3, 0, &NSArrayClass, &NSMutableArrayClass,
+                   &NSEnumeratorClass);
 
 } // namespace
 

@@ -108,16 +108,11 @@ IvarList<4> Pool_ivars = {4,
                            {"capacity", "I", 12},
                            {"parent", "@", 16}}};
 
-FND_CLASS_RECORDS(NSAutoreleasePoolClass, "NSAutoreleasePool", "NSObject",
-                  sizeof(PoolIvars), OBJC_IVAR_LIST(Pool_ivars),
-                  OBJC_MODULE_METHODS(Pool_imethods),
-                  OBJC_MODULE_METHODS(Pool_cmethods));
+OBJC_CLASS_RECORDS(NSAutoreleasePoolClass, "NSAutoreleasePool", "NSObject",
+                   sizeof(PoolIvars), &Pool_ivars, &Pool_imethods,
+                   &Pool_cmethods);
 
-Symtab<1> symtab = {0, nullptr, 1, 0, {&NSAutoreleasePoolClass}};
-
-struct objc_module module = {OBJC_MODULE_VERSION, sizeof(struct objc_module),
-                             __FILE__,
-                             reinterpret_cast<struct objc_symtab *>(&symtab)};
+OBJC_MODULE_RECORD(module, 1, 0, &NSAutoreleasePoolClass);
 
 } // namespace
 

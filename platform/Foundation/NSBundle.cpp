@@ -151,16 +151,10 @@ MethodList<2> Bundle_cmethods = {
 
 IvarList<1> Bundle_ivars = {1, {{"path", "@", 4}}};
 
-FND_CLASS_RECORDS(NSBundleClass, "NSBundle", "NSObject", sizeof(BundleIvars),
-                  OBJC_IVAR_LIST(Bundle_ivars),
-                  OBJC_MODULE_METHODS(Bundle_imethods),
-                  OBJC_MODULE_METHODS(Bundle_cmethods));
+OBJC_CLASS_RECORDS(NSBundleClass, "NSBundle", "NSObject", sizeof(BundleIvars),
+                   &Bundle_ivars, &Bundle_imethods, &Bundle_cmethods);
 
-Symtab<1> symtab = {0, nullptr, 1, 0, {&NSBundleClass}};
-
-struct objc_module module = {OBJC_MODULE_VERSION, sizeof(struct objc_module),
-                             __FILE__,
-                             reinterpret_cast<struct objc_symtab *>(&symtab)};
+OBJC_MODULE_RECORD(module, 1, 0, &NSBundleClass);
 
 } // namespace
 

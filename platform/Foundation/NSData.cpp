@@ -197,30 +197,22 @@ MethodList<1> FileHandle_cmethods = {
 
 IvarList<1> FileHandle_ivars = {1, {{"descriptor", "i", 4}}};
 
-FND_CLASS_RECORDS(NSFileHandleClass, "NSFileHandle", "NSObject",
-                  sizeof(FileHandleIvars), OBJC_IVAR_LIST(FileHandle_ivars),
-                  OBJC_MODULE_METHODS(FileHandle_imethods),
-                  OBJC_MODULE_METHODS(FileHandle_cmethods));
+OBJC_CLASS_RECORDS(NSFileHandleClass, "NSFileHandle", "NSObject",
+                   sizeof(FileHandleIvars), &FileHandle_ivars,
+                   &FileHandle_imethods, &FileHandle_cmethods);
 
 } // namespace
 
 namespace fnd {
 
-FND_CLASS_RECORDS(NSDataClass, "NSData", "NSObject", sizeof(DataIvars),
-                  OBJC_IVAR_LIST(Data_ivars),
-                  OBJC_MODULE_METHODS(Data_imethods),
-                  OBJC_MODULE_METHODS(Data_cmethods));
+OBJC_CLASS_RECORDS(NSDataClass, "NSData", "NSObject", sizeof(DataIvars),
+                   &Data_ivars, &Data_imethods, &Data_cmethods);
 
 } // namespace fnd
 
 namespace {
 
-Symtab<2> symtab = {0, nullptr, 2, 0,
-                    {&fnd::NSDataClass, &NSFileHandleClass}};
-
-struct objc_module module = {OBJC_MODULE_VERSION, sizeof(struct objc_module),
-                             __FILE__,
-                             reinterpret_cast<struct objc_symtab *>(&symtab)};
+OBJC_MODULE_RECORD(module, 2, 0, &fnd::NSDataClass, &NSFileHandleClass);
 
 } // namespace
 

@@ -169,10 +169,9 @@ IvarList<3> Exception_ivars = {3,
                                 {"reason", "@", 8},
                                 {"userInfo", "@", 12}}};
 
-FND_CLASS_RECORDS(NSExceptionClass, "NSException", "NSObject",
-                  sizeof(ExceptionIvars), OBJC_IVAR_LIST(Exception_ivars),
-                  OBJC_MODULE_METHODS(Exception_imethods),
-                  OBJC_MODULE_METHODS(Exception_cmethods));
+OBJC_CLASS_RECORDS(NSExceptionClass, "NSException", "NSObject",
+                   sizeof(ExceptionIvars), &Exception_ivars,
+                   &Exception_imethods, &Exception_cmethods);
 
 } // namespace
 
@@ -267,16 +266,11 @@ MethodList<1> AssertionHandler_cmethods = {
     {OBJC_METHOD("currentHandler", "@8@0:4",
                  AssertionHandler_currentHandler)}};
 
-FND_CLASS_RECORDS(NSAssertionHandlerClass, "NSAssertionHandler", "NSObject",
-                  4, nullptr, OBJC_MODULE_METHODS(AssertionHandler_imethods),
-                  OBJC_MODULE_METHODS(AssertionHandler_cmethods));
+OBJC_CLASS_RECORDS(NSAssertionHandlerClass, "NSAssertionHandler", "NSObject", 4,
+                   nullptr, &AssertionHandler_imethods,
+                   &AssertionHandler_cmethods);
 
-Symtab<2> symtab = {0, nullptr, 2, 0,
-                    {&NSExceptionClass, &NSAssertionHandlerClass}};
-
-struct objc_module module = {OBJC_MODULE_VERSION, sizeof(struct objc_module),
-                             __FILE__,
-                             reinterpret_cast<struct objc_symtab *>(&symtab)};
+OBJC_MODULE_RECORD(module, 2, 0, &NSExceptionClass, &NSAssertionHandlerClass);
 
 } // namespace
 

@@ -284,19 +284,10 @@ MethodList<16> Object_cmethods = {
 IvarList<1> Object_ivars = {1, {{"isa", "#", 0}}};
 
 /* A root class: its record's super_class is null. */
-struct objc_class NSObjectClass_meta = {
-    nullptr, nullptr, "NSObject", 0, CLS_META, sizeof(struct objc_class),
-    nullptr, OBJC_MODULE_METHODS(Object_cmethods), nullptr, nullptr};
-struct objc_class NSObjectClass = {
-    &NSObjectClass_meta, nullptr, "NSObject", 0, CLS_CLASS, 4,
-    OBJC_IVAR_LIST(Object_ivars), OBJC_MODULE_METHODS(Object_imethods),
-    nullptr, nullptr};
+OBJC_CLASS_RECORDS(NSObjectClass, "NSObject", nullptr, 4, &Object_ivars,
+                   &Object_imethods, &Object_cmethods);
 
-Symtab<1> symtab = {0, nullptr, 1, 0, {&NSObjectClass}};
-
-struct objc_module module = {OBJC_MODULE_VERSION, sizeof(struct objc_module),
-                             __FILE__,
-                             reinterpret_cast<struct objc_symtab *>(&symtab)};
+OBJC_MODULE_RECORD(module, 1, 0, &NSObjectClass);
 
 } // namespace
 

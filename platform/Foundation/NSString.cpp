@@ -244,14 +244,12 @@ MethodList<5> Constant_imethods = {
 
 namespace fnd {
 
-FND_CLASS_RECORDS(NSStringClass, "NSString", "NSObject", 12,
-                  OBJC_IVAR_LIST(String_ivars),
-                  OBJC_MODULE_METHODS(String_imethods),
-                  OBJC_MODULE_METHODS(String_cmethods));
+OBJC_CLASS_RECORDS(NSStringClass, "NSString", "NSObject", 12, &String_ivars,
+                   &String_imethods, &String_cmethods);
 
-FND_CLASS_RECORDS(NSMutableStringClass, "NSMutableString", "NSString",
-                  sizeof(StringIvars), OBJC_IVAR_LIST(MutableString_ivars),
-                  OBJC_MODULE_METHODS(MutableString_imethods), nullptr);
+OBJC_CLASS_RECORDS(NSMutableStringClass, "NSMutableString", "NSString",
+                   sizeof(StringIvars), &MutableString_ivars,
+                   &MutableString_imethods, nullptr);
 
 } // namespace fnd
 
@@ -274,13 +272,9 @@ static_assert(offsetof(StringIvars, length) ==
 
 namespace {
 
-Symtab<3> symtab = {0, nullptr, 3, 0,
-                    {&fnd::NSStringClass, &fnd::NSMutableStringClass,
-                     &_NSConstantStringClassReference}};
-
-struct objc_module module = {OBJC_MODULE_VERSION, sizeof(struct objc_module),
-                             __FILE__,
-                             reinterpret_cast<struct objc_symtab *>(&symtab)};
+OBJC_MODULE_RECORD(module, 3, 0, &fnd::NSStringClass,
+                   &fnd::NSMutableStringClass,
+                   &_NSConstantStringClassReference);
 
 } // namespace
 

@@ -8,17 +8,6 @@
 
 #define FND_HIDDEN __attribute__((visibility("hidden")))
 
-/* A class and its metaclass as a module writes them; the class record is
-   named var, its metaclass var_meta. */
-#define FND_CLASS_RECORDS(var, name, superName, size, ivars, imethods,       \
-                          cmethods)                                          \
-  static struct objc_class var##_meta = {                                    \
-      nullptr, nullptr, name, 0, CLS_META, sizeof(struct objc_class),        \
-      nullptr, cmethods, nullptr, nullptr};                                  \
-  struct objc_class var = {&var##_meta, OBJC_SUPER_NAME(superName), name,   \
-                           0, CLS_CLASS, size, ivars, imethods, nullptr,    \
-                           nullptr}
-
 namespace fnd {
 
 /* The instance layout of NSString and its subclasses; NSConstantString
