@@ -76,14 +76,8 @@ MethodList<1> Event_cmethods = {
 IvarList<3> Event_ivars = {
     3, {{"target", "@", 4}, {"action", ":", 8}, {"object", "@", 12}}};
 
-struct objc_class NSEvent_meta = {nullptr, nullptr, "NSEvent", 0, CLS_META,
-                                  sizeof(struct objc_class), nullptr,
-                                  OBJC_MODULE_METHODS(Event_cmethods),
-                                  nullptr, nullptr};
-struct objc_class NSEvent_class = {
-    &NSEvent_meta, OBJC_SUPER_NAME("NSObject"), "NSEvent", 0, CLS_CLASS,
-    sizeof(EventIvars), OBJC_IVAR_LIST(Event_ivars),
-    OBJC_MODULE_METHODS(Event_imethods), nullptr, nullptr};
+OBJC_CLASS_RECORDS(NSEvent_class, "NSEvent", "NSObject", sizeof(EventIvars),
+                   &Event_ivars, &Event_imethods, &Event_cmethods);
 
 /* ---- NSApplication ---- */
 
@@ -184,20 +178,11 @@ IvarList<3> Application_ivars = {3,
                                   {"running", "c", 8},
                                   {"stopRequested", "c", 9}}};
 
-struct objc_class NSApplication_meta = {
-    nullptr, nullptr, "NSApplication", 0, CLS_META,
-    sizeof(struct objc_class), nullptr,
-    OBJC_MODULE_METHODS(Application_cmethods), nullptr, nullptr};
-struct objc_class NSApplication_class = {
-    &NSApplication_meta, OBJC_SUPER_NAME("NSObject"), "NSApplication", 0,
-    CLS_CLASS, sizeof(ApplicationIvars), OBJC_IVAR_LIST(Application_ivars),
-    OBJC_MODULE_METHODS(Application_imethods), nullptr, nullptr};
+OBJC_CLASS_RECORDS(NSApplication_class, "NSApplication", "NSObject",
+                   sizeof(ApplicationIvars), &Application_ivars,
+                   &Application_imethods, &Application_cmethods);
 
-Symtab<2> symtab = {0, nullptr, 2, 0, {&NSApplication_class, &NSEvent_class}};
-
-struct objc_module module = {OBJC_MODULE_VERSION, sizeof(struct objc_module),
-                             __FILE__,
-                             reinterpret_cast<struct objc_symtab *>(&symtab)};
+OBJC_MODULE_RECORD(module, 2, 0, &NSApplication_class, &NSEvent_class);
 
 } // namespace
 

@@ -34,19 +34,10 @@ MethodList<3> NXProxy_imethods = {
      OBJC_METHOD("decodeUsing:", "@12@0:4@8", NXProxy_decodeUsing),
      OBJC_METHOD("class", "#8@0:4", NXProxy_class)}};
 
-struct objc_class NXProxy_meta = {
-    nullptr, nullptr, "NXProxy", 0, CLS_META, sizeof(struct objc_class),
-    nullptr, OBJC_MODULE_METHODS(NXProxy_cmethods), nullptr, nullptr};
+OBJC_CLASS_RECORDS(NXProxyClass, "NXProxy", nullptr, sizeof(id), nullptr,
+                   &NXProxy_imethods, &NXProxy_cmethods);
 
-struct objc_class NXProxy_classRecord = {
-    &NXProxy_meta, nullptr, "NXProxy", 0, CLS_CLASS, sizeof(id), nullptr,
-    OBJC_MODULE_METHODS(NXProxy_imethods), nullptr, nullptr};
-
-Symtab<1> symtab = {0, nullptr, 1, 0, {&NXProxy_classRecord}};
-
-struct objc_module module = {
-    OBJC_MODULE_VERSION, sizeof(struct objc_module), __FILE__,
-    reinterpret_cast<struct objc_symtab *>(&symtab)};
+OBJC_MODULE_RECORD(module, 1, 0, &NXProxyClass);
 
 } // namespace
 

@@ -107,20 +107,11 @@ MethodList<4> Protocol_imethods = {
      OBJC_METHOD("descriptionForClassMethod:", "^v12@0:4:8",
                  Protocol_classDescription)}};
 
-struct objc_class Protocol_meta = {
-    nullptr, nullptr, "Protocol", 0, CLS_META, sizeof(struct objc_class),
-    nullptr, OBJC_MODULE_METHODS(Protocol_cmethods), nullptr, nullptr};
+OBJC_CLASS_RECORDS(Protocol_class, "Protocol", nullptr,
+                   sizeof(struct objc_protocol), nullptr, &Protocol_imethods,
+                   &Protocol_cmethods);
 
-struct objc_class Protocol_class = {
-    &Protocol_meta, nullptr, "Protocol", 0, CLS_CLASS,
-    sizeof(struct objc_protocol), nullptr,
-    OBJC_MODULE_METHODS(Protocol_imethods), nullptr, nullptr};
-
-Symtab<1> runtimeSymtab = {0, nullptr, 1, 0, {&Protocol_class}};
-
-struct objc_module runtimeModule = {
-    OBJC_MODULE_VERSION, sizeof(struct objc_module), __FILE__,
-    reinterpret_cast<struct objc_symtab *>(&runtimeSymtab)};
+OBJC_MODULE_RECORD(runtimeModule, 1, 0, &Protocol_class);
 
 } // namespace
 
