@@ -43,11 +43,7 @@ struct objc_class markerClass = {&markerMeta, nullptr, className, 0,
                                  CLS_CLASS,   0,       nullptr,   nullptr,
                                  nullptr,     nullptr};
 
-Symtab<1> markerSymtab = {0, nullptr, 1, 0, {&markerClass}};
-
-struct objc_module markerModule = {
-    OBJC_MODULE_VERSION, sizeof(struct objc_module), __FILE__,
-    reinterpret_cast<struct objc_symtab *>(&markerSymtab)};
+OBJC_MODULE_RECORD(markerModule, 1, 0, &markerClass);
 
 } // namespace
 

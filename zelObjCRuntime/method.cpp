@@ -151,11 +151,7 @@ struct objc_category former_category = {
     "ZelObjCFormer", "NSObject", OBJC_METHOD_LIST(former_instance_methods),
     OBJC_METHOD_LIST(former_class_methods), nullptr};
 
-Symtab<1> method_symtab = {0, nullptr, 0, 1, {&former_category}};
-
-struct objc_module method_module = {
-    OBJC_MODULE_VERSION, sizeof(struct objc_module), __FILE__,
-    reinterpret_cast<struct objc_symtab *>(&method_symtab)};
+OBJC_MODULE_RECORD(method_module, 0, 1, &former_category);
 
 } // namespace
 

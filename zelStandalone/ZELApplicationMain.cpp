@@ -147,11 +147,7 @@ struct objc_category ExceptionHandling_category = {
     "ZELExceptionHandling", "NSApplication",
     OBJC_METHOD_LIST(ExceptionHandling_imethods), nullptr, nullptr};
 
-Symtab<1> ApplicationMain_symtab = {0, nullptr, 0, 1,
-                                    {&ExceptionHandling_category}};
-struct objc_module ApplicationMain_module = {
-    OBJC_MODULE_VERSION, sizeof(struct objc_module), __FILE__,
-    reinterpret_cast<struct objc_symtab *>(&ApplicationMain_symtab)};
+OBJC_MODULE_RECORD(ApplicationMain_module, 0, 1, &ExceptionHandling_category);
 
 } // namespace
 
