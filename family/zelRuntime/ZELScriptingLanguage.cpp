@@ -46,28 +46,16 @@ MethodList<6> ScriptingLanguage_imethods = {
      OBJC_METHOD("logException:", "v12@0:4@8", ignoreException),
      OBJC_METHOD("presentException:", "v12@0:4@8", ignoreException)}};
 
-struct objc_class ScriptingLanguage_meta = {
-    nullptr, nullptr, "ZELScriptingLanguage", 0, CLS_META,
-    sizeof(struct objc_class), nullptr,
-    OBJC_MODULE_METHODS(ScriptingLanguage_cmethods), nullptr, nullptr};
-struct objc_class ScriptingLanguage_class = {
-    &ScriptingLanguage_meta, OBJC_SUPER_NAME("NSObject"),
-    "ZELScriptingLanguage", 0, CLS_CLASS, sizeof(id), nullptr,
-    OBJC_MODULE_METHODS(ScriptingLanguage_imethods), nullptr, nullptr};
+OBJC_CLASS_RECORDS(ScriptingLanguage_class, "ZELScriptingLanguage", "NSObject",
+                   sizeof(id), nullptr, &ScriptingLanguage_imethods,
+                   &ScriptingLanguage_cmethods);
 
 /* The framework marker: importing it links a library to this one. */
-struct objc_class Framework_meta = {
-    nullptr, nullptr, "NSFramework_zelRuntime", 0, CLS_META,
-    sizeof(struct objc_class), nullptr, nullptr, nullptr, nullptr};
-struct objc_class Framework_class = {
-    &Framework_meta, OBJC_SUPER_NAME("NSObject"), "NSFramework_zelRuntime",
-    0, CLS_CLASS, sizeof(id), nullptr, nullptr, nullptr, nullptr};
+OBJC_CLASS_RECORDS(Framework_class, "NSFramework_zelRuntime", "NSObject",
+                   sizeof(id), nullptr, nullptr, nullptr);
 
-Symtab<2> ScriptingLanguage_symtab = {
-    0, nullptr, 2, 0, {&ScriptingLanguage_class, &Framework_class}};
-struct objc_module ScriptingLanguage_module = {
-    OBJC_MODULE_VERSION, sizeof(struct objc_module), __FILE__,
-    reinterpret_cast<struct objc_symtab *>(&ScriptingLanguage_symtab)};
+OBJC_MODULE_RECORD(ScriptingLanguage_module, 2, 0, &ScriptingLanguage_class,
+                   &Framework_class);
 
 } // namespace
 

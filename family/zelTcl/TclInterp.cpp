@@ -78,28 +78,15 @@ MethodList<4> Interp_imethods = {
                  setVariable),
      OBJC_METHOD("sourceFile:", "@12@0:4@8", sourceFile)}};
 
-struct objc_class Interp_meta = {
-    nullptr, nullptr, "ZELTclInterp", 0, CLS_META,
-    sizeof(struct objc_class), nullptr, OBJC_MODULE_METHODS(Interp_cmethods),
-    nullptr, nullptr};
-struct objc_class Interp_class = {
-    &Interp_meta, OBJC_SUPER_NAME("NSObject"), "ZELTclInterp", 0, CLS_CLASS,
-    sizeof(InterpObject), nullptr, OBJC_MODULE_METHODS(Interp_imethods),
-    nullptr, nullptr};
+OBJC_CLASS_RECORDS(Interp_class, "ZELTclInterp", "NSObject",
+                   sizeof(InterpObject), nullptr, &Interp_imethods,
+                   &Interp_cmethods);
 
 /* The framework marker: importing it links a library to this one. */
-struct objc_class Framework_meta = {
-    nullptr, nullptr, "NSFramework_zelTcl", 0, CLS_META,
-    sizeof(struct objc_class), nullptr, nullptr, nullptr, nullptr};
-struct objc_class Framework_class = {
-    &Framework_meta, OBJC_SUPER_NAME("NSObject"), "NSFramework_zelTcl", 0,
-    CLS_CLASS, sizeof(id), nullptr, nullptr, nullptr, nullptr};
+OBJC_CLASS_RECORDS(Framework_class, "NSFramework_zelTcl", "NSObject",
+                   sizeof(id), nullptr, nullptr, nullptr);
 
-Symtab<2> Interp_symtab = {0, nullptr, 2, 0,
-                           {&Interp_class, &Framework_class}};
-struct objc_module Interp_module = {
-    OBJC_MODULE_VERSION, sizeof(struct objc_module), __FILE__,
-    reinterpret_cast<struct objc_symtab *>(&Interp_symtab)};
+OBJC_MODULE_RECORD(Interp_module, 2, 0, &Interp_class, &Framework_class);
 
 } // namespace
 

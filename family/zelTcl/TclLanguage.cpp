@@ -48,18 +48,10 @@ MethodList<6> Language_imethods = {
      OBJC_METHOD("logException:", "v12@0:4@8", report),
      OBJC_METHOD("presentException:", "v12@0:4@8", report)}};
 
-struct objc_class Language_meta = {
-    nullptr, nullptr, "ZELTclLanguage", 0, CLS_META,
-    sizeof(struct objc_class), nullptr, nullptr, nullptr, nullptr};
-struct objc_class Language_class = {
-    &Language_meta, OBJC_SUPER_NAME("ZELScriptingLanguage"), "ZELTclLanguage",
-    0, CLS_CLASS, sizeof(id), nullptr, OBJC_MODULE_METHODS(Language_imethods),
-    nullptr, nullptr};
+OBJC_CLASS_RECORDS(Language_class, "ZELTclLanguage", "ZELScriptingLanguage",
+                   sizeof(id), nullptr, &Language_imethods, nullptr);
 
-Symtab<1> Language_symtab = {0, nullptr, 1, 0, {&Language_class}};
-struct objc_module Language_module = {
-    OBJC_MODULE_VERSION, sizeof(struct objc_module), __FILE__,
-    reinterpret_cast<struct objc_symtab *>(&Language_symtab)};
+OBJC_MODULE_RECORD(Language_module, 1, 0, &Language_class);
 
 /* After the modules are registered (priorities 101 to 103). */
 __attribute__((constructor(110))) void registerLanguage() {

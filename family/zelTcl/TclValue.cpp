@@ -62,18 +62,10 @@ MethodList<2> Value_imethods = {
     {OBJC_METHOD("dealloc", "v8@0:4", dealloc),
      OBJC_METHOD("description", "@8@0:4", description)}};
 
-struct objc_class Value_meta = {
-    nullptr, nullptr, "ZELTclValue", 0, CLS_META, sizeof(struct objc_class),
-    nullptr, OBJC_MODULE_METHODS(Value_cmethods), nullptr, nullptr};
-struct objc_class Value_class = {
-    &Value_meta, OBJC_SUPER_NAME("NSObject"), "ZELTclValue", 0, CLS_CLASS,
-    sizeof(ValueObject), nullptr, OBJC_MODULE_METHODS(Value_imethods),
-    nullptr, nullptr};
+OBJC_CLASS_RECORDS(Value_class, "ZELTclValue", "NSObject", sizeof(ValueObject),
+                   nullptr, &Value_imethods, &Value_cmethods);
 
-Symtab<1> Value_symtab = {0, nullptr, 1, 0, {&Value_class}};
-struct objc_module Value_module = {
-    OBJC_MODULE_VERSION, sizeof(struct objc_module), __FILE__,
-    reinterpret_cast<struct objc_symtab *>(&Value_symtab)};
+OBJC_MODULE_RECORD(Value_module, 1, 0, &Value_class);
 
 } // namespace
 
