@@ -15,18 +15,12 @@
 
 using namespace objc_module_records;
 
+namespace {
 // A class for the typed-object rule: @"TypedMember" names a known class.
-static struct objc_class TypedMember_meta = {
-    nullptr, nullptr, "TypedMember", 0, CLS_META,
-    sizeof(struct objc_class), nullptr, nullptr, nullptr, nullptr};
-static struct objc_class TypedMember_class = {
-    &TypedMember_meta, nullptr, "TypedMember", 0, CLS_CLASS, 4,
-    nullptr, nullptr, nullptr, nullptr};
-static Symtab<1> TypedMember_symtab = {0, nullptr, 1, 0,
-                                       {&TypedMember_class}};
-static struct objc_module TypedMember_module = {
-    OBJC_MODULE_VERSION, sizeof(struct objc_module), __FILE__,
-    reinterpret_cast<struct objc_symtab *>(&TypedMember_symtab)};
+OBJC_CLASS_RECORDS(TypedMember_class, "TypedMember", nullptr, 4, nullptr,
+                   nullptr, nullptr);
+OBJC_MODULE_RECORD(TypedMember_module, 1, 0, &TypedMember_class);
+} // namespace
 OBJC_REGISTER_MODULE(TypedMember_module)
 OBJC_LIBRARY_REGISTRATION()
 
