@@ -20,7 +20,7 @@
 #include <objc/objc-load.h>
 #include <zelObjCRuntime/zelObjCRuntime.h>
 
-#include "bench_counting.h"
+#include "support/allocation_counter.h"
 
 using namespace objc_module_records;
 
@@ -292,9 +292,9 @@ int loadOnce(const char *path) {
 }
 
 unsigned long allocationsPerLoad(const char *path) {
-  zel_bench::startCountingAllocations();
+  startCountingAllocations();
   loadOnce(path);
-  return zel_bench::stopCountingAllocations();
+  return stopCountingAllocations();
 }
 
 void BM_LoadSymbolTable(benchmark::State &state) {
@@ -334,10 +334,10 @@ void BM_CopySymbolFile(benchmark::State &state) {
   const unsigned long size = copyFile(path.c_str()).size();
   if (size != tableSize)
     state.SkipWithError("the copy lost definitions");
-  zel_bench::startCountingAllocations();
+  startCountingAllocations();
   copyFile(path.c_str());
   state.counters["mallocs"] =
-      static_cast<double>(zel_bench::stopCountingAllocations());
+      static_cast<double>(stopCountingAllocations());
 }
 
 // ---------------------------------------------------------------------

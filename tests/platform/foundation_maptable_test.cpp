@@ -14,31 +14,7 @@
 
 OBJC_LIBRARY_REGISTRATION()
 
-// Counts heap allocations while `countingAllocations` is set: the
-// libraries call malloc through the PLT, so these definitions see them.
-#if !defined(__SANITIZE_ADDRESS__)
-extern "C" void *__libc_malloc(size_t);
-extern "C" void *__libc_calloc(size_t, size_t);
-extern "C" void *__libc_realloc(void *, size_t);
-static volatile bool countingAllocations = false;
-static volatile int allocations = 0;
-extern "C" void *malloc(size_t size) {
-  if (countingAllocations)
-    allocations = allocations + 1;
-  return __libc_malloc(size);
-}
-extern "C" void *calloc(size_t count, size_t size) {
-  if (countingAllocations)
-    allocations = allocations + 1;
-  return __libc_calloc(count, size);
-}
-extern "C" void *realloc(void *ptr, size_t size) {
-  if (countingAllocations)
-    allocations = allocations + 1;
-  return __libc_realloc(ptr, size);
-}
-#define ZEL_COUNTS_ALLOCATIONS 1
-#endif
+#include "support/allocation_counter.h"
 
 namespace {
 
@@ -225,23 +201,19 @@ TEST(PointerMapTable, InsertsWithinCapacityAllocateNothing) {
   NSMapTable *table = NSCreateMapTable(NSNonOwnedPointerMapKeyCallBacks,
                                        NSNonOwnedPointerMapValueCallBacks,
                                        1000);
-  allocations = 0;
-  countingAllocations = true;
+  startCountingAllocations();
   for (uintptr_t i = 1; i <= 1000; i++)
     NSMapInsert(table, key(i), key(i));
-  countingAllocations = false;
-  EXPECT_EQ(allocations, 0);
+  EXPECT_EQ(stopCountingAllocations(), 0u);
 
   // Once grown, the next inserts up to the new size allocate nothing.
-  int growths = 0;
+  unsigned long growths = 0;
   for (uintptr_t i = 1001; i <= 4000; i++) {
-    allocations = 0;
-    countingAllocations = true;
+    startCountingAllocations();
     NSMapInsert(table, key(i), key(i));
-    countingAllocations = false;
-    growths += allocations;
+    growths += stopCountingAllocations();
   }
-  EXPECT_LE(growths, 3); // doubling: a handful of rebuilds, not one per pair
+  EXPECT_LE(growths, 3u); // doubling: a handful of rebuilds, not one per pair
   NSFreeMapTable(table);
 }
 #endif

@@ -15,53 +15,7 @@
 #include <zelObjCRuntime/zelObjCRuntime.h>
 #include "zelObjCRuntime/symbol.h"
 
-#if !defined(__SANITIZE_ADDRESS__)
-// Allocation counting: this program's malloc, calloc and realloc stand in
-// front of the C library's for every module, the library's included.
-extern "C" {
-void *__libc_malloc(std::size_t size);
-void *__libc_calloc(std::size_t count, std::size_t size);
-void *__libc_realloc(void *block, std::size_t size);
-}
-
-namespace {
-bool countingAllocations = false;
-unsigned long allocations = 0;
-
-void noteAllocation() {
-  if (countingAllocations)
-    ++allocations;
-}
-
-void startCountingAllocations() {
-  allocations = 0;
-  countingAllocations = true;
-}
-
-unsigned long stopCountingAllocations() {
-  countingAllocations = false;
-  return allocations;
-}
-} // namespace
-
-extern "C" __attribute__((visibility("default"))) void *
-malloc(std::size_t size) {
-  noteAllocation();
-  return __libc_malloc(size);
-}
-
-extern "C" __attribute__((visibility("default"))) void *
-calloc(std::size_t count, std::size_t size) {
-  noteAllocation();
-  return __libc_calloc(count, size);
-}
-
-extern "C" __attribute__((visibility("default"))) void *
-realloc(void *block, std::size_t size) {
-  noteAllocation();
-  return __libc_realloc(block, size);
-}
-#endif
+#include "support/allocation_counter.h"
 
 namespace {
 
@@ -408,7 +362,7 @@ TEST_F(SymbolTest, MissingPathLoadsNothing) {
   EXPECT_EQ(ZelObjC_LoadSymbolTable(nullptr), nullptr);
 }
 
-#if !defined(__SANITIZE_ADDRESS__)
+#ifdef ZEL_COUNTS_ALLOCATIONS
 // Two images of one size, one with few long records and one with many
 // short ones: a load that allocated per record, or grew its map while
 // entering them, would need more for the second.

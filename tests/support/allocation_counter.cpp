@@ -1,0 +1,50 @@
+// Allocation counting by interposition: each entry forwards to the C
+// library's own.
+#include "allocation_counter.h"
+
+#include <cstddef>
+
+namespace {
+volatile bool counting = false;
+volatile unsigned long allocations = 0;
+
+void noteAllocation() {
+  if (counting)
+    allocations = allocations + 1;
+}
+} // namespace
+
+void startCountingAllocations() {
+  allocations = 0;
+  counting = true;
+}
+
+unsigned long stopCountingAllocations() {
+  counting = false;
+  return allocations;
+}
+
+#ifdef ZEL_COUNTS_ALLOCATIONS
+extern "C" {
+void *__libc_malloc(std::size_t size);
+void *__libc_calloc(std::size_t count, std::size_t size);
+void *__libc_realloc(void *block, std::size_t size);
+
+__attribute__((visibility("default"))) void *malloc(std::size_t size) {
+  noteAllocation();
+  return __libc_malloc(size);
+}
+
+__attribute__((visibility("default"))) void *calloc(std::size_t count,
+                                                    std::size_t size) {
+  noteAllocation();
+  return __libc_calloc(count, size);
+}
+
+__attribute__((visibility("default"))) void *realloc(void *block,
+                                                     std::size_t size) {
+  noteAllocation();
+  return __libc_realloc(block, size);
+}
+}
+#endif
