@@ -7,11 +7,6 @@
 namespace {
 volatile bool counting = false;
 volatile unsigned long allocations = 0;
-
-void noteAllocation() {
-  if (counting)
-    allocations = allocations + 1;
-}
 } // namespace
 
 void startCountingAllocations() {
@@ -25,6 +20,13 @@ unsigned long stopCountingAllocations() {
 }
 
 #ifdef ZEL_COUNTS_ALLOCATIONS
+namespace {
+void noteAllocation() {
+  if (counting)
+    allocations = allocations + 1;
+}
+} // namespace
+
 extern "C" {
 void *__libc_malloc(std::size_t size);
 void *__libc_calloc(std::size_t count, std::size_t size);
