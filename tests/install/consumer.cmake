@@ -1,5 +1,8 @@
 # Installs the build into a scratch prefix, then builds and runs the
-# consumer against it.
+# consumers against it: through the CMake package with and without our
+# toolchain file, and through pkg-config. The linker is told to drop
+# unreferenced libraries (as many toolchains do by default), so a library
+# reached only by class name stays only when the package keeps it.
 function(run)
   execute_process(COMMAND ${ARGN} RESULT_VARIABLE status
     OUTPUT_VARIABLE out ERROR_VARIABLE out)
@@ -9,32 +12,116 @@ function(run)
   set(output "${out}" PARENT_SCOPE)
 endfunction()
 
+# Every message in the listing (lines "Class +selector") has a line of its
+# own in its class's doc comment ("@class Class: ..."), and every message
+# documented there is implemented.
+function(check_documented listing)
+  set(text "")
+  foreach(header Foundation/Foundation.h AppKit/AppKit.h objc/Protocol.h
+      objc/NXProxy.h)
+    file(READ ${prefix}/include/${header} part)
+    string(APPEND text "${part}")
+  endforeach()
+  string(REPLACE "\n" ";" lines "${listing}")
+  set(faults "")
+  set(classes "")
+  foreach(line IN LISTS lines)
+    if(NOT line MATCHES "^([^ ]+) ([-+].+)$")
+      continue()
+    endif()
+    set(class ${CMAKE_MATCH_1})
+    set(message ${CMAKE_MATCH_2})
+    list(APPEND classes ${class})
+    doc_block(${class})
+    string(FIND "${block}" "\n   ${message} " at)
+    string(FIND "${block}" "\n   ${message}\n" alone)
+    if(at EQUAL -1 AND alone EQUAL -1)
+      string(APPEND faults "undocumented: ${class} ${message}\n")
+    endif()
+  endforeach()
+  list(REMOVE_DUPLICATES classes)
+  foreach(class IN LISTS classes)
+    doc_block(${class})
+    string(REGEX MATCHALL "\n   [-+][A-Za-z_][A-Za-z0-9_:]*" documented
+      "${block}")
+    foreach(entry IN LISTS documented)
+      string(STRIP "${entry}" message)
+      string(FIND "\n${listing}" "\n${class} ${message}\n" found)
+      if(found EQUAL -1)
+        string(APPEND faults "documented, not implemented: ${class} ${message}\n")
+      endif()
+    endforeach()
+  endforeach()
+  if(faults)
+    message(FATAL_ERROR "installed headers and classes differ:\n${faults}")
+  endif()
+endfunction()
+
+# Sets block to the doc comment of the class (empty when there is none).
+macro(doc_block class)
+  string(FIND "${text}" "@class ${class}:" start)
+  set(block "")
+  if(NOT start EQUAL -1)
+    string(SUBSTRING "${text}" ${start} -1 block)
+    string(FIND "${block}" "*/" end)
+    string(SUBSTRING "${block}" 0 ${end} block)
+  endif()
+endmacro()
+
+# Runs the by-name consumers of one build.
+function(run_by_name dir)
+  run(${EMULATOR} ${dir}/by_name NSFramework_zelObjCRuntime)
+  run(${EMULATOR} ${dir}/by_name_app NSApplication NSFramework_zelObjCRuntime)
+endfunction()
+
 set(prefix ${WORK_DIR}/prefix)
 file(REMOVE_RECURSE ${WORK_DIR})
 run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
 foreach(path include/zelObjCRuntime/zelObjCRuntime.h include/objc/objc-runtime.h
-    lib/libzelObjCRuntime.so lib/cmake/zel/zelConfig.cmake
-    lib/pkgconfig/zelObjCRuntime.pc)
+    include/objc/NXProxy.h lib/libzelObjCRuntime.so lib/cmake/zel/zelConfig.cmake
+    lib/pkgconfig/zelObjCRuntime.pc lib/pkgconfig/zelStandalone.pc)
   if(NOT EXISTS ${prefix}/${path})
     message(FATAL_ERROR "not installed: ${path}")
   endif()
 endforeach()
 
+set(drop_unused -DCMAKE_EXE_LINKER_FLAGS=-Wl,--as-needed)
 run(${CMAKE_COMMAND} -S ${CONSUMER_DIR} -B ${WORK_DIR}/build
-  -DCMAKE_TOOLCHAIN_FILE=${TOOLCHAIN} -DCMAKE_PREFIX_PATH=${prefix})
+  -DCMAKE_TOOLCHAIN_FILE=${TOOLCHAIN} -DCMAKE_PREFIX_PATH=${prefix}
+  ${drop_unused})
 run(${CMAKE_COMMAND} --build ${WORK_DIR}/build)
 run(${EMULATOR} ${WORK_DIR}/build/consumer)
 if(NOT output MATCHES "18446744073709551615")
   message(FATAL_ERROR "unexpected output: ${output}")
 endif()
+run_by_name(${WORK_DIR}/build)
+run(${EMULATOR} ${WORK_DIR}/build/messages)
+check_documented("${output}")
+
+# Without the toolchain file the compiler makes 64-bit code unless the
+# targets say -m32: the platform headers refuse anything but i386, and the
+# link would not take the libraries.
+run(${CMAKE_COMMAND} -S ${CONSUMER_DIR} -B ${WORK_DIR}/build-plain
+  -DCMAKE_PREFIX_PATH=${prefix} ${drop_unused})
+run(${CMAKE_COMMAND} --build ${WORK_DIR}/build-plain)
+run(${EMULATOR} ${WORK_DIR}/build-plain/consumer)
+run_by_name(${WORK_DIR}/build-plain)
 
 find_program(PKG_CONFIG NAMES pkg-config pkgconf)
 if(PKG_CONFIG)
   set(ENV{PKG_CONFIG_PATH} ${prefix}/lib/pkgconfig)
-  run(${PKG_CONFIG} --cflags --libs zelObjCRuntime)
-  string(STRIP "${output}" flags)
-  separate_arguments(flags UNIX_COMMAND "${flags}")
-  run(g++ -std=c++17 ${CONSUMER_DIR}/main.cpp ${flags}
-    -o ${WORK_DIR}/consumer-pc)
-  run(${EMULATOR} ${WORK_DIR}/consumer-pc)
+  file(MAKE_DIRECTORY ${WORK_DIR}/pc)
+  foreach(package zelObjCRuntime zelStandalone)
+    run(${PKG_CONFIG} --cflags --libs ${package})
+    string(STRIP "${output}" flags)
+    separate_arguments(flags_${package} UNIX_COMMAND "${flags}")
+  endforeach()
+  run(g++ -std=c++17 -Wl,--as-needed ${CONSUMER_DIR}/main.cpp
+    ${flags_zelObjCRuntime} -o ${WORK_DIR}/pc/consumer)
+  run(${EMULATOR} ${WORK_DIR}/pc/consumer)
+  run(g++ -std=c++17 -Wl,--as-needed ${CONSUMER_DIR}/by_name.cpp
+    ${flags_zelObjCRuntime} -o ${WORK_DIR}/pc/by_name)
+  run(g++ -std=c++17 -Wl,--as-needed ${CONSUMER_DIR}/by_name.cpp
+    ${flags_zelStandalone} -o ${WORK_DIR}/pc/by_name_app)
+  run_by_name(${WORK_DIR}/pc)
 endif()

@@ -32,4 +32,41 @@ OBJC_EXPORT void NSSetAlertPanelResponder(NSAlertPanelResponder responder)
 
 OBJC_END_DECLS
 
+/* ======================= Classes and their messages =======================
+
+   Listed as in <Foundation/Foundation.h>: "+" a class message, "-" an
+   instance message, each class with the messages it implements itself. */
+
+/* @class NSEvent: NSObject; a message waiting to be sent. Instances
+   (16 bytes): isa, target, action, object; target and object retained.
+
+   +eventWithTarget:action:object:
+                        a new event, autoreleased
+   -target              the object that receives the action (nil: the
+                        application)
+   -action              the selector sent
+   -object              the object the event carries for its handler
+   -dealloc             releases target and object */
+
+/* @class NSApplication: NSObject; the application and its queue of
+   events. zelStandalone replaces -sendEvent: with one that presents the
+   exceptions an event lets out, and calls this one inside.
+
+   +sharedApplication   NSApp, made with alloc and init of the receiver at
+                        the first call
+   -init                an application with an empty queue
+   -sendEvent:          sends the event's action to its target (to the
+                        application when the target is nil) with the event
+                        as argument; nothing for nil or a null action
+   -postEvent:atStart:  queues the event (retained), first when atStart is
+                        YES, else last; nothing for nil
+   -run                 takes the queued events in turn and hands each to
+                        sendEvent: inside an autorelease pool of its own,
+                        until the queue is empty or stop: was sent; an
+                        exception that sendEvent: lets out ends run and is
+                        raised again, outside the event's pool
+   -stop:               run returns once the current event is done
+   -isRunning           YES while run dispatches events
+   -terminate:          ends the process with status 0 */
+
 #endif

@@ -176,4 +176,288 @@ OBJC_END_DECLS
   }())
 #endif
 
+/* ======================= Classes and their messages =======================
+
+   Foundation's classes are reached by name and by message (objc_getClass,
+   objc_send). Each class below comes with its instance layout and the
+   messages it implements itself: "+" a class message, "-" an instance
+   message; what a class inherits is listed with its superclass. A message
+   that "raises" unwinds to the innermost NS_DURING frame of the thread
+   with an NSException. An autoreleased result belongs to the thread's
+   innermost autorelease pool; any other new object belongs to the caller.
+   Strings are bytes, NUL-terminated, with no character encoding of their
+   own; lengths count bytes. */
+
+/* @class NSObject: the root class; instances are isa alone.
+   An object starts with one reference. Further references are counted in
+   a table keyed by address (safe from any thread), so that any block the
+   runtime allocates can be an object. zelObjCRuntime replaces the
+   instance messages class, superclass and classForCoder with ones that
+   skip a hidden class.
+
+   +initialize          nothing; the runtime sends it before a class's
+                        first message
+   +alloc               allocWithZone: with the default zone
+   +allocWithZone:      a zero-filled instance with isa set, from the zone
+                        (null: the default zone), through the runtime's
+                        allocation hooks; not initialised
+   +new                 alloc, then init
+   +retain              the class itself: classes are never freed
+   +release             nothing
+   +autorelease         the class itself
+   +retainCount         UINT_MAX
+   +copy                the class itself
+   +class               the class itself
+   +superclass          the superclass; Nil for a root class
+   +description         the class's name, autoreleased
+   +instanceMethodForSelector:
+                        the implementation an instance would run, through
+                        the class's cache (+initialize runs first); the
+                        forwarding implementation when nothing implements
+                        the selector
+   +instancesRespondToSelector:
+                        YES when the class or a superclass lists an
+                        instance method of that name; NO for a null
+                        selector; forwarding does not count
+   +isSubclassOfClass:  YES for the class itself and each superclass
+   +conformsToProtocol: YES when the class or a superclass adopts a
+                        protocol of that protocol's name, directly or
+                        through the protocols an adopted one incorporates
+   -init                self
+   -dealloc             frees the instance (object_dispose)
+   -retain              one more reference; self
+   -release             one reference fewer; the last sends dealloc
+   -autorelease         adds the object to the thread's innermost pool
+                        (+[NSAutoreleasePool addObject:]); self
+   -retainCount         the references held: 1 after alloc
+   -copy                copyWithZone: with the default zone
+   -copyWithZone:       a byte-for-byte copy from the zone, through the
+                        allocation hooks: pointers held are shared, not
+                        retained (subclasses that own memory override it)
+   -self                self
+   -zone                the zone that holds the instance
+   -class               the instance's class (isa)
+   -superclass          the superclass of the instance's class
+   -classForCoder       the instance's class
+   -isEqual:            YES for the same object only
+   -hash                the address shifted right by 2
+   -description         "<ClassName: 0xADDRESS>", autoreleased
+   -respondsToSelector: YES when the instance's class or a superclass lists
+                        an instance method of that name; NO for a null
+                        selector; forwarding does not count
+   -isKindOfClass:      YES for the instance's class and its superclasses
+   -isMemberOfClass:    YES for the instance's class only
+   -isProxy             NO
+   -methodForSelector:  what a message of that selector to the instance
+                        would run (forwarding when nothing implements it)
+   -performSelector:    sends the selector without argument; its result as
+                        an id
+   -performSelector:withObject:
+                        sends the selector with the object as argument
+   -doesNotRecognizeSelector:
+                        raises NSInvalidArgumentException, reason
+                        "-[Class selector]: selector not recognized" ('+'
+                        for a class); the runtime's forwarding sends it for
+                        a message that nothing implements
+   -conformsToProtocol: +conformsToProtocol: of the instance's class */
+
+/* @class NSString: NSObject; immutable text. Instances (12 bytes): isa,
+   characters (NUL-terminated, owned), length. Class messages answer
+   instances of the receiving class, so NSMutableString's are mutable.
+   Formats are NSStrings in printf's syntax (the C library converts each
+   argument; %n stores nothing) plus %@, an object's description ("(null)"
+   for nil); a nil format raises NSInvalidArgumentException.
+
+   +string              an empty string, autoreleased
+   +stringWithCString:  a copy of the text, autoreleased; null raises
+                        NSInvalidArgumentException
+   +stringWithFormat:   the formatted text, autoreleased
+   -initWithCString:    copies the text; null raises
+                        NSInvalidArgumentException
+   -initWithFormat:     the formatted text of the arguments that follow
+   -initWithFormat:arguments:
+                        the same from a va_list (encoded "*": on i386 a
+                        va_list is a pointer)
+   -dealloc             frees the characters and the instance
+   -cString             the characters themselves, never null: valid while
+                        the string lives (a mutable one: until changed)
+   -UTF8String          the same as cString
+   -length              bytes, without the NUL
+   -cStringLength       the same as length
+   -isEqual:            the same as isEqualToString:
+   -isEqualToString:    YES for any NSString of the same bytes; NO for an
+                        object of another class, nil included
+   -hash                FNV-1a of the bytes: equal strings hash alike
+   -description         self
+   -copyWithZone:       an immutable string retained (itself); a mutable
+                        one copied into a new NSString
+   -mutableCopy         a new NSMutableString of the same bytes */
+
+/* @class NSMutableString: NSString; text that changes in place. Instances
+   (16 bytes) add the capacity of the character buffer; the buffer grows as
+   needed, so characters answered earlier may move.
+
+   -appendFormat:       appends the formatted text
+   -appendString:       appends another string's bytes; nil raises
+                        NSInvalidArgumentException
+   -setString:          replaces the bytes with another string's; nil
+                        raises NSInvalidArgumentException */
+
+/* @class NSConstantString: NSString; strings in static storage
+   (NSConstantStringRecord, NSSTR), never freed.
+
+   -retain              self
+   -release             nothing
+   -autorelease         self
+   -retainCount         UINT_MAX
+   -dealloc             nothing */
+
+/* @class NSArray: NSObject; an ordered list of objects, each retained
+   while in it; nil cannot be an element. Instances (16 bytes): isa,
+   items, count, capacity. Class messages answer instances of the
+   receiving class.
+
+   +array               an empty array, autoreleased
+   +arrayWithObject:    an array of that object, autoreleased
+   +arrayWithObjects:   the arguments up to the first nil, autoreleased
+   -initWithObjects:count:
+                        holds count objects of a C array; a nil among them
+                        raises NSInvalidArgumentException
+   -dealloc             releases each object, then frees the array
+   -count               the number of objects
+   -objectAtIndex:      the object at that index (from 0); an index from
+                        count on raises NSRangeException
+   -lastObject          the last object; nil when empty
+   -containsObject:     YES when an element answers YES to isEqual:
+   -objectEnumerator    an NSEnumerator over the array (which it keeps
+                        alive), autoreleased
+   -copyWithZone:       an NSArray retained (itself); an NSMutableArray
+                        copied into a new NSArray of the same objects
+   -description         "(a, b, ...)" of the objects' descriptions,
+                        autoreleased */
+
+/* @class NSMutableArray: NSArray; an array that changes in place. A nil
+   object raises NSInvalidArgumentException; an index beyond the elements
+   raises NSRangeException.
+
+   -addObject:          appends the object
+   -insertObject:atIndex:
+                        inserts at the index, from 0 up to count
+   -removeObjectAtIndex:
+                        removes and releases the object at the index
+   -removeLastObject    the same for the last; raises NSRangeException
+                        when empty
+   -removeAllObjects    removes and releases every object */
+
+/* @class NSEnumerator: NSObject; walks an array from its first object.
+   Instances: isa, the array (retained), the next index.
+
+   -nextObject          the next object, nil after the last; objects
+                        appended meanwhile are met too
+   -dealloc             releases the array
+   -copyWithZone:       itself, retained: an enumerator is not copied */
+
+/* @class NSAutoreleasePool: NSObject; a stack of pools per thread: a pool
+   made with alloc and init is the thread's innermost until released.
+
+   +addObject:          adds the object to the thread's innermost pool;
+                        with none, says on stderr that the object leaks
+   -init                makes the pool the thread's innermost
+   -release             releases first the pools made after it on the
+                        thread, then sends release to each object once per
+                        time it was added (objects added meanwhile too),
+                        and frees the pool
+   -drain               the same as release
+   -dealloc             the same as release
+   -addObject:          adds the object to this pool
+   -retain              raises NSInvalidArgumentException: pools are not
+                        retained
+   -autorelease         raises NSInvalidArgumentException */
+
+/* @class NSBundle: NSObject; a folder whose resources are in its folder
+   Resources. Instances: isa, the path (an NSString).
+
+   +mainBundle          the folder of the running executable (Name.app
+                        for an application), found from /proc/self/exe or
+                        else from argv[0] and PATH; made once, never
+                        freed; nil when the executable cannot be found
+   +bundleWithPath:     initWithPath: on a new bundle, autoreleased
+   -initWithPath:       the bundle of the folder at that path, trailing
+                        slashes dropped; nil (the instance freed) when the
+                        path names no folder
+   -dealloc             releases the path
+   -bundlePath          the folder's path
+   -resourcePath        "path/Resources", autoreleased
+   -pathForResource:ofType:
+                        "path/Resources/name.type" (name alone for a nil
+                        or empty type), autoreleased, when such a regular
+                        file exists; else nil, and for a nil or empty name
+   -copyWithZone:       itself, retained */
+
+/* @class NSData: NSObject; an immutable block of bytes. Instances
+   (12 bytes): isa, bytes (owned; null when empty), length.
+
+   +dataWithBytes:length:
+                        a copy of the bytes, autoreleased
+   -initWithBytes:length:
+                        copies the bytes (none for length 0); raises
+                        NSInternalInconsistencyException without memory
+   -dealloc             frees the bytes and the instance
+   -bytes               the block; null when empty
+   -length              its size in bytes
+   -copyWithZone:       itself, retained
+   -isEqual:            YES for an NSData of the same bytes */
+
+/* @class NSFileHandle: NSObject; a file open for reading. Instances
+   (8 bytes): isa, the descriptor (-1 when there is none).
+
+   +fileHandleForReadingAtPath:
+                        a handle on the file (close-on-exec),
+                        autoreleased; nil when the file cannot be opened
+                        for reading, is a folder, or the path is nil
+   -init                a handle without a file
+   -availableData       reads to the end of the file: the bytes as an
+                        NSData, autoreleased; raises
+                        NSFileHandleOperationException when closed or on a
+                        read error
+   -readDataToEndOfFile the same as availableData
+   -closeFile           closes the file; again, nothing
+   -dealloc             closes the file and frees the handle
+   -fileDescriptor      the descriptor; -1 once closed
+   -copyWithZone:       itself, retained */
+
+/* @class NSException: NSObject; what a raise carries. Instances
+   (16 bytes): isa, name, reason, userInfo.
+
+   +exceptionWithName:reason:userInfo:
+                        initWithName:reason:userInfo: on a new exception,
+                        autoreleased
+   +raise:format:       raises a new exception of that name with the
+                        formatted reason (the format's syntax: NSString)
+   -initWithName:reason:userInfo:
+                        copies name and reason, retains userInfo
+   -dealloc             releases the three
+   -name                the name (an NSString)
+   -reason              the reason (an NSString)
+   -userInfo            the userInfo object
+   -description         "name: reason", autoreleased
+   -copyWithZone:       itself, retained: exceptions do not change
+   -raise               _NSRaiseException: unwinds to the innermost
+                        handler frame of the thread; with none, prints
+                        "Uncaught exception name: reason" on stderr and
+                        aborts */
+
+/* @class NSAssertionHandler: NSObject; reports failed assertions by
+   raising NSInternalInconsistencyException. Neither failure message
+   returns.
+
+   +currentHandler      the thread's handler, made at first use
+   -handleFailureInFunction:file:lineNumber:description:
+                        raises with the reason "Assertion failed in
+                        FUNCTION in FILE:LINE: " and the description, a
+                        format, with the arguments that follow
+   -handleFailureInMethod:object:file:lineNumber:description:
+                        the same, naming "-[Class method]" of the object
+                        and selector instead of a function */
+
 #endif

@@ -33,7 +33,22 @@ static_assert(sizeof(struct objc_protocol) == 20, "protocol object");
 static_assert(sizeof(struct objc_method_description) == 8, "description");
 #endif
 
-/* The class Protocol answers +new (an empty protocol), and its instances
-   -name and -conformsTo: (by name, through incorporated protocols). */
+/* @class Protocol: a root class of the runtime; instances are the records
+   above. Protocols are never freed, and answer nothing but these messages
+   (no retain, release or description).
+
+   +new                 an empty protocol: name "", no methods, nothing
+                        incorporated
+   -name                the name (a C string; encoded "*")
+   -conformsTo:         YES for the same protocol, one of the same name,
+                        or one that this protocol incorporates, at any
+                        depth
+   -descriptionForInstanceMethod:
+                        the instance method description of the selector,
+                        from this protocol or else from one it
+                        incorporates (depth first); null when none. A
+                        struct objc_method_description *, encoded "^v"
+   -descriptionForClassMethod:
+                        the same among the class methods */
 
 #endif
