@@ -14,7 +14,8 @@
                         runtime's allocation hooks
    +new                 the same as alloc (no init is sent)
    +class               the class itself
-   -freeProxy           frees the instance (object_dispose); answers nil
+   -freeProxy           frees the instance; answers what object_dispose
+                        answers (nil unless a hook says otherwise)
    -decodeUsing:        the object that stands for the proxy once decoded:
                         itself for a plain proxy; a subclass may answer
                         another object, which replaces it
