@@ -109,11 +109,13 @@ public:
     return objc_lookUpClass(copy) ? name + length + 1 : t;
   }
 
-  /* A bitfield run from its first 'b': the total width, wrapped to 32
-     bits, with t left after the digits of the run's last bitfield. A
-     name and qualifiers may stand between two bitfields of a run. */
-  unsigned bitfieldRun(const char *&t, bool &overflow) const {
-    unsigned long long bits = 0;
+  /* A bitfield run from its first 'b': the total width, accumulated in a
+     signed 32-bit integer like the register arithmetic (overflow set when
+     it did not fit), with t left after the digits of the run's last
+     bitfield. A name and qualifiers may stand between two bitfields of a
+     run. */
+  int bitfieldRun(const char *&t, bool &overflow) const {
+    long long bits = 0;
     for (;;) {
       ++t;
       bits += readDigits(t, overflow);
@@ -122,9 +124,9 @@ public:
         break;
       t = next;
     }
-    if (bits > UINT_MAX)
+    if (bits > INT_MAX)
       overflow = true;
-    return static_cast<unsigned>(bits);
+    return wrap(bits);
   }
 
 private:
@@ -133,7 +135,7 @@ private:
 
 /* A bitfield run takes whole bytes and aligns by its size: 1 byte to 1,
    2 to 2, anything else to 4. */
-Layout bitfieldLayout(unsigned bits) {
+Layout bitfieldLayout(int bits) {
   int size = bits == 0 ? 0 : wrap((static_cast<long long>(bits) + 7) / 8);
   return {size, size == 1 || size == 2 ? size : 4};
 }

@@ -106,9 +106,12 @@ ZEL_EXPORT void ZelObjC_SetMultithreaded(void) OBJC_NOEXCEPT;
 ZEL_EXPORT Class ZelObjC_NewClass(const char *name, Class superclass,
                                   const char *ivars) OBJC_NOEXCEPT;
 /* Destroys a class made by ZelObjC_NewClass: 1, or 0 while it or its
-   metaclass still has a method list. */
+   metaclass still has a method list or a registered class has it as its
+   superclass. */
 ZEL_EXPORT int ZelObjC_DestroyClass(Class cls) OBJC_NOEXCEPT;
-/* The instance layout as a struct encoding, superclasses included. */
+/* The instance layout as a struct encoding, superclasses included. The
+   text lives as long as the class: ZelObjC_DestroyClass frees it, so that
+   a class made later at the same address gets a description of its own. */
 ZEL_EXPORT const char *ZelObjC_IVarStruct(Class cls) OBJC_NOEXCEPT;
 /* The instance variable of that name (class-record fields for a
    metaclass), or null. */
@@ -149,7 +152,8 @@ typedef struct IdHooks {
   struct IdHooks *next; /* written by zelObjC_InstallIdHooks */
 } IdHooks;
 
-/* Installs a record (called before those installed earlier). */
+/* Installs a record (called before those installed earlier); a record
+   already installed stays where it is. */
 ZEL_EXPORT void zelObjC_InstallIdHooks(IdHooks *hooks) OBJC_NOEXCEPT;
 /* Switches notification of allocations and copies on or off. */
 ZEL_EXPORT void zelObjC_SetRegistersIdsOnAlloc(BOOL on) OBJC_NOEXCEPT;
