@@ -48,6 +48,7 @@ public:
   explicit Text(const char *limit) : limit_(limit) {}
 
   char at(const char *p) const {
+    ZEL_COUNT_WORK();
     return limit_ && p >= limit_ ? '\0' : *p;
   }
   const char *limit() const { return limit_; }

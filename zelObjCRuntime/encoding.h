@@ -5,6 +5,18 @@
 
 #include <zelObjCRuntime/zelObjCRuntime.h>
 
+/* A build that defines ZEL_WORK_COUNTER (the encoding fuzz target, which
+   compiles the walks in) counts every byte the walks read, so that it can
+   check the work stays in proportion to the text. */
+#ifdef ZEL_WORK_COUNTER
+namespace zel {
+extern unsigned long long workDone;
+}
+#define ZEL_COUNT_WORK() (++zel::workDone)
+#else
+#define ZEL_COUNT_WORK() ((void)0)
+#endif
+
 namespace zel {
 
 /* One scalar letter of the encoding grammar. */

@@ -95,6 +95,7 @@ private:
 int Comparison::compare(const char *&offered, const char *&declared) {
   Step step = Step::begin;
   for (;;) {
+    ZEL_COUNT_WORK();
     switch (step) {
     case Step::begin: step = begin(offered, declared); break;
     case Step::members: step = members(offered, declared); break;
