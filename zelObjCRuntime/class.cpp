@@ -49,8 +49,8 @@ long long bitWidth(const char *&digits) {
 }
 
 /* Reads the member at p and moves p past it; false at the end of the
-   list: the closing brace, the text's end, or a name with no type after
-   it. A bitfield is its `b` and digits alone; any other type ends where
+   list: the closing brace, the text's end, a name with no type after it,
+   or a type cut short by the text's end. A bitfield is its `b` and digits alone; any other type ends where
    objc_skip_typespec says, and so takes exactly the text it measures. */
 bool nextMember(const char *&p, Member &member) {
   const char *name = p;
@@ -72,6 +72,14 @@ bool nextMember(const char *&p, Member &member) {
     member.typeEnd = digits;
   } else {
     member.typeEnd = objc_skip_typespec(type);
+    /* A type that the text's end cuts short is no member: a description
+       of the class would close it with its own brace and so read it as
+       another type. One too large to measure stays, to be refused. */
+    if (*member.typeEnd == '\0') {
+      zel::TypeWalk layout = zel::measureType(type);
+      if (layout.malformed && !layout.overflow && !layout.tooDeep)
+        return false;
+    }
   }
   p = member.typeEnd;
   return true;
