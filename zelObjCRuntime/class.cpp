@@ -48,6 +48,27 @@ long long bitWidth(const char *&digits) {
   return width;
 }
 
+/* True when the type from type to end (the description's NUL) is cut
+   short: followed by the brace that closes a description of the class,
+   it would take the brace in. Such a type is no member, so that the
+   class's description reads back the same. One too large to measure
+   stays, to be refused. */
+bool isCutShort(const char *type, const char *end) {
+  zel::TypeWalk layout = zel::measureType(type);
+  if (layout.overflow || layout.tooDeep)
+    return false;
+  size_t length = size_t(end - type);
+  char *closed = static_cast<char *>(malloc(length + 2));
+  if (!closed)
+    return true;
+  memcpy(closed, type, length);
+  closed[length] = '}';
+  closed[length + 1] = '\0';
+  bool cut = objc_skip_typespec(closed) != closed + length;
+  free(closed);
+  return cut;
+}
+
 /* Reads the member at p and moves p past it; false at the end of the
    list: the closing brace, the text's end, a name with no type after it,
    or a type cut short by the text's end. A bitfield is its `b` and digits alone; any other type ends where
@@ -72,14 +93,8 @@ bool nextMember(const char *&p, Member &member) {
     member.typeEnd = digits;
   } else {
     member.typeEnd = objc_skip_typespec(type);
-    /* A type that the text's end cuts short is no member: a description
-       of the class would close it with its own brace and so read it as
-       another type. One too large to measure stays, to be refused. */
-    if (*member.typeEnd == '\0') {
-      zel::TypeWalk layout = zel::measureType(type);
-      if (layout.malformed && !layout.overflow && !layout.tooDeep)
-        return false;
-    }
+    if (*member.typeEnd == '\0' && isCutShort(type, member.typeEnd))
+      return false;
   }
   p = member.typeEnd;
   return true;
