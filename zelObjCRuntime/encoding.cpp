@@ -455,7 +455,7 @@ ZEL_EXPORT int objc_promoted_size(const char *type) noexcept {
   const char *body = Text(nullptr).skipQualifiers(type);
   if (*body == '[')
     return 4;
-  int size = zel::measureType(body).size;
+  int size = zel::measureType(type).size; /* qualifiers passed over once */
   if (size == 0)
     return 0;
   return wrap((static_cast<long long>(size) + 3) / 4 * 4);

@@ -121,7 +121,9 @@ TEST(FuzzEncodings, MeasuresReadOnlyTheSpannedText) {
   const std::string texts[] = {
       foundByFuzzing(), "{x{y=i}c}", "{{a=i}}", "{\"x}\"i}", "{[3}]",
       "(a{b=ic}s)", "b3\"n\"b4i", "@\"NoSuchClass\"i", "[3{x=ic}]c",
-      "{a={x{y=i}c}i}", "({a)=}", "{?}i"};
+      "{a={x{y=i}c}i}", "({a)=}", "{?}i",
+      // Qualifiers, then a quote: the name is passed over once only.
+      "r\"\354y\"d}"};
   for (const std::string &text : texts) {
     SCOPED_TRACE(text);
     const std::string span = spanned(text.c_str());

@@ -15,7 +15,9 @@ OBJC_BEGIN_DECLS
 /* Position after a leading member name and the qualifier letters. */
 ZEL_EXPORT const char *objc_skip_type_qualifiers(const char *type)
     OBJC_NOEXCEPT;
-/* Size in bytes, without padding at the end of a struct. */
+/* Size in bytes, without padding at the end of a struct. The measures
+   read no further than objc_skip_typespec's end for the same type, and
+   are 0 for a type nested beyond 1000 levels. */
 ZEL_EXPORT int objc_sizeof_type(const char *type) OBJC_NOEXCEPT;
 ZEL_EXPORT int objc_alignof_type(const char *type) OBJC_NOEXCEPT;
 /* Size rounded up to the alignment. */
@@ -69,10 +71,13 @@ ZEL_EXPORT int apply(void *function, ApplyVal *result, int argc,
 #define APPLY_PROMOTE 2
 
 /* Sets kind and size of val from the first type of the encoding; answers
-   1, or 0 for an unsupported type (val untouched). */
+   1, or 0 for an unsupported type (val untouched): also an aggregate that
+   cannot be measured (cut short, nested too deep, or larger than 32 bits
+   can hold). */
 ZEL_EXPORT int zelObjC_TypeToApplyVal(const char *type, int flags,
                                       ApplyVal *val) OBJC_NOEXCEPT;
-/* 1 when the offered method encoding can stand where declared is. */
+/* 1 when the offered method encoding can stand where declared is; 0 when
+   either is null. */
 ZEL_EXPORT int zelObjC_CompatibleTypes(const char *offered,
                                        const char *declared) OBJC_NOEXCEPT;
 
