@@ -37,13 +37,14 @@ const char *elementOf(const char *array, int *count) {
    either begins the members, as the measuring walk reads it, so that a
    structure's members end where its measured text ends. */
 const char *structMembers(const char *t) {
-  for (const char *p = t + 1; *p && *p != '}'; ++p) {
+  const char *p = t + 1;
+  for (; *p && *p != '}'; ++p) {
     if (*p == '=')
       return p + 1;
     if (*p == '{' || *p == '(')
       return t + 1;
   }
-  return t + 1 + std::strcspn(t + 1, "}");
+  return p;
 }
 
 /* Past a union's name: through '=' when one stands before the ')' or a
