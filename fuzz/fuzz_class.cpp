@@ -1,12 +1,15 @@
 // Classes made from arbitrary instance-variable descriptions: made,
-// described, instantiated and destroyed again, leaving the class table as
-// it was.
+// subclassed, described, instantiated with every variable written by its
+// own type, rebuilt from their own description and destroyed again,
+// leaving the class table as it was. Each input runs inside an
+// autorelease pool, as a bridge's calls do.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include <Foundation/Foundation.h>
 #include <zelObjCRuntime/zelObjCRuntime.h>
 
 namespace {
@@ -15,6 +18,40 @@ constexpr long maxInstanceSize = 1 << 20;
 
 Class rootClass() {
   return reinterpret_cast<Class>(objc_getClass("NSObject"));
+}
+
+// Every variable lies inside the instance by the room its own type
+// measures; each byte of it is read and written again in a real instance,
+// which the address sanitizer watches.
+void writeEveryVariable(Class cls) {
+  for (Class c = cls; c; c = c->super_class) {
+    struct objc_ivar_list *ivars = c->ivars;
+    for (int i = 0; ivars && i < ivars->ivar_count; ++i) {
+      const struct objc_ivar &ivar = ivars->ivar_list[i];
+      long size = objc_sizeof_type(ivar.ivar_type);
+      if (size < 0 || ivar.ivar_offset < 0 ||
+          ivar.ivar_offset + size > cls->instance_size)
+        std::abort();
+    }
+  }
+  // Sizes of members wrap at 32 bits; an instance is made only where its
+  // size is one that memory can hold.
+  if (cls->instance_size < 0 || cls->instance_size > maxInstanceSize)
+    return;
+  id object = objc_send(reinterpret_cast<id>(cls), "new");
+  if (!object)
+    return;
+  volatile char *bytes = reinterpret_cast<char *>(object);
+  for (Class c = cls; c; c = c->super_class) {
+    struct objc_ivar_list *ivars = c->ivars;
+    for (int i = 0; ivars && i < ivars->ivar_count; ++i) {
+      const struct objc_ivar &ivar = ivars->ivar_list[i];
+      long end = ivar.ivar_offset + objc_sizeof_type(ivar.ivar_type);
+      for (long k = ivar.ivar_offset; k < end; ++k)
+        bytes[k] = bytes[k];
+    }
+  }
+  objc_send<void>(object, "release");
 }
 
 void exercise(Class cls) {
@@ -28,18 +65,74 @@ void exercise(Class cls) {
       std::abort(); // a variable of the class is not found by its name
   }
   ZelObjC_GetInstanceVariable(cls->isa, "isa");
-  // Sizes of members wrap at 32 bits; an instance is made only where its
-  // size is one that memory can hold.
-  if (cls->instance_size < 0 || cls->instance_size > maxInstanceSize)
+  writeEveryVariable(cls);
+}
+
+bool sameVariable(const struct objc_ivar &a, const struct objc_ivar &b) {
+  return std::strcmp(a.ivar_name, b.ivar_name) == 0 &&
+         std::strcmp(a.ivar_type, b.ivar_type) == 0 &&
+         a.ivar_offset == b.ivar_offset;
+}
+
+// A root class made from a class's own description has the same
+// variables at the same offsets (after NSObject's own) and the same size.
+void rebuildFromDescription(Class cls, const std::string &name) {
+  if (cls->name[0] == '!' || !cls->ivars)
+    return; // a hidden class is described as its superclass
+  if (std::strpbrk(cls->name, "=}"))
+    return; // the description's name part would end inside the name
+  const std::string own = ZelObjC_IVarStruct(cls);
+  Class rebuilt = ZelObjC_NewClass(name.c_str(), nullptr, own.c_str());
+  if (!rebuilt)
+    std::abort();
+  if (rebuilt->instance_size != cls->instance_size || !rebuilt->ivars)
+    std::abort();
+  int inherited = rebuilt->ivars->ivar_count - cls->ivars->ivar_count;
+  if (inherited < 0)
+    std::abort();
+  for (int i = 0; i < cls->ivars->ivar_count; ++i)
+    if (!sameVariable(cls->ivars->ivar_list[i],
+                      rebuilt->ivars->ivar_list[inherited + i]))
+      std::abort();
+  if (!ZelObjC_DestroyClass(rebuilt))
+    std::abort();
+}
+
+void destroy(Class cls, const std::string &name) {
+  if (!ZelObjC_DestroyClass(cls))
+    std::abort();
+  if (objc_lookUpClass(name.c_str()))
+    std::abort(); // the name must be free again
+}
+
+void run(const std::string &name, const std::string &ivars) {
+  Class cls = ZelObjC_NewClass(name.c_str(), rootClass(), ivars.c_str());
+  if (!cls)
     return;
-  id object = objc_send(reinterpret_cast<id>(cls), "new");
-  if (object)
-    objc_send<void>(object, "release");
+  if (reinterpret_cast<Class>(objc_lookUpClass(name.c_str())) != cls)
+    std::abort();
+  exercise(cls);
+  rebuildFromDescription(cls, name + "Rebuilt");
+
+  // A subclass lays its variables out after the class's own, and keeps
+  // the class from being destroyed while it is registered.
+  const std::string subName = name + "Sub";
+  Class sub = ZelObjC_NewClass(subName.c_str(), cls, ivars.c_str());
+  if (sub) {
+    if (sub->instance_size < cls->instance_size)
+      std::abort();
+    exercise(sub);
+    if (ZelObjC_DestroyClass(cls))
+      std::abort();
+    destroy(sub, subName);
+  }
+  destroy(cls, name);
 }
 
 } // namespace
 
-// The first line is the class name; the rest describes its variables.
+// The first line is the class name (a leading '!' makes it a hidden
+// class); the rest describes its variables.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data,
                                       std::size_t size) {
   std::string input(reinterpret_cast<const char *>(data), size);
@@ -47,18 +140,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data,
   const std::size_t newline = input.find('\n');
   if (newline == std::string::npos)
     return 0;
-  const std::string name = "ZelFuzz" + input.substr(0, newline);
-  const std::string ivars = input.substr(newline + 1);
-
-  Class cls = ZelObjC_NewClass(name.c_str(), rootClass(), ivars.c_str());
-  if (!cls)
-    return 0;
-  if (reinterpret_cast<Class>(objc_lookUpClass(name.c_str())) != cls)
-    std::abort();
-  exercise(cls);
-  if (!ZelObjC_DestroyClass(cls))
-    std::abort();
-  if (objc_lookUpClass(name.c_str()))
-    std::abort(); // the name must be free again
+  std::string line = input.substr(0, newline);
+  const bool hidden = !line.empty() && line[0] == '!';
+  const std::string name =
+      (hidden ? "!ZelFuzz" : "ZelFuzz") + line.substr(hidden ? 1 : 0);
+  id pool = objc_send(objc_send_class("NSAutoreleasePool", "alloc"), "init");
+  run(name, input.substr(newline + 1));
+  objc_send<void>(pool, "release");
   return 0;
 }

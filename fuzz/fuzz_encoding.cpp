@@ -1,11 +1,24 @@
 // Type encodings on arbitrary text: every walk stays inside the text and
-// ends, and the conversions answer without reading past the NUL.
+// ends, a type reads nothing past the end its skip gives and measures as
+// that spanned text alone, the work stays in proportion to the text, and
+// well-formed types built from the input are compatible with themselves.
+// The walks are compiled in with their work counter.
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include <zelObjCRuntime/zelObjCRuntime.h>
+
+#include "encoding.h"
+
+namespace zel {
+unsigned long long workDone = 0;
+}
 
 namespace {
 
@@ -32,21 +45,159 @@ void walk(const std::string &text) {
   }
 }
 
-void measure(const char *type) {
-  volatile int sink = objc_sizeof_type(type);
-  sink = objc_alignof_type(type);
-  sink = objc_aligned_size(type);
-  sink = objc_promoted_size(type);
-  (void)sink;
+struct Answers {
+  int size, alignment, aligned, promoted;
+  int kinds[4], sizes[4], supported[4];
+};
+
+// Sizes wrap at 32 bits like the register arithmetic (a count of 2^31
+// elements gives a negative one), so only the kind is checked here.
+Answers answersFor(const char *type) {
+  Answers a = {objc_sizeof_type(type), objc_alignof_type(type),
+               objc_aligned_size(type), objc_promoted_size(type), {}, {}, {}};
   for (int flags = 0; flags <= (APPLY_ARRAY_AS_POINTER | APPLY_PROMOTE);
        ++flags) {
     ApplyVal val = {-1, -1, nullptr};
-    // Sizes wrap at 32 bits like the register arithmetic (a count of
-    // 2^31 elements gives a negative one), so only the kind is checked.
-    if (zelObjC_TypeToApplyVal(type, flags, &val) &&
+    a.supported[flags] = zelObjC_TypeToApplyVal(type, flags, &val);
+    if (a.supported[flags] &&
         (val.kind < APPLY_POINTER || val.kind > APPLY_AGGREGATE))
       std::abort();
+    a.kinds[flags] = val.kind;
+    a.sizes[flags] = val.size;
   }
+  return a;
+}
+
+// The spanned text copied so that its NUL is the last byte before a page
+// that cannot be read: reading past the span faults.
+class GuardedCopy {
+public:
+  explicit GuardedCopy(const std::string &text) {
+    page_ = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+    length_ = ((text.size() + 1 + page_ - 1) / page_ + 1) * page_;
+    void *m = mmap(nullptr, length_, PROT_READ | PROT_WRITE,
+                   MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (m == MAP_FAILED)
+      std::abort();
+    base_ = static_cast<char *>(m);
+    mprotect(base_ + length_ - page_, page_, PROT_NONE);
+    text_ = base_ + length_ - page_ - text.size() - 1;
+    std::memcpy(text_, text.c_str(), text.size() + 1);
+  }
+  ~GuardedCopy() { munmap(base_, length_); }
+  const char *text() const { return text_; }
+
+private:
+  size_t page_, length_;
+  char *base_;
+  char *text_;
+};
+
+// Bytes read per byte of text, with room for the fixed cost of a call. A
+// walk that went back over nested text (length times depth, or worse)
+// passes this bound on inputs of a few hundred bytes.
+constexpr unsigned long long workPerByte = 64;
+constexpr unsigned long long workPerCall = 256;
+
+template <typename Call>
+void withinBudget(const std::string &text, Call call) {
+  zel::workDone = 0;
+  call();
+  if (zel::workDone > workPerByte * text.size() + workPerCall)
+    std::abort();
+}
+
+void measure(const std::string &text) {
+  const char *type = text.c_str();
+  Answers whole = answersFor(type);
+  const std::string span(type, objc_skip_typespec(type));
+  GuardedCopy copy(span);
+  if (objc_skip_typespec(copy.text()) != copy.text() + span.size())
+    std::abort();
+  Answers alone = answersFor(copy.text());
+  if (std::memcmp(&whole, &alone, sizeof whole) != 0)
+    std::abort(); // text after the span changed an answer
+  withinBudget(text, [&] { objc_skip_typespec(type); });
+  withinBudget(text, [&] { objc_sizeof_type(type); });
+  withinBudget(text, [&] {
+    ApplyVal val;
+    zelObjC_TypeToApplyVal(type, 0, &val);
+  });
+  withinBudget(text, [&] { zelObjC_CompatibleTypes(type, type); });
+}
+
+// ---- Well-formed types built from the input ----
+
+// Reads the input as choices; past its end every choice is 0.
+class Choices {
+public:
+  Choices(const std::uint8_t *data, std::size_t size)
+      : data_(data), size_(size) {}
+  unsigned next(unsigned range) {
+    return pos_ < size_ ? data_[pos_++] % range : 0;
+  }
+
+private:
+  const std::uint8_t *data_;
+  std::size_t size_;
+  std::size_t pos_ = 0;
+};
+
+void appendType(Choices &choices, std::string &out, int depth);
+
+void appendMembers(Choices &choices, std::string &out, int depth) {
+  unsigned count = choices.next(4);
+  for (unsigned i = 0; i < count; ++i) {
+    if (choices.next(2))
+      out += "\"m" + std::to_string(i) + "\"";
+    appendType(choices, out, depth + 1);
+  }
+}
+
+void appendType(Choices &choices, std::string &out, int depth) {
+  static const char scalars[] = "cCsSiIlLqQfdv*#:?@";
+  if (choices.next(4) == 0)
+    out += 'r';
+  unsigned pick = depth > 12 ? 0 : choices.next(8);
+  switch (pick) {
+  case 1: out += '^'; appendType(choices, out, depth + 1); break;
+  case 2:
+    out += '[' + std::to_string(choices.next(5));
+    appendType(choices, out, depth + 1);
+    out += ']';
+    break;
+  case 3:
+    out += "{s" + std::to_string(depth) + "=";
+    appendMembers(choices, out, depth);
+    out += '}';
+    break;
+  case 4:
+    out += "(u=";
+    appendMembers(choices, out, depth);
+    out += ')';
+    break;
+  case 5: out += "{name}"; break;
+  case 6: out += 'b' + std::to_string(choices.next(33)); break;
+  default: out += scalars[choices.next(sizeof scalars - 1)]; break;
+  }
+}
+
+// A method signature of well-formed types is compatible with itself, and
+// each of its types is walked to its end in one skip.
+void wellFormed(const std::uint8_t *data, std::size_t size) {
+  Choices choices(data, size);
+  std::string signature;
+  unsigned count = 1 + choices.next(4);
+  for (unsigned i = 0; i < count; ++i) {
+    std::string type;
+    appendType(choices, type, 0);
+    if (objc_skip_typespec(type.c_str()) != type.c_str() + type.size())
+      std::abort();
+    // A '+' keeps the offset's digits apart from a bitfield's width.
+    signature += type + "+" + std::to_string(4 * i);
+  }
+  if (zelObjC_CompatibleTypes(signature.c_str(), signature.c_str()) != 1)
+    std::abort();
 }
 
 } // namespace
@@ -58,7 +209,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data,
   const std::string input(reinterpret_cast<const char *>(data), size);
   const std::string text = input.substr(0, input.find('\0'));
   walk(text);
-  measure(text.c_str());
+  measure(text);
   const std::size_t newline = text.find('\n');
   const std::string offered = text.substr(0, newline);
   const std::string declared =
@@ -67,5 +218,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data,
       zelObjC_CompatibleTypes(offered.c_str(), declared.c_str());
   if (compatible != 0 && compatible != 1)
     std::abort();
+  wellFormed(data, size);
   return 0;
 }

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include <zelObjCRuntime/zelObjCRuntime.h>
+#include "encoding.h"
 
 namespace {
 
@@ -27,32 +27,85 @@ NSZone *classTableZone() {
 
 /* {================ Instance-variable descriptions ================ */
 
-/* End of a member's type: a bitfield is its `b` and digits alone. A
-   description cut short ends at its NUL. */
-const char *skipMemberType(const char *type) {
-  if (*type == '\0')
-    return type;
-  if (*type != 'b')
-    return objc_skip_typespec(type);
-  const char *p = type + 1;
-  while (isdigit(static_cast<unsigned char>(*p)))
-    ++p;
-  return p;
+/* One member of a description: its name, its type text and, for a
+   bitfield, its width. Counting and reading both walk members with
+   nextMember, so the two always agree on where each member ends. */
+struct Member {
+  const char *name;
+  size_t nameLength;
+  const char *type;    /* qualifiers and a further quoted name included */
+  const char *typeEnd;
+  bool bitfield;
+  long long width;     /* bits, held in 64 bits so absurd widths show */
+};
+
+/* A bitfield's width from its digits. */
+long long bitWidth(const char *&digits) {
+  long long width = 0;
+  for (; isdigit(static_cast<unsigned char>(*digits)); ++digits)
+    if (width < (1LL << 40))
+      width = width * 10 + (*digits - '0');
+  return width;
 }
 
-bool atMembersEnd(const char *p) { return *p == '\0' || *p == '}'; }
+/* True when the type from type to end (the description's NUL) is cut
+   short: followed by the brace that closes a description of the class,
+   it would take the brace in. Such a type is no member, so that the
+   class's description reads back the same. One too large to measure
+   stays, to be refused. */
+bool isCutShort(const char *type, const char *end) {
+  zel::TypeWalk layout = zel::measureType(type);
+  if (layout.overflow || layout.tooDeep)
+    return false;
+  size_t length = size_t(end - type);
+  char *closed = static_cast<char *>(malloc(length + 2));
+  if (!closed)
+    return true;
+  memcpy(closed, type, length);
+  closed[length] = '}';
+  closed[length + 1] = '\0';
+  bool cut = objc_skip_typespec(closed) != closed + length;
+  free(closed);
+  return cut;
+}
+
+/* Reads the member at p and moves p past it; false at the end of the
+   list: the closing brace, the text's end, a name with no type after it,
+   or a type cut short by the text's end. A bitfield is its `b` and digits alone; any other type ends where
+   objc_skip_typespec says, and so takes exactly the text it measures. */
+bool nextMember(const char *&p, Member &member) {
+  const char *name = p;
+  size_t nameLength = 0;
+  const char *type = p;
+  if (*p == '"') {
+    name = p + 1;
+    const char *close = strchr(name, '"');
+    nameLength = close ? size_t(close - name) : strlen(name);
+    type = close ? close + 1 : name + nameLength;
+  }
+  const char *body = objc_skip_type_qualifiers(type);
+  if (*body == '\0' || *body == '}')
+    return false;
+  member = {name, nameLength, type, nullptr, *body == 'b', 0};
+  if (member.bitfield) {
+    const char *digits = body + 1;
+    member.width = bitWidth(digits);
+    member.typeEnd = digits;
+  } else {
+    member.typeEnd = objc_skip_typespec(type);
+    if (*member.typeEnd == '\0' && isCutShort(type, member.typeEnd))
+      return false;
+  }
+  p = member.typeEnd;
+  return true;
+}
 
 /* Members after the `=`, up to the closing brace (or the text's end). */
 int countMembers(const char *members) {
   int count = 0;
-  const char *p = members;
-  while (!atMembersEnd(p)) {
-    const char *end = skipMemberType(objc_skip_type_qualifiers(p));
-    if (end <= p)
-      break;
+  Member member;
+  for (const char *p = members; nextMember(p, member);)
     ++count;
-    p = end;
-  }
   return count;
 }
 
@@ -64,89 +117,84 @@ struct objc_ivar_list *newIvarList(int count) {
 }
 
 /* One block holds the name, a NUL, the type text and a NUL. */
-void setNameAndType(struct objc_ivar *ivar, const char *name,
-                    size_t nameLength, const char *type, size_t typeLength) {
-  char *block = static_cast<char *>(malloc(nameLength + typeLength + 2));
-  memcpy(block, name, nameLength);
-  block[nameLength] = '\0';
-  memcpy(block + nameLength + 1, type, typeLength);
-  block[nameLength + 1 + typeLength] = '\0';
+void setNameAndType(struct objc_ivar *ivar, const Member &member) {
+  size_t typeLength = size_t(member.typeEnd - member.type);
+  char *block =
+      static_cast<char *>(malloc(member.nameLength + typeLength + 2));
+  memcpy(block, member.name, member.nameLength);
+  block[member.nameLength] = '\0';
+  memcpy(block + member.nameLength + 1, member.type, typeLength);
+  block[member.nameLength + 1 + typeLength] = '\0';
   ivar->ivar_name = block;
-  ivar->ivar_type = block + nameLength + 1;
+  ivar->ivar_type = block + member.nameLength + 1;
 }
 
-/* A bitfield's width from its digits, held in 64 bits so that absurd
-   widths stay visible instead of wrapping. */
-long long bitWidth(const char *digits) {
-  long long width = 0;
-  for (; isdigit(static_cast<unsigned char>(*digits)); ++digits)
-    if (width < (1LL << 40))
-      width = width * 10 + (*digits - '0');
-  return width;
+/* The room a bitfield run of that many bits takes: whole bytes, rounded
+   up to the run's alignment (1 byte to 1, 2 to 2, else 4), as the
+   encoding module measures a run. Taken from the bits the layout placed,
+   so every bitfield of the run lies inside it. */
+long long runRoom(long long bits) {
+  long long bytes = (bits + 7) / 8;
+  long long alignment = bytes == 1 || bytes == 2 ? bytes : 4;
+  return (bytes + alignment - 1) / alignment * alignment;
 }
 
 /* Lays out members one after the other without rounding offsets up;
    the bitfields of a run share the run's bytes. Sizes are kept in 64 bits:
-   a member whose measured room wrapped, or an end past 2^31 bytes, marks
-   the layout too large to be an instance. */
+   a member that cannot be measured (nested too deep, or a size past 32
+   bits), or an end past 2^31 bytes, marks the layout too large to be an
+   instance. */
 struct Layout {
-  long long size;                    /* current end of the instance */
-  const char *run = nullptr;         /* first bitfield of the open run */
-  long long bits = 0;                /* bits of the run placed so far */
+  long long size;      /* current end of the instance */
+  bool runOpen = false;
+  long long bits = 0;  /* bits of the open run placed so far */
   bool tooLarge = false;
 
-  void grow(int room, long long needed) {
-    if (room < 0 || room < needed)
-      tooLarge = true;
+  void grow(long long room) {
     size += room;
     if (size > INT_MAX)
       tooLarge = true;
   }
 
   void closeRun() {
-    if (!run)
+    if (!runOpen)
       return;
-    grow(objc_aligned_size(run), (bits + 7) / 8);
-    run = nullptr;
+    grow(runRoom(bits));
+    runOpen = false;
     bits = 0;
   }
 
-  /* type points into the description, so that a run's first bitfield
-     is measured together with the bitfields that follow it. */
-  int place(const char *type) {
-    const char *body = objc_skip_type_qualifiers(type);
-    bool bitfield = *body == 'b';
-    if (bitfield && !run)
-      run = type;
-    else if (!bitfield)
+  /* The room of a type measured from its own text, which ends where its
+     skip ends: the room and the recorded type always agree. */
+  long long roomOf(const Member &member) {
+    zel::TypeWalk layout = zel::measureType(member.type);
+    if (layout.tooDeep || layout.overflow || layout.size < 0)
+      tooLarge = true;
+    long long size = layout.size;
+    if (size != 0 && layout.alignment > 0)
+      size = (size + layout.alignment - 1) / layout.alignment *
+             layout.alignment;
+    return size;
+  }
+
+  int place(const Member &member) {
+    if (member.bitfield)
+      runOpen = true;
+    else
       closeRun();
     long long offset = size + bits / 8;
     if (offset > INT_MAX)
       tooLarge = true;
-    if (bitfield)
-      bits += bitWidth(body + 1);
-    else
-      grow(objc_aligned_size(type), 0);
+    if (member.bitfield) {
+      bits += member.width;
+      if (bits > INT_MAX)
+        tooLarge = true;
+    } else {
+      grow(roomOf(member));
+    }
     return int(offset);
   }
 };
-
-/* Reads one member at p into ivar; answers the position after it. */
-const char *readMember(const char *p, struct objc_ivar *ivar,
-                       Layout &layout) {
-  const char *name = p;
-  size_t nameLength = 0;
-  if (*p == '"') {
-    name = p + 1;
-    const char *close = strchr(name, '"');
-    nameLength = close ? size_t(close - name) : strlen(name);
-    p = close ? close + 1 : name + nameLength;
-  }
-  const char *end = skipMemberType(objc_skip_type_qualifiers(p));
-  setNameAndType(ivar, name, nameLength, p, size_t(end - p));
-  ivar->ivar_offset = layout.place(p);
-  return end;
-}
 
 void freeIvars(struct objc_ivar_list *list) {
   if (!list)
@@ -170,8 +218,12 @@ bool buildIvars(const char *description, long &size,
   Layout layout{size};
   p = members;
   int filled = 0;
-  while (filled < count && !atMembersEnd(p))
-    p = readMember(p, &list->ivar_list[filled++], layout);
+  Member member;
+  while (filled < count && nextMember(p, member)) {
+    struct objc_ivar *ivar = &list->ivar_list[filled++];
+    setNameAndType(ivar, member);
+    ivar->ivar_offset = layout.place(member);
+  }
   list->ivar_count = filled;
   layout.closeRun();
   if (layout.tooLarge) {
@@ -263,6 +315,18 @@ int countMethodLists(Class cls) {
   while (class_nextMethodList(cls, &iterator))
     ++count;
   return count;
+}
+
+/* True when a class the runtime knows has cls as its superclass: freeing
+   cls would leave that class pointing into freed memory. */
+bool hasRegisteredSubclass(Class cls) {
+  NXHashTable *classes = objc_getClasses();
+  NXHashState state = NXInitHashState(classes);
+  void *entry = nullptr;
+  while (NXNextHashState(classes, &state, &entry))
+    if (static_cast<Class>(entry)->super_class == cls)
+      return true;
+  return false;
 }
 
 void freeProtocolLists(struct objc_protocol_list *list) {
@@ -374,11 +438,14 @@ ZEL_EXPORT Class ZelObjC_NewClass(const char *name, Class superclass,
   return cls;
 }
 
-/* Refuses (0) while the class or its metaclass still has a method list;
-   otherwise takes it out of the runtime and frees what creation made. */
+/* Refuses (0) while the class or its metaclass still has a method list,
+   or while a registered class is its subclass; otherwise takes it out of
+   the runtime and frees what creation made. */
 ZEL_EXPORT int ZelObjC_DestroyClass(Class cls) noexcept {
   Class meta = cls->isa;
   if (countMethodLists(cls) + countMethodLists(meta) > 0)
+    return 0;
+  if (hasRegisteredSubclass(cls))
     return 0;
   ZelObjC_UnregisterId(reinterpret_cast<id>(cls));
   ZelObjC_UnregisterId(reinterpret_cast<id>(meta));

@@ -5,6 +5,18 @@
 
 #include <zelObjCRuntime/zelObjCRuntime.h>
 
+/* A build that defines ZEL_WORK_COUNTER (the encoding fuzz target, which
+   compiles the walks in) counts every byte the walks read, so that it can
+   check the work stays in proportion to the text. */
+#ifdef ZEL_WORK_COUNTER
+namespace zel {
+extern unsigned long long workDone;
+}
+#define ZEL_COUNT_WORK() (++zel::workDone)
+#else
+#define ZEL_COUNT_WORK() ((void)0)
+#endif
+
 namespace zel {
 
 /* One scalar letter of the encoding grammar. */
@@ -43,7 +55,8 @@ constexpr const ScalarType *findScalar(char letter) {
 
 /* Nesting deeper than this is malformed: it would only exhaust the
    stack. Measures of such a type are 0, skips end at its NUL, and it is
-   compatible with nothing. */
+   compatible with nothing. The walks keep their levels in a fixed array,
+   so the bound holds on a small thread stack too. */
 inline constexpr int maxNesting = 1000;
 
 /* Decimal digits at t as a count, wrapping like a 32-bit register;
@@ -54,6 +67,27 @@ inline int readCount(const char *&t) {
     value = value * 10u + static_cast<unsigned>(*t - '0');
   return static_cast<int>(value);
 }
+
+/* What one walk over a type found. size and alignment are what the
+   measuring functions answer (0 and 0 when too deep); end is where the
+   type's text ends by the measuring reading of aggregate names. */
+struct TypeWalk {
+  int size = 0;
+  int alignment = 0;
+  const char *end = nullptr;
+  bool tooDeep = false;   /* nested beyond maxNesting */
+  bool overflow = false;  /* a count, width or size passed 32 bits */
+  bool malformed = false; /* an aggregate or array without its closer */
+};
+
+/* Measures the type at type, reading nothing past the end that
+   objc_skip_typespec gives for it: text after that end cannot change the
+   result. One pass over that text and one over the type. */
+TypeWalk measureType(const char *type);
+
+/* One pass over the type at type, measuring as it goes, with depth levels
+   already open around it: the end of a member in the compatibility walk. */
+TypeWalk walkType(const char *type, int depth);
 
 } // namespace zel
 

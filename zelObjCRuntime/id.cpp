@@ -47,9 +47,10 @@ void notifyUnregister(id object) {
     hooks->unregisterId(object);
 }
 
-/* A reallocation or decoding that answers another object moved it. */
+/* A reallocation or decoding that answers another object moved it; one
+   that answers nil failed, and the old object still lives. */
 id announceMove(id oldObject, id newObject) {
-  if (newObject != oldObject)
+  if (newObject && newObject != oldObject)
     notifyMove(oldObject, newObject);
   return newObject;
 }
@@ -149,11 +150,21 @@ void setAllocHooks(BOOL on) {
   _zoneCopy = on ? zelObjC_zoneCopy : _preZelObjC_zoneCopy;
 }
 
+bool isInstalled(const IdHooks *record) {
+  for (const IdHooks *hooks = _hooks; hooks; hooks = hooks->next)
+    if (hooks == record)
+      return true;
+  return false;
+}
+
 } // namespace
 
 /* ===================== Exported ===================== */
 
+/* Linking a record twice would make the list a loop. */
 ZEL_EXPORT void zelObjC_InstallIdHooks(IdHooks *hooks) noexcept {
+  if (isInstalled(hooks))
+    return;
   if (!_hooks) {
     hookRuntime();
     hookProxy();

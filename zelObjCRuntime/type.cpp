@@ -2,6 +2,7 @@
    stand where another is declared. */
 #include "encoding.h"
 
+#include <climits>
 #include <cstring>
 
 namespace {
@@ -27,19 +28,23 @@ bool beginsWithOpaqueStructPointer(const char *t) {
 /* After the '[' and its count: the element type. */
 const char *elementOf(const char *array, int *count) {
   const char *t = array + 1;
-  int n = zel::readCount(t);
-  if (count)
-    *count = n;
+  *count = zel::readCount(t);
   return t;
 }
 
 /* Past a structure's name: up to and including '=', or up to a '}' that
-   comes first. */
+   comes first (a name alone has no members). A nested opener before
+   either begins the members, as the measuring walk reads it, so that a
+   structure's members end where its measured text ends. */
 const char *structMembers(const char *t) {
-  for (++t; *t && *t != '}'; )
-    if (*t++ == '=')
-      break;
-  return t;
+  const char *p = t + 1;
+  for (; *p && *p != '}'; ++p) {
+    if (*p == '=')
+      return p + 1;
+    if (*p == '{' || *p == '(')
+      return t + 1;
+  }
+  return p;
 }
 
 /* Past a union's name: through '=' when one stands before the ')' or a
@@ -52,92 +57,167 @@ const char *unionMembers(const char *t) {
   return t + 1;
 }
 
-int compatibleType(const char *offered, const char *declared, int depth);
+/* One type against another, walked over both texts at once: nested
+   pointers, arrays and member lists open levels in a fixed array, and
+   where a rule decides without looking inside, each type's end comes from
+   one measuring walk. So every byte is read a bounded number of times and
+   deep nesting needs no call stack. */
+class Comparison {
+public:
+  /* 1, with offered and declared moved to the ends of their types, when a
+     value of the offered type can stand where the declared one is
+     expected; else 0. Not symmetric: the declared type's letter picks the
+     rule. Nesting beyond the bound is compatible with nothing. */
+  int compare(const char *&offered, const char *&declared);
+
+private:
+  enum class Step { begin, members, climb, fail };
+
+  /* '^' two pointers, 'p' a pointer for an array, '[' two arrays, '{' or
+     '(' two member lists. */
+  struct Level {
+    char kind;
+    char closer;
+  };
+
+  Step begin(const char *&o, const char *&d);
+  Step decide(bool compatible, const char *&o, const char *&d);
+  Step open(char kind, char closer) {
+    levels_[depth_++] = {kind, closer};
+    return kind == '{' || kind == '(' ? Step::members : Step::begin;
+  }
+  Step members(const char *&o, const char *&d);
+  Step climb(const char *&o, const char *&d);
+
+  Level levels_[zel::maxNesting];
+  int depth_ = 0;
+};
+
+int Comparison::compare(const char *&offered, const char *&declared) {
+  Step step = Step::begin;
+  for (;;) {
+    ZEL_COUNT_WORK();
+    switch (step) {
+    case Step::begin: step = begin(offered, declared); break;
+    case Step::members: step = members(offered, declared); break;
+    case Step::climb:
+      if (depth_ == 0)
+        return 1;
+      step = climb(offered, declared);
+      break;
+    case Step::fail: return 0;
+    }
+  }
+}
+
+/* A rule that decided without looking inside: both types end where one
+   measuring walk of each says. */
+Comparison::Step Comparison::decide(bool compatible, const char *&o,
+                                    const char *&d) {
+  if (!compatible)
+    return Step::fail;
+  zel::TypeWalk offered = zel::walkType(o, depth_);
+  zel::TypeWalk declared = zel::walkType(d, depth_);
+  if (offered.tooDeep || declared.tooDeep)
+    return Step::fail;
+  o = offered.end;
+  d = declared.end;
+  return Step::climb;
+}
+
+Comparison::Step Comparison::begin(const char *&o, const char *&d) {
+  if (depth_ >= zel::maxNesting)
+    return Step::fail;
+  o = objc_skip_type_qualifiers(o);
+  d = objc_skip_type_qualifiers(d);
+  char oc = *o;
+  char dc = *d;
+  switch (dc) {
+  case '#': case ':': case '@': case 'd': case 'f': case 'v':
+    return decide(oc == dc, o, d);
+  case 'b':
+    return decide(isUnsignedOrBitfield(oc) && sameSize(o, d), o, d);
+  case '*':
+    return decide(oc == '*' || (oc == '^' && o[1] == 'c'), o, d);
+  case '^':
+    /* Compatible pointees or the shared prefix; the prefix needs no walk
+       inside, so it is tried first. */
+    if (beginsWithOpaqueStructPointer(o) &&
+        beginsWithOpaqueStructPointer(d))
+      return decide(true, o, d);
+    if (oc == '^') {
+      ++o;
+      ++d;
+      return open('^', 0);
+    }
+    return decide((oc == '*' && d[1] == 'c') || oc == '?', o, d);
+  case '?':
+    return decide(oc == '?' || oc == '^' || (oc == '{' && o[1] == '('), o,
+                  d);
+  case '[': {
+    int declaredCount = 0;
+    const char *element = elementOf(d, &declaredCount);
+    if (oc == '^') {
+      ++o;
+      d = element;
+      return open('p', 0);
+    }
+    if (oc == '*')
+      return decide(*element == 'c', o, d);
+    if (oc != '[')
+      return Step::fail;
+    int offeredCount = 0;
+    const char *offeredElement = elementOf(o, &offeredCount);
+    if (offeredCount != declaredCount)
+      return Step::fail;
+    o = offeredElement;
+    d = element;
+    return open('[', 0);
+  }
+  case '{':
+    if (oc != '{')
+      return decide(oc == '?' && d[1] == '(', o, d);
+    o = structMembers(o);
+    d = structMembers(d);
+    return open('{', '}');
+  case '(':
+    if (oc != '(')
+      return Step::fail;
+    o = unionMembers(o);
+    d = unionMembers(d);
+    return open('(', ')');
+  default:
+    if (isInteger(dc))
+      return decide(oc == dc || (oc == 'b' && sameSize(o, d)), o, d);
+    return Step::fail;
+  }
+}
 
 /* Member lists compared pairwise; both must end at the closer together. */
-int compatibleMembers(const char *offered, const char *declared,
-                      char closer, int depth) {
-  while (*offered && *offered != closer && *declared &&
-         *declared != closer) {
-    if (!compatibleType(offered, declared, depth))
-      return 0;
-    offered = objc_skip_typespec(offered);
-    declared = objc_skip_typespec(declared);
-  }
-  return *offered == closer && *declared == closer;
+Comparison::Step Comparison::members(const char *&o, const char *&d) {
+  char closer = levels_[depth_ - 1].closer;
+  bool offeredEnds = !*o || *o == closer;
+  bool declaredEnds = !*d || *d == closer;
+  if (!offeredEnds && !declaredEnds)
+    return Step::begin;
+  if (*o != closer || *d != closer)
+    return Step::fail;
+  ++o;
+  ++d;
+  --depth_;
+  return Step::climb;
 }
 
-int compatiblePointer(const char *offered, const char *declared,
-                      int depth) {
-  char o = *offered;
-  if (o == '^' && compatibleType(offered + 1, declared + 1, depth))
-    return 1;
-  if (o == '*' && declared[1] == 'c')
-    return 1;
-  if (o == '?')
-    return 1;
-  return beginsWithOpaqueStructPointer(offered) &&
-         beginsWithOpaqueStructPointer(declared);
-}
-
-int compatibleArray(const char *offered, const char *declared, int depth) {
-  int declaredCount = 0;
-  const char *element = elementOf(declared, &declaredCount);
-  switch (*offered) {
-  case '^': return compatibleType(offered + 1, element, depth);
-  case '*': return *element == 'c';
-  case '[': {
-    int offeredCount = 0;
-    const char *offeredElement = elementOf(offered, &offeredCount);
-    return offeredCount == declaredCount &&
-           compatibleType(offeredElement, element, depth);
-  }
-  default: return 0;
-  }
-}
-
-int compatibleStruct(const char *offered, const char *declared, int depth) {
-  if (*offered != '{')
-    return *offered == '?' && declared[1] == '(';
-  return compatibleMembers(structMembers(offered), structMembers(declared),
-                           '}', depth);
-}
-
-int compatibleUnion(const char *offered, const char *declared, int depth) {
-  if (*offered != '(')
-    return 0;
-  return compatibleMembers(unionMembers(offered), unionMembers(declared),
-                           ')', depth);
-}
-
-/* 1 when a value of the offered type can stand where the declared one is
-   expected. Not symmetric: the declared type's letter picks the rule.
-   Nesting beyond the bound is compatible with nothing. */
-int compatibleType(const char *offered, const char *declared, int depth) {
-  if (++depth > zel::maxNesting)
-    return 0;
-  offered = objc_skip_type_qualifiers(offered);
-  declared = objc_skip_type_qualifiers(declared);
-  char o = *offered;
-  char d = *declared;
-  switch (d) {
-  case '#': case ':': case '@': case 'd': case 'f': case 'v':
-    return o == d;
-  case 'b':
-    return isUnsignedOrBitfield(o) && sameSize(offered, declared);
-  case '*':
-    return o == '*' || (o == '^' && offered[1] == 'c');
-  case '^': return compatiblePointer(offered, declared, depth);
-  case '?':
-    return o == '?' || o == '^' || (o == '{' && offered[1] == '(');
-  case '[': return compatibleArray(offered, declared, depth);
-  case '{': return compatibleStruct(offered, declared, depth);
-  case '(': return compatibleUnion(offered, declared, depth);
-  default:
-    if (isInteger(d))
-      return o == d || (o == 'b' && sameSize(offered, declared));
-    return 0;
-  }
+Comparison::Step Comparison::climb(const char *&o, const char *&d) {
+  Level level = levels_[depth_ - 1];
+  if (level.kind == '{' || level.kind == '(')
+    return Step::members;
+  --depth_;
+  if (level.kind == '[' && *o == ']')
+    ++o;
+  if (level.kind != '^' && *d == ']')
+    ++d;
+  return Step::climb;
 }
 
 void setVal(ApplyVal *val, int kind, int size) {
@@ -147,12 +227,21 @@ void setVal(ApplyVal *val, int kind, int size) {
 
 /* An aggregate's storage takes its padded size: a callee returning
    {x=ic} writes all 8 bytes of it, not the 5 that end its last member.
-   A size that wrapped below 0 is no size at all. */
+   A type that cannot be measured (nested too deep, cut short, or with a
+   size past 32 bits) has no storage size at all: a caller would allocate
+   too little for what the callee writes. */
 int setAggregate(ApplyVal *val, const char *type) {
-  int size = objc_aligned_size(type);
-  if (size < 0 || objc_sizeof_type(type) < 0)
+  zel::TypeWalk layout = zel::measureType(type);
+  if (layout.tooDeep || layout.overflow || layout.malformed ||
+      layout.size < 0)
     return 0;
-  setVal(val, APPLY_AGGREGATE, size);
+  long long size = layout.size;
+  if (size != 0 && layout.alignment > 0)
+    size = (size + layout.alignment - 1) / layout.alignment *
+           layout.alignment;
+  if (size > INT_MAX)
+    return 0;
+  setVal(val, APPLY_AGGREGATE, static_cast<int>(size));
   return 1;
 }
 
@@ -179,13 +268,18 @@ ZEL_EXPORT int zelObjC_TypeToApplyVal(const char *type, int flags,
   return 1;
 }
 
+/* A null encoding (a protocol's method without types) is compatible with
+   nothing and never read. */
 ZEL_EXPORT int zelObjC_CompatibleTypes(const char *offered,
                                        const char *declared) noexcept {
+  if (!offered || !declared)
+    return 0;
   while (*offered && *declared) {
-    if (!compatibleType(offered, declared, 0))
+    Comparison comparison;
+    if (!comparison.compare(offered, declared))
       return 0;
-    offered = objc_skip_argspec(offered);
-    declared = objc_skip_argspec(declared);
+    offered = objc_skip_offset(offered);
+    declared = objc_skip_offset(declared);
   }
   return !*offered && !*declared;
 }

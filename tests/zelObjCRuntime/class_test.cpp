@@ -301,6 +301,95 @@ TEST_F(NewClassTest, DestructionWaitsUntilEveryMethodListIsGone) {
   EXPECT_EQ(objc_lookUpClass("ZelBusy"), nullptr);
 }
 
+// Freeing a class that a registered class names as its superclass would
+// leave that subclass pointing into freed memory.
+TEST_F(NewClassTest, DestructionWaitsUntilNoSubclassIsRegistered) {
+  Class base = ZelObjC_NewClass("ZelBase", objectClass(), "{B=\"b\"i}");
+  ASSERT_NE(base, nullptr);
+  Class derived = ZelObjC_NewClass("ZelDerived", base, "{D=\"d\"c}");
+  ASSERT_NE(derived, nullptr);
+  announced.clear();
+  EXPECT_EQ(ZelObjC_DestroyClass(base), 0);
+  EXPECT_TRUE(announced.empty());
+  EXPECT_EQ(reinterpret_cast<Class>(objc_lookUpClass("ZelBase")), base);
+  EXPECT_EQ(ZelObjC_DestroyClass(derived), 1);
+  EXPECT_EQ(ZelObjC_DestroyClass(base), 1);
+}
+
+// Each member's recorded type takes exactly the room the layout gives it:
+// ivars written by their own types stay inside the instance.
+void expectVariablesFit(Class cls) {
+  ASSERT_NE(cls->ivars, nullptr);
+  for (int i = 0; i < cls->ivars->ivar_count; ++i) {
+    const objc_ivar &ivar = cls->ivars->ivar_list[i];
+    EXPECT_LE(ivar.ivar_offset + objc_sizeof_type(ivar.ivar_type),
+              cls->instance_size)
+        << ivar.ivar_name << " " << ivar.ivar_type;
+  }
+}
+
+TEST_F(NewClassTest, MembersAreCountedAndReadAlike) {
+  // A second quoted name belongs to the type text; the run goes on.
+  Class doubled = make("ZelDoubledName", "{X=i\"x\"\"y\"b3b6b5ib2}");
+  ASSERT_NE(doubled, nullptr);
+  expectIvars(doubled, {{"", "i", 4},
+                        {"x", "\"y\"b3", 8},
+                        {"", "b6", 8},
+                        {"", "b5", 9},
+                        {"", "i", 10},
+                        {"", "b2", 14}});
+  EXPECT_EQ(doubled->instance_size, 15);
+  expectVariablesFit(doubled);
+
+  // A name with no type before the brace ends the list: nothing after the
+  // struct is read as a member.
+  Class dangling = make("ZelDanglingName", "{X=\"a\"}ii");
+  ASSERT_NE(dangling, nullptr);
+  expectIvars(dangling, {});
+  EXPECT_EQ(dangling->instance_size, objectClass()->instance_size);
+
+  // A union cut short by the walk is measured as the text it was given.
+  Class cut = make("ZelCutUnion", "{X=({a)=}");
+  ASSERT_NE(cut, nullptr);
+  expectIvars(cut, {{"", "({a)", 4}, {"", "=", 12}});
+  EXPECT_EQ(objc_sizeof_type("({a)"), 8);
+  EXPECT_EQ(cut->instance_size, 16);
+  expectVariablesFit(cut);
+}
+
+// The description a class gives of itself makes a root class with the
+// same variables at the same offsets.
+TEST_F(NewClassTest, OwnDescriptionRebuildsTheLayout) {
+  const char *descriptions[] = {
+      "{X=i\"x\"\"y\"b3b6b5ib2}",
+      "{Row=\"flag\"c\"count\"i\"lo\"b3\"hi\"b5\"value\"d}",
+      "{X=\"s\"{pt=\"x\"i\"y\"i}\"a\"[3c]\"p\"^{pt=ii}\"o\"@}",
+      "{X=b3rb4\"q\"nb1\"d\"d(u=ic)c}",
+  };
+  int n = 0;
+  for (const char *text : descriptions) {
+    SCOPED_TRACE(text);
+    std::string name = "ZelDescribed" + std::to_string(n);
+    std::string copyName = "ZelRebuilt" + std::to_string(n++);
+    Class cls = make(name.c_str(), text);
+    ASSERT_NE(cls, nullptr);
+    std::string own = ZelObjC_IVarStruct(cls);
+    Class rebuilt = make(copyName.c_str(), own.c_str(), nullptr);
+    ASSERT_NE(rebuilt, nullptr);
+    EXPECT_EQ(rebuilt->instance_size, cls->instance_size);
+    // The rebuilt class starts with NSObject's own variables.
+    int inherited = rebuilt->ivars->ivar_count - cls->ivars->ivar_count;
+    ASSERT_GE(inherited, 0);
+    for (int i = 0; i < cls->ivars->ivar_count; ++i) {
+      const objc_ivar &mine = cls->ivars->ivar_list[i];
+      const objc_ivar &copy = rebuilt->ivars->ivar_list[inherited + i];
+      EXPECT_STREQ(copy.ivar_name, mine.ivar_name) << i;
+      EXPECT_STREQ(copy.ivar_type, mine.ivar_type) << i;
+      EXPECT_EQ(copy.ivar_offset, mine.ivar_offset) << i;
+    }
+  }
+}
+
 TEST_F(NewClassTest, CreatedClassLivesThroughARoundTrip) {
   objc_method_list *methods = uniqueList(counterMethods);
   for (int round = 0; round < 2; ++round) {

@@ -39,6 +39,7 @@ IdHooks recordC = {registerId<3>, moveId<3>, unregisterId<3>, nullptr};
 // library saves and calls: they see the arguments and decide about moving.
 id (*realDealloc)(id);
 bool moveOnRealloc = false;
+bool failRealloc = false;
 unsigned lastSize;
 void *lastZone;
 
@@ -49,6 +50,8 @@ id fakeDealloc(id o) {
 
 id reallocTo(id o, unsigned size) {
   lastSize = size;
+  if (failRealloc)
+    return nil;
   if (!moveOnRealloc)
     return o;
   id moved = static_cast<id>(calloc(1, size));
@@ -133,6 +136,7 @@ protected:
     watched = nullptr;
     isaSeenInHook = nullptr;
     moveOnRealloc = false;
+    failRealloc = false;
   }
 };
 
@@ -258,6 +262,33 @@ TEST_F(IdHooksTest, InPlaceReallocationNotifiesNobody) {
   EXPECT_EQ(object_realloc(o, 8), o);
   EXPECT_EQ(object_reallocFromZone(o, 8, NSDefaultMallocZone()), o);
   EXPECT_TRUE(eventsFor(o).empty());
+  object_dispose(o);
+}
+
+// A reallocation that fails answers nil while the old object lives on:
+// announcing a move to nil would make a registry drop a live object.
+TEST_F(IdHooksTest, FailedReallocationAnnouncesNoMove) {
+  id o = class_createInstance(objectClass(), 0);
+  failRealloc = true;
+  EXPECT_EQ(object_realloc(o, 64), nil);
+  EXPECT_EQ(object_reallocFromZone(o, 64, NSDefaultMallocZone()), nil);
+  EXPECT_TRUE(eventsFor(o).empty());
+  failRealloc = false;
+  object_dispose(o);
+}
+
+// Installing a record that is already in the list links nothing: a second
+// link would make the list a loop that no notification leaves.
+TEST_F(IdHooksTest, InstallingARecordAgainKeepsTheList) {
+  installBOnce();
+  IdHooks *before = recordB.next;
+  zelObjC_InstallIdHooks(&recordB);
+  zelObjC_InstallIdHooks(&recordA);
+  EXPECT_EQ(recordB.next, before);
+  id o = class_createInstance(objectClass(), 0);
+  events.clear();
+  ZelObjC_RegisterId(o);
+  EXPECT_EQ(callersOf('r', o), (std::vector<int>{2, 1}));
   object_dispose(o);
 }
 

@@ -331,6 +331,19 @@ TEST_F(ProtocolTest, OfferedTypeMayBeNarrowerThanDeclared) {
   EXPECT_FALSE(ZelObjC_ImplementsProtocol(classNamed("ZPBuffer"), takesText));
 }
 
+// A created protocol may describe a method without types: the class has
+// the selector, yet nothing can be compared, so it does not implement it.
+TEST_F(ProtocolTest, DescriptionWithoutTypesIsNeverImplemented) {
+  static MethodDescriptionList<1> untyped = {
+      1, {{sel("draw"), nullptr}}};
+  Protocol *protocol = ZelObjC_NewProtocol("ZPUntyped", nullptr,
+                                           descriptions(untyped), nullptr);
+  ASSERT_NE(protocol, nullptr);
+  EXPECT_FALSE(ZelObjC_ImplementsProtocol(classNamed("ZPCanvas"), protocol));
+  EXPECT_EQ(zelObjC_CompatibleTypes("v8@0:4", nullptr), 0);
+  EXPECT_EQ(zelObjC_CompatibleTypes(nullptr, "v8@0:4"), 0);
+}
+
 // ---- Conforming ----
 
 TEST_F(ProtocolTest, ImplementingIsNotConforming) {

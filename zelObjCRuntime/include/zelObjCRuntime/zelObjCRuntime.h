@@ -15,7 +15,9 @@ OBJC_BEGIN_DECLS
 /* Position after a leading member name and the qualifier letters. */
 ZEL_EXPORT const char *objc_skip_type_qualifiers(const char *type)
     OBJC_NOEXCEPT;
-/* Size in bytes, without padding at the end of a struct. */
+/* Size in bytes, without padding at the end of a struct. The measures
+   read no further than objc_skip_typespec's end for the same type, and
+   are 0 for a type nested beyond 1000 levels. */
 ZEL_EXPORT int objc_sizeof_type(const char *type) OBJC_NOEXCEPT;
 ZEL_EXPORT int objc_alignof_type(const char *type) OBJC_NOEXCEPT;
 /* Size rounded up to the alignment. */
@@ -69,10 +71,13 @@ ZEL_EXPORT int apply(void *function, ApplyVal *result, int argc,
 #define APPLY_PROMOTE 2
 
 /* Sets kind and size of val from the first type of the encoding; answers
-   1, or 0 for an unsupported type (val untouched). */
+   1, or 0 for an unsupported type (val untouched): also an aggregate that
+   cannot be measured (cut short, nested too deep, or larger than 32 bits
+   can hold). */
 ZEL_EXPORT int zelObjC_TypeToApplyVal(const char *type, int flags,
                                       ApplyVal *val) OBJC_NOEXCEPT;
-/* 1 when the offered method encoding can stand where declared is. */
+/* 1 when the offered method encoding can stand where declared is; 0 when
+   either is null. */
 ZEL_EXPORT int zelObjC_CompatibleTypes(const char *offered,
                                        const char *declared) OBJC_NOEXCEPT;
 
@@ -106,9 +111,12 @@ ZEL_EXPORT void ZelObjC_SetMultithreaded(void) OBJC_NOEXCEPT;
 ZEL_EXPORT Class ZelObjC_NewClass(const char *name, Class superclass,
                                   const char *ivars) OBJC_NOEXCEPT;
 /* Destroys a class made by ZelObjC_NewClass: 1, or 0 while it or its
-   metaclass still has a method list. */
+   metaclass still has a method list or a registered class has it as its
+   superclass. */
 ZEL_EXPORT int ZelObjC_DestroyClass(Class cls) OBJC_NOEXCEPT;
-/* The instance layout as a struct encoding, superclasses included. */
+/* The instance layout as a struct encoding, superclasses included. The
+   text lives as long as the class: ZelObjC_DestroyClass frees it, so that
+   a class made later at the same address gets a description of its own. */
 ZEL_EXPORT const char *ZelObjC_IVarStruct(Class cls) OBJC_NOEXCEPT;
 /* The instance variable of that name (class-record fields for a
    metaclass), or null. */
@@ -149,7 +157,8 @@ typedef struct IdHooks {
   struct IdHooks *next; /* written by zelObjC_InstallIdHooks */
 } IdHooks;
 
-/* Installs a record (called before those installed earlier). */
+/* Installs a record (called before those installed earlier); a record
+   already installed stays where it is. */
 ZEL_EXPORT void zelObjC_InstallIdHooks(IdHooks *hooks) OBJC_NOEXCEPT;
 /* Switches notification of allocations and copies on or off. */
 ZEL_EXPORT void zelObjC_SetRegistersIdsOnAlloc(BOOL on) OBJC_NOEXCEPT;
