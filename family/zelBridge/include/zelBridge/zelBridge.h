@@ -31,6 +31,7 @@
 
 #include <zelObjCRuntime/zelObjCRuntime.h>
 
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <vector>
