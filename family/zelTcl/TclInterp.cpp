@@ -24,6 +24,7 @@ id init(id self, SEL) {
   Tcl_Interp *interp = Tcl_CreateInterp();
   if (Tcl_Init(interp) != TCL_OK)  /* the built-in commands still work */
     Tcl_ResetResult(interp);
+  zeltcl::installObjcCommands(interp);
   reinterpret_cast<InterpObject *>(self)->interp = interp;
   if (!mainInterp_)
     mainInterp_ = objc_send(self, "retain");
