@@ -61,9 +61,13 @@ void raiseUp(id, SEL) {
   objc_send<void>(exception, "raise");
 }
 int sumArray(id, SEL, int *values) { return values[0] + values[1] + values[2]; }
+union Number {
+  int i;
+  float f;
+};
 
-MethodList<21> Probe_imethods = {
-    nullptr, 21,
+MethodList<22> Probe_imethods = {
+    nullptr, 22,
     {OBJC_METHOD("echoChar:", "c12@0:4c8", echo<signed char>),
      OBJC_METHOD("echoUChar:", "C12@0:4C8", echo<unsigned char>),
      OBJC_METHOD("echoShort:", "s12@0:4s8", echo<short>),
@@ -84,13 +88,29 @@ MethodList<21> Probe_imethods = {
      OBJC_METHOD("sumRect:", "d40@0:4{Rect=dddd}8", sumRect),
      OBJC_METHOD("grow:by:", "{Rect=dddd}48@0:4{Rect=dddd}8d40", growRect),
      OBJC_METHOD("oddSum:", "i16@0:4{Odd=ci}8", oddSum),
-     OBJC_METHOD("raiseUp", "v8@0:4", raiseUp)}};
+     OBJC_METHOD("raiseUp", "v8@0:4", raiseUp),
+     OBJC_METHOD("echoNumber:", "(Number=if)12@0:4(Number=if)8",
+                 echo<Number>)}};
 MethodList<1> Probe_cmethods = {
     nullptr, 1, {OBJC_METHOD("sumArray:", "i12@0:4[3i]8", sumArray)}};
 
 OBJC_CLASS_RECORDS(Probe_class, "BridgeProbe", "NSObject", sizeof(id),
                    nullptr, &Probe_imethods, &Probe_cmethods);
-OBJC_MODULE_RECORD(Probe_module, 1, 0, &Probe_class);
+
+std::string tcl(const std::string &script);
+
+/* A class whose +initialize sends it a message from Tcl: the lookup then
+   answers the emergency record, whose types are not the method's. */
+std::string sentDuringInitialize;
+void initializeEarly(id, SEL) {
+  sentDuringInitialize = tcl("objc::send [objc::send EarlyProbe alloc] "
+                             "isKindOfClass: EarlyProbe");
+}
+MethodList<1> Early_cmethods = {
+    nullptr, 1, {OBJC_METHOD("initialize", "v8@0:4", initializeEarly)}};
+OBJC_CLASS_RECORDS(Early_class, "EarlyProbe", "NSObject", sizeof(id), nullptr,
+                   nullptr, &Early_cmethods);
+OBJC_MODULE_RECORD(Probe_module, 2, 0, &Probe_class, &Early_class);
 OBJC_REGISTER_MODULE(Probe_module)
 
 std::string text(id string) {
@@ -198,6 +218,15 @@ TEST_F(Bridge, PassesAndReturnsStructsAndArraysAsLists) {
             "ERROR: expected a list of 4 members but got \"1 2 3\"");
   EXPECT_EQ(tcl("objc::send $probe oddSum: {x 1}"),
             "ERROR: expected integer but got \"x\"");
+}
+
+TEST_F(Bridge, PassesUnionsAsTheirFirstMember) {
+  EXPECT_EQ(tcl("objc::send $probe echoNumber: -17"), "-17");
+}
+
+TEST_F(Bridge, SendsFromInsideInitializeUseTheMethodsRealTypes) {
+  EXPECT_EQ(tcl("objc::send EarlyProbe class"), tcl("objc::class EarlyProbe"));
+  EXPECT_EQ(sentDuringInitialize, "1");  // +alloc answered an object
 }
 
 TEST_F(Bridge, ReportsSendErrorsWithoutHarm) {
