@@ -65,6 +65,30 @@ bool readHandle(Tcl_Obj *object, Handle &out) {
   return true;
 }
 
+/* ---- selectors as Tcl values ----
+
+   The selector word of a send keeps its selector, so that a send in a
+   loop looks its name up once. The text never changes. */
+
+void dupSelector(Tcl_Obj *source, Tcl_Obj *copy) {
+  copy->internalRep.otherValuePtr = source->internalRep.otherValuePtr;
+  copy->typePtr = source->typePtr;
+}
+
+const Tcl_ObjType selectorType = {"objcSelector", nullptr, dupSelector,
+                                  nullptr, nullptr};
+
+SEL selectorOf(Tcl_Obj *word) {
+  if (word->typePtr == &selectorType)
+    return static_cast<SEL>(word->internalRep.otherValuePtr);
+  SEL sel = sel_registerName(Tcl_GetString(word));
+  if (word->typePtr && word->typePtr->freeIntRepProc)
+    word->typePtr->freeIntRepProc(word);
+  word->internalRep.otherValuePtr = const_cast<objc_selector *>(sel);
+  word->typePtr = &selectorType;
+  return sel;
+}
+
 /* ---- Tcl values for the core ---- */
 
 Tcl_Obj *obj(ScriptValue value) { return static_cast<Tcl_Obj *>(value); }
@@ -235,7 +259,7 @@ int sendWith(Sender sender, ClientData data, Tcl_Interp *interp, int objc,
   id receiver = nil;
   if (!objectArg(bridge, objv[1], receiver))
     return TCL_ERROR;
-  SEL sel = sel_registerName(Tcl_GetString(objv[2]));
+  SEL sel = selectorOf(objv[2]);
   ScriptValue result = nullptr;
   std::string error;
   auto args = reinterpret_cast<ScriptValue *>(const_cast<Tcl_Obj **>(objv + 3));
