@@ -330,23 +330,36 @@ TEST_F(Bridge, ScriptMethodsTakeArgumentsFromC) {
   objc_send<void>(taker, "release");
 }
 
+// What sending sel raised, or nil.
+id raisedBy(id receiver, SEL sel) {
+  id caught = nil;
+  NS_DURING
+    objc_send<void>(receiver, sel);
+  NS_HANDLER
+    caught = localException;
+  NS_ENDHANDLER
+  return caught;
+}
+
+std::string reasonOf(id exception) {
+  EXPECT_EQ(text(objc_send(exception, "name")), "ZELTclException");
+  return text(objc_send(exception, "reason"));
+}
+
 TEST_F(Bridge, ATclErrorInAMethodBecomesAnObjectiveCException) {
   tcl("objc::defineClass Failing NSObject\n"
       "objc::method Failing fail v8@0:4 {} { error {went wrong} }\n"
-      "objc::method Failing badResult i8@0:4 {} { return notanumber }");
+      "objc::method Failing badResult i8@0:4 {} { return notanumber }\n"
+      "objc::method Failing leave v8@0:4 {} { break }");
   id failing = objc_send(objc_send_class("Failing", "alloc"), "init");
-  std::string name, reason;
-  for (const char *sel : {"fail", "badResult"}) {
-    NS_DURING
-      objc_send<void>(failing, sel);
-    NS_HANDLER
-      name = text(objc_send(localException, "name"));
-      reason = text(objc_send(localException, "reason"));
-    NS_ENDHANDLER
-    EXPECT_EQ(name, "ZELTclException") << sel;
-  }
-  EXPECT_NE(reason.find("expected integer but got \"notanumber\""),
+  EXPECT_EQ(reasonOf(raisedBy(failing, sel_registerName("fail"))).substr(0, 27),
+            "went wrong\n    while execut");
+  EXPECT_NE(reasonOf(raisedBy(failing, sel_registerName("badResult")))
+                .find("expected integer but got \"notanumber\""),
             std::string::npos);
+  // Not the information of the earlier error.
+  EXPECT_EQ(reasonOf(raisedBy(failing, sel_registerName("leave"))).substr(0, 33),
+            "invoked \"break\" outside of a loop");
   EXPECT_EQ(tcl("objc::send [objc::send [objc::send Failing alloc] init] "
                 "performSelector: fail")
                 .substr(0, 38),
@@ -385,6 +398,20 @@ TEST_F(Bridge, RedefinedMethodsReachTheirFormerAndSuperImplementations) {
             "besides self and _cmd");
   EXPECT_EQ(tcl("objc::method Base odd B8@0:4 {} { }"),
             "ERROR: unsupported type encoding \"B\"");
+}
+
+TEST_F(Bridge, ClassMethodsReachTheirFormerAndSuperImplementations) {
+  EXPECT_EQ(tcl("objc::defineClass Maker NSObject\n"
+                "objc::defineClass SubMaker Maker\n"
+                "objc::method Maker -class kind *8@0:4 {} { return maker }\n"
+                "objc::method SubMaker -class kind *8@0:4 {} "
+                "{ return \"sub/[objc::super $self kind]\" }\n"
+                "objc::method SubMaker -class kind *8@0:4 {} "
+                "{ return \"again/[objc::former $self kind]\" }\n"
+                "objc::send SubMaker kind"),
+            "again/sub/maker");
+  EXPECT_STREQ(objc_send<const char *>(objc_getClass("SubMaker"), "kind"),
+               "again/sub/maker");
 }
 
 TEST_F(Bridge, ReadsAndWritesInstanceVariablesBitfieldsIncluded) {
