@@ -929,16 +929,31 @@ const char *baseName(const char *path) {
   return slash ? slash + 1 : path;
 }
 
-/* The file behind a module: the main program's through /proc, a library's
+/* The path of the running executable (malloc'ed), or null. Read from the
+   link rather than through it: an emulator answers the link for its
+   guest. */
+char *executablePath() {
+  char target[4096];
+  const ssize_t length =
+      readlink("/proc/self/exe", target, sizeof target - 1);
+  if (length <= 0)
+    return nullptr;
+  target[length] = '\0';
+  return copyText(target, nullptr);
+}
+
+/* The file behind a module: the main program's from /proc, a library's
    by the path it was loaded with. */
 void lookUpFile(Module *module) {
   ModuleFile &file = module->file;
   if (file.state != 0)
     return;
   file.state = -1;
-  const char *path = module->isMain ? "/proc/self/exe" : module->path;
+  if (module->isMain)
+    file.path = executablePath();
+  const char *path = module->isMain ? file.path : module->path;
   struct stat64 info;
-  if (path[0] == '\0' || stat64(path, &info) != 0)
+  if (!path || path[0] == '\0' || stat64(path, &info) != 0)
     return;
   file.state = 1;
   file.device = info.st_dev;
@@ -946,14 +961,6 @@ void lookUpFile(Module *module) {
   if (char *real = realpath(path, nullptr)) {
     *const_cast<char *>(baseName(real)) = '\0'; /* keeps the last slash */
     file.folder = real;
-  }
-  if (module->isMain) {
-    char target[4096];
-    const ssize_t length = readlink(path, target, sizeof target - 1);
-    if (length > 0) {
-      target[length] = '\0';
-      file.path = copyText(target, nullptr);
-    }
   }
 }
 
