@@ -408,7 +408,7 @@ const Row rows[] = {
      "unordered_map",
      "load_symbol_table", "copy_symbol_file", 0.7},
     {"ZelObjC_LookupExternalSymbol(\"qsort\") / dlsym(RTLD_DEFAULT)",
-     "lookup_external_symbol", "dlsym", 5.0},
+     "lookup_external_symbol", "dlsym", 2.0},
     {"objc_skip_argspec walk, 12 arguments / strlen", "skip_argspec_walk",
      "strlen", 0.0},
 };

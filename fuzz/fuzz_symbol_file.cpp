@@ -1,6 +1,7 @@
-// Symbol table files of arbitrary bytes: a file that loads must hold what
-// a plain reading of its records says, and must survive a save and a
-// reload unchanged.
+// Symbol table files of arbitrary bytes: a well-formed file must load, a
+// file that loads must hold what a plain reading of its records says, and
+// must survive a save and a reload unchanged, the saved file as long as
+// its definitions laid end to end.
 #include <unistd.h>
 
 #include <cstddef>
@@ -18,8 +19,12 @@ namespace {
 
 using Definitions = std::map<std::string, std::pair<int, std::string>>;
 
+// In memory where the machine has such a folder: a save waits for its file
+// to reach the disk, which would slow every run down many times over.
 std::string scratchPath(const char *which) {
-  return "/tmp/zel_fuzz_" + std::to_string(getpid()) + "_" + which + ".sym";
+  const char *folder = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+  return std::string(folder) + "/zel_fuzz_" + std::to_string(getpid()) + "_" +
+         which + ".sym";
 }
 
 bool writeFile(const std::string &path, const std::uint8_t *data,
@@ -48,6 +53,51 @@ Definitions enumerate(SymbolTable *table) {
       std::abort(); // lookup disagrees with enumeration
   }
   return definitions;
+}
+
+// True when the bytes follow the format: empty, or records of a zero, a
+// non-empty name, a zero, a kind 1 to 6 and a type text, then a zero.
+bool isWellFormed(const std::uint8_t *data, std::size_t size) {
+  if (size == 0)
+    return true;
+  if (data[0] != 0 || data[size - 1] != 0)
+    return false;
+  std::size_t i = 0;
+  while (i + 1 < size) { // data[i] is a record's lead zero
+    const std::size_t name = i + 1;
+    std::size_t end = name;
+    while (end < size && data[end] != 0)
+      ++end;
+    if (end == name || end + 1 >= size) // empty name, or no kind
+      return false;
+    if (data[end + 1] < 1 || data[end + 1] > 6) // the terminator included
+      return false;
+    std::size_t type = end + 2;
+    while (type < size && data[type] != 0)
+      ++type;
+    if (type >= size)
+      return false;
+    i = type;
+  }
+  return true;
+}
+
+// The length of the file that saves these definitions.
+std::size_t savedLength(const Definitions &definitions) {
+  std::size_t length = 1;
+  for (const auto &entry : definitions)
+    length += 1 + entry.first.size() + 1 + 1 + entry.second.second.size();
+  return length;
+}
+
+long fileLength(const std::string &path) {
+  FILE *file = std::fopen(path.c_str(), "rb");
+  if (!file)
+    return -1;
+  std::fseek(file, 0, SEEK_END);
+  const long length = std::ftell(file);
+  std::fclose(file);
+  return length;
 }
 
 // The records as the file format lays them out; the later of two records
@@ -87,12 +137,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data,
     return 0;
   SymbolTable *table = ZelObjC_LoadSymbolTable(original.c_str());
   std::remove(original.c_str());
-  if (!table)
-    return 0; // refused as malformed
+  if (!table) {
+    if (isWellFormed(data, size))
+      std::abort(); // a well-formed file refused
+    return 0;
+  }
+  if (!isWellFormed(data, size))
+    std::abort(); // a malformed file taken
   const Definitions loaded = enumerate(table);
   if (loaded != readRecords(data, size))
     std::abort();
   if (!ZelObjC_SaveSymbolTable(table, copy.c_str()))
+    std::abort();
+  if (fileLength(copy) != static_cast<long>(savedLength(loaded)))
     std::abort();
   ZelObjC_DestroySymbolTable(table);
 

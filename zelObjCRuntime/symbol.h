@@ -24,8 +24,12 @@ static_assert(offsetof(SymbolTable, map) == 8, "i386 layout");
 static_assert(offsetof(SymbolTable, refCount) == 12, "i386 layout");
 static_assert(sizeof(SymbolTable) == 16, "i386 layout");
 
-/* Keys are names, values definitions; both taken over by the table. */
+/* Keys are names, values definitions; both taken over by the table.
+   SymbolMapKeyCallBacks hash a name's bytes as 9 h + b; the tables' maps
+   are made with SymbolTableKeyCallBacks, alike but for a hash keyed once
+   per process, so that names made to collide cannot slow a table down. */
 extern const NSMapTableKeyCallBacks SymbolMapKeyCallBacks;
+extern const NSMapTableKeyCallBacks SymbolTableKeyCallBacks;
 extern const NSMapTableValueCallBacks SymbolMapValueCallBacks;
 
 OBJC_END_DECLS

@@ -1,11 +1,16 @@
 // External symbol lookup: the main program, the underscore candidate,
-// named modules (file name or soname), first loaded module wins, imports
-// do not count, and modules loaded between searches.
+// named modules (file name, soname or any path to the module's file),
+// first loaded module wins, imports do not count, and modules loaded
+// between searches.
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include <dlfcn.h>
+#include <unistd.h>
 
 #include <zelObjCRuntime/zelObjCRuntime.h>
 
@@ -128,6 +133,78 @@ TEST(ExternalSymbol, ModuleLoadedBetweenSearches) {
     EXPECT_EQ(ZelObjC_LookupExternalSymbol("zelsym_late_marker"), nullptr)
         << "an unloaded module is still searched";
   }
+}
+
+std::string realPathOf(const char *path) {
+  char *real = realpath(path, nullptr);
+  std::string text = real ? real : "";
+  std::free(real);
+  return text;
+}
+
+std::string folderOf(const std::string &path) {
+  return path.substr(0, path.rfind('/'));
+}
+
+// The main program by any path that leads to its file: in full, from the
+// working folder, and through a link elsewhere. Files that are not loaded
+// still give null.
+TEST(ExternalSymbol, MainProgramByThePathsToItsFile) {
+  const std::string program = realPathOf("/proc/self/exe");
+  ASSERT_FALSE(program.empty());
+  void *marker = reinterpret_cast<void *>(&zelsym_main_marker);
+  EXPECT_EQ(ZelObjC_LookupExternalSymbol(
+                (program + ":zelsym_main_marker").c_str()),
+            marker);
+
+  char previous[PATH_MAX];
+  ASSERT_NE(getcwd(previous, sizeof previous), nullptr);
+  ASSERT_EQ(chdir(folderOf(program).c_str()), 0);
+  const std::string relative =
+      "./" + program.substr(program.rfind('/') + 1) + ":zelsym_main_marker";
+  void *fromHere = ZelObjC_LookupExternalSymbol(relative.c_str());
+  ASSERT_EQ(chdir(previous), 0);
+  EXPECT_EQ(fromHere, marker);
+
+  char folder[] = "/tmp/zelextXXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  const std::string link = std::string(folder) + "/other-name";
+  ASSERT_EQ(symlink(program.c_str(), link.c_str()), 0);
+  EXPECT_EQ(ZelObjC_LookupExternalSymbol((link + ":zelsym_main_marker").c_str()),
+            marker);
+  EXPECT_EQ(ZelObjC_LookupExternalSymbol("other-name:zelsym_main_marker"),
+            nullptr) << "a bare name is looked for beside each module only";
+  unlink(link.c_str());
+  rmdir(folder);
+
+  EXPECT_EQ(ZelObjC_LookupExternalSymbol("/bin/sh:zelsym_main_marker"),
+            nullptr);
+  EXPECT_EQ(ZelObjC_LookupExternalSymbol("./:zelsym_main_marker"), nullptr);
+}
+
+// A library by its linker name (the link beside it that the linker reads)
+// and by its real path, as well as by its soname.
+TEST(ExternalSymbol, LibraryByThePathsToItsFile) {
+  Dl_info info{};
+  ASSERT_NE(dladdr(reinterpret_cast<void *>(&ZelObjC_LookupExternalSymbol),
+                   &info), 0);
+  const std::string library = realPathOf(info.dli_fname);
+  const std::string linkerName = folderOf(library) + "/libzelObjCRuntime.so";
+  void *expected = dlsym(RTLD_DEFAULT, "ZelObjC_NewSymbolTable");
+  ASSERT_NE(expected, nullptr);
+  EXPECT_EQ(ZelObjC_LookupExternalSymbol(
+                "libzelObjCRuntime.so.1:ZelObjC_NewSymbolTable"),
+            expected);
+  EXPECT_EQ(ZelObjC_LookupExternalSymbol(
+                (library + ":ZelObjC_NewSymbolTable").c_str()),
+            expected);
+  if (realPathOf(linkerName.c_str()) != library)
+    GTEST_SKIP() << "no linker name beside " << library;
+  EXPECT_EQ(ZelObjC_LookupExternalSymbol(
+                "libzelObjCRuntime.so:ZelObjC_NewSymbolTable"),
+            expected);
+  EXPECT_EQ(ZelObjC_LookupExternalSymbol("libzelObjCRuntime.so:strlen"),
+            nullptr) << "the named module only";
 }
 
 } // namespace

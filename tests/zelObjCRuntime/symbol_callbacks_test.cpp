@@ -2,6 +2,7 @@
 // owned and in-image strings alike.
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
 
 #include <zelObjCRuntime/zelObjCRuntime.h>
@@ -75,6 +76,32 @@ TEST_F(SymbolCallbacksTest, ReleaseLeavesInImageStringsAlone) {
   SymbolMapKeyCallBacks.release(nullptr, inImage);
   SymbolMapValueCallBacks.release(nullptr, inImage);
   EXPECT_STREQ(inImage + 1, "abc");
+}
+
+// The tables hash names under a key of the process: names that share one
+// plain hash (every string of 16 pairs "aj" or "ba") spread out, while the
+// marker byte still does not count.
+TEST_F(SymbolCallbacksTest, TablesHashNamesUnderAKey) {
+  const auto keyed = [](const char *stored) {
+    return SymbolTableKeyCallBacks.hash(nullptr, stored);
+  };
+  std::set<unsigned> plain, spread;
+  for (unsigned n = 0; n < 65536; ++n) {
+    std::string name;
+    for (int bit = 0; bit < 16; ++bit)
+      name += (n >> bit) & 1 ? "aj" : "ba";
+    plain.insert(hash(name.c_str()));
+    spread.insert(keyed(name.c_str()));
+  }
+  EXPECT_EQ(plain.size(), 1u);
+  EXPECT_GT(spread.size(), 65000u);
+
+  const char inImage[] = "\0ab";
+  EXPECT_EQ(keyed(inImage), keyed("ab"));
+  EXPECT_NE(keyed("ab"), keyed("ba"));
+  EXPECT_NE(keyed("abcd"), keyed("abcd\x01"));
+  EXPECT_EQ(SymbolTableKeyCallBacks.isEqual, SymbolMapKeyCallBacks.isEqual);
+  EXPECT_EQ(SymbolTableKeyCallBacks.release, SymbolMapKeyCallBacks.release);
 }
 
 } // namespace

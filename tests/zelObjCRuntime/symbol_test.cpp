@@ -9,13 +9,45 @@
 #include <cstring>
 #include <map>
 #include <string>
+#include <vector>
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <malloc.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <zelObjCRuntime/zelObjCRuntime.h>
 #include "zelObjCRuntime/symbol.h"
 
 #include "support/allocation_counter.h"
+
+#ifdef ZEL_COUNTS_ALLOCATIONS
+// Name comparisons, counted while countingComparisons is set: the program
+// defines strcmp, which the loader binds ahead of the C library's for the
+// libraries too.
+namespace {
+unsigned long comparisons;
+bool countingComparisons;
+} // namespace
+
+extern "C" int strcmp(const char *a, const char *b) {
+  if (countingComparisons)
+    ++comparisons;
+  const auto *p = reinterpret_cast<const unsigned char *>(a);
+  const auto *q = reinterpret_cast<const unsigned char *>(b);
+  while (*p != 0 && *p == *q) {
+    ++p;
+    ++q;
+  }
+  return *p - *q;
+}
+#endif
 
 namespace {
 
@@ -48,6 +80,29 @@ void writeFile(const std::string &path, const std::string &bytes) {
   ASSERT_NE(file, nullptr);
   std::fwrite(bytes.data(), 1, bytes.size(), file);
   std::fclose(file);
+}
+
+// The names in a folder, but for "." and "..".
+std::vector<std::string> folderEntries(const std::string &folder) {
+  std::vector<std::string> names;
+  if (DIR *listing = opendir(folder.c_str())) {
+    while (dirent *entry = readdir(listing))
+      if (std::strcmp(entry->d_name, ".") != 0 &&
+          std::strcmp(entry->d_name, "..") != 0)
+        names.push_back(entry->d_name);
+    closedir(listing);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// A table of count names n<first>, n<first+1>, ... of kind MACRO.
+SymbolTable *numberedTable(int first, int count) {
+  SymbolTable *table = ZelObjC_NewSymbolTable();
+  for (int i = first; i < first + count; ++i)
+    ZelObjC_DefineSymbol(table, ("n" + std::to_string(i)).c_str(),
+                         ZEL_SYMBOL_MACRO, "0123456789");
+  return table;
 }
 
 class SymbolTest : public ::testing::Test {
@@ -445,6 +500,217 @@ TEST_F(SymbolTest, SaveReportsFilesThatCannotBeWritten) {
     EXPECT_EQ(ZelObjC_SaveSymbolTable(table, "/dev/full"), NO);
   }
   ZelObjC_DestroySymbolTable(table);
+}
+
+// ------------------------------------------------- hostile files
+
+// Each answers null without raising; the path stays unregistered.
+TEST_F(SymbolTest, FilesThatCannotBeReadAnswerNull) {
+  // Opens, but reading fails (an I/O error at offset 0).
+  if (access("/proc/self/mem", R_OK) == 0) {
+    EXPECT_EQ(ZelObjC_LoadSymbolTable("/proc/self/mem"), nullptr);
+  }
+  // A device that never ends, and one that is not a file at all.
+  EXPECT_EQ(ZelObjC_LoadSymbolTable("/dev/zero"), nullptr);
+  EXPECT_EQ(ZelObjC_LoadSymbolTable("/dev/null"), nullptr);
+  EXPECT_EQ(ZelObjC_LoadSymbolTable(dir.c_str()), nullptr);
+
+  // A named pipe without a writer and a socket: refused at once, where
+  // opening the pipe for reading would wait for a writer for ever.
+  const std::string pipe = file("pipe");
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  EXPECT_EQ(ZelObjC_LoadSymbolTable(pipe.c_str()), nullptr);
+  const std::string socketPath = file("socket");
+  const int listener = socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_GE(listener, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  ASSERT_LT(socketPath.size(), sizeof address.sun_path);
+  std::strcpy(address.sun_path, socketPath.c_str());
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr *>(&address),
+                 sizeof address), 0);
+  EXPECT_EQ(ZelObjC_LoadSymbolTable(socketPath.c_str()), nullptr);
+  close(listener);
+
+  // Nothing was registered: a well-formed file at the pipe's path loads.
+  ASSERT_EQ(unlink(pipe.c_str()), 0);
+  writeFile(pipe, eightBytes);
+  SymbolTable *table = ZelObjC_LoadSymbolTable(pipe.c_str());
+  ASSERT_NE(table, nullptr);
+  EXPECT_EQ(table->refCount, 1);
+  EXPECT_EQ(ZelObjC_LookupSymbol(table, "abc", nullptr), 4);
+  ZelObjC_DestroySymbolTable(table);
+}
+
+// A sparse file past 4 GiB: refused from its size, before any read.
+TEST_F(SymbolTest, FileLargerThanATableCanAddressIsRefused) {
+  const std::string path = file("huge");
+  const int descriptor =
+      open(path.c_str(), O_WRONLY | O_CREAT | O_LARGEFILE, 0600);
+  ASSERT_GE(descriptor, 0);
+  const bool sized = ftruncate64(descriptor, (1ll << 32) + 16) == 0;
+  close(descriptor);
+  if (!sized)
+    GTEST_SKIP() << "no sparse files of that size here";
+  EXPECT_EQ(ZelObjC_LoadSymbolTable(path.c_str()), nullptr);
+}
+
+#ifdef ZEL_COUNTS_ALLOCATIONS
+// Bytes the heap hands out, large blocks (mapped one by one) included.
+size_t heapInUse() {
+  const struct mallinfo2 heap = mallinfo2();
+  return heap.uordblks + heap.hblkhd;
+}
+
+// 200,000 records of one name: the map takes the room of one name, where
+// room for every record would be several times the file.
+TEST_F(SymbolTest, DuplicateRecordsCostNoRoomOfTheirOwn) {
+  std::string image;
+  for (int i = 0; i < 200000; ++i)
+    image += std::string("\0n\0\1", 4);
+  image += '\0';
+  const std::string path = file("same");
+  writeFile(path, image);
+
+  const size_t before = heapInUse();
+  SymbolTable *table = ZelObjC_LoadSymbolTable(path.c_str());
+  const size_t grown = heapInUse() - before;
+  ASSERT_NE(table, nullptr);
+  EXPECT_EQ(contents(table).size(), 1u);
+  EXPECT_LT(grown, image.size() + image.size() / 2)
+      << "the file's bytes and a small map";
+  ZelObjC_DestroySymbolTable(table);
+}
+#endif
+
+// 65,536 names with one hash under 9 h + b ("aj" and "ba" hash alike, and
+// so does every string of 16 such pairs): a map probing by that hash alone
+// would compare each name with every one before it, two thousand million
+// comparisons; the load must compare names about as often as there are.
+TEST_F(SymbolTest, NamesMadeToCollideLoadQuickly) {
+  std::string image;
+  for (unsigned n = 0; n < 65536; ++n) {
+    image += '\0';
+    for (int bit = 0; bit < 16; ++bit)
+      image += (n >> bit) & 1 ? "aj" : "ba";
+    image += std::string("\0\2i", 3);
+  }
+  image += '\0';
+  const std::string path = file("colliding");
+  writeFile(path, image);
+#ifdef ZEL_COUNTS_ALLOCATIONS
+  comparisons = 0;
+  countingComparisons = true;
+#endif
+  SymbolTable *table = ZelObjC_LoadSymbolTable(path.c_str());
+#ifdef ZEL_COUNTS_ALLOCATIONS
+  countingComparisons = false;
+  EXPECT_LT(comparisons, 65536ul);
+#endif
+  ASSERT_NE(table, nullptr);
+  EXPECT_EQ(contents(table).size(), 65536u);
+  const std::string last = [] {
+    std::string name;
+    for (int bit = 0; bit < 16; ++bit)
+      name += "aj";
+    return name;
+  }();
+  EXPECT_EQ(ZelObjC_LookupSymbol(table, last.c_str(), nullptr), 2);
+  ZelObjC_DestroySymbolTable(table);
+}
+
+// ------------------------------------------------------- safe saves
+
+// A save cut off half way (here by the file-size limit, the write failing
+// with EFBIG while the close succeeds) answers NO and leaves the previous
+// file byte for byte, with no stray file beside it. Run in a child so that
+// the limit binds nothing else.
+TEST_F(SymbolTest, SaveFailingHalfWayKeepsThePreviousFile) {
+  const std::string path = file("kept");
+  SymbolTable *previous = numberedTable(0, 100);
+  ASSERT_EQ(ZelObjC_SaveSymbolTable(previous, path.c_str()), YES);
+  ZelObjC_DestroySymbolTable(previous);
+  const std::string before = readFile(path);
+  ASSERT_GT(before.size(), 1000u);
+
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{};
+    getrlimit(RLIMIT_FSIZE, &limit);
+    limit.rlim_cur = 4096;
+    if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
+      _exit(2);
+    SymbolTable *bigger = numberedTable(0, 3000); // some 50 KB
+    _exit(ZelObjC_SaveSymbolTable(bigger, path.c_str()) == NO ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "1: the save answered YES";
+  EXPECT_EQ(readFile(path), before);
+  EXPECT_EQ(folderEntries(dir), std::vector<std::string>{"kept"});
+}
+
+// A save replaces the file the path leads to: a link stays a link, and the
+// file keeps its permission bits.
+TEST_F(SymbolTest, SaveKeepsLinksAndPermissions) {
+  const std::string target = file("target");
+  const std::string link = file("link");
+  writeFile(target, eightBytes);
+  ASSERT_EQ(chmod(target.c_str(), 0640), 0);
+  ASSERT_EQ(symlink("target", link.c_str()), 0);
+
+  SymbolTable *table = numberedTable(0, 3);
+  EXPECT_EQ(ZelObjC_SaveSymbolTable(table, link.c_str()), YES);
+  struct stat info{};
+  ASSERT_EQ(lstat(link.c_str(), &info), 0);
+  EXPECT_TRUE(S_ISLNK(info.st_mode));
+  ASSERT_EQ(stat(target.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0640u);
+  EXPECT_EQ(readFile(target).size(), 1 + 3 * (1 + 2 + 1 + 11));
+  EXPECT_EQ(folderEntries(dir), (std::vector<std::string>{"link", "target"}));
+
+  // A new file is made as fopen makes one: 0666 less the umask.
+  const mode_t mask = umask(022);
+  EXPECT_EQ(ZelObjC_SaveSymbolTable(table, file("fresh").c_str()), YES);
+  umask(mask);
+  ASSERT_EQ(stat(file("fresh").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0644u);
+  ZelObjC_DestroySymbolTable(table);
+}
+
+// One process saves two tables in turn over one path while this one loads
+// it again and again: every load sees one whole table, never a part.
+TEST_F(SymbolTest, LoadsWhileAnotherProcessSavesSeeWholeTables) {
+  const std::string path = file("raced");
+  SymbolTable *first = numberedTable(0, 50);
+  ASSERT_EQ(ZelObjC_SaveSymbolTable(first, path.c_str()), YES);
+  ZelObjC_DestroySymbolTable(first);
+
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    SymbolTable *tables[] = {numberedTable(0, 50), numberedTable(100, 80)};
+    for (int i = 0; i < 400; ++i)
+      if (!ZelObjC_SaveSymbolTable(tables[i % 2], path.c_str()))
+        _exit(1);
+    _exit(0);
+  }
+  int loads = 0, partial = 0, status = 0;
+  while (waitpid(child, &status, WNOHANG) == 0 || loads < 100) {
+    SymbolTable *table = ZelObjC_LoadSymbolTable(path.c_str());
+    const size_t names = table ? contents(table).size() : 0;
+    if (names != 50 && names != 80)
+      ++partial;
+    ZelObjC_DestroySymbolTable(table);
+    ++loads;
+  }
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "a save failed";
+  EXPECT_EQ(partial, 0) << "of " << loads << " loads";
+  EXPECT_EQ(folderEntries(dir), std::vector<std::string>{"raced"});
 }
 
 } // namespace

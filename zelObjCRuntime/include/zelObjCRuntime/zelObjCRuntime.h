@@ -222,14 +222,26 @@ ZEL_EXPORT void ZelObjC_EnumerateSymbols(SymbolTable *table,
 /* Drops one holder; the last one frees the table. */
 ZEL_EXPORT void ZelObjC_DestroySymbolTable(SymbolTable *table)
     OBJC_NOEXCEPT;
-/* The table saved at path (shared by every load of that path), or null. */
+/* The table saved at path (shared by every load of that path), or null:
+   also for a file that is not a well-formed table, not a regular file
+   (pipes, devices and sockets are refused without waiting), larger than a
+   table can address (4 GiB), or that cannot be read to its end. A refused
+   path is not registered. */
 ZEL_EXPORT SymbolTable *ZelObjC_LoadSymbolTable(const char *path)
     OBJC_NOEXCEPT;
-/* YES when the whole table was written and the file closed. */
+/* YES when the whole table was written and the file closed. The table is
+   written beside the file (same folder) and renamed over it when
+   complete, so a failed save leaves the previous file as it was and a
+   reader sees the old file or the new one. A link keeps leading to the
+   saved file; a device or pipe is written in place. */
 ZEL_EXPORT BOOL ZelObjC_SaveSymbolTable(SymbolTable *table, const char *path)
     OBJC_NOEXCEPT;
 /* Address of a symbol exported by a loaded module: "symbol" searches every
-   module, "module:symbol" one; also tried with a leading underscore. */
+   module, "module:symbol" one; also tried with a leading underscore. A
+   module is named by the path it was loaded with, its file name or
+   soname, or else by any path to its file ("./prog", a full path, a link
+   such as a library's linker name in its own folder). Modules loaded or
+   unloaded since the last call are seen. */
 ZEL_EXPORT void *ZelObjC_LookupExternalSymbol(const char *name)
     OBJC_NOEXCEPT;
 
