@@ -30,7 +30,8 @@
 #define STORAGE (-20) /* result storage, or the aggregate's hidden pointer */
 #define AREA_TOP (-24) /* where the argument area starts, going down */
 #define EXACT (-28)   /* nonzero once the area is sized argument by argument */
-#define LOCALS 16
+#define EMPTY_TOP (-32) /* a NaN for the top of the empty x87 stack */
+#define LOCALS 20
 
 /* The x87 environment as fnstenv stores it in 32-bit mode, and the
    exception flags of its status word. */
@@ -123,6 +124,10 @@ apply:
 .Lcall:
 	movl	KIND(%ebp), %ebx
 	movl	STORAGE(%ebp), %edi
+	leal	-APPLY_KIND_FLOAT(%ebx), %eax
+	cmpl	$APPLY_KIND_DOUBLE - APPLY_KIND_FLOAT, %eax
+	jbe	.Lcall_for_float
+.Lcall_now:
 	call	*FUNCTION(%ebp)
 
 	/* %ebx: the kind; %edi: the storage; %eax, %edx: the integer
@@ -182,6 +187,18 @@ apply:
 .Lclear_x87:
 	emms
 	jmp	.Lreturn
+
+/* The register that is the top while the x87 stack is empty gets a NaN,
+   its tag staying empty, so that a callee that returns no value leaves an
+   unordered top also where the x87 stack is emulated without tags (the
+   emulator then compares the register's old contents). Only a callee that
+   fills all eight registers writes over it. */
+.Lcall_for_float:
+	movl	$0x7fc00000, EMPTY_TOP(%ebp) /* a quiet single NaN */
+	fincstp
+	flds	EMPTY_TOP(%ebp)
+	ffree	%st(0)
+	jmp	.Lcall_now
 
 /* A callee that returned no floating-point value leaves the storage as it
    was rather than receive an empty register. Comparing the empty register
