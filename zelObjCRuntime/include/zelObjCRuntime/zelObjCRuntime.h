@@ -96,7 +96,9 @@ ZEL_EXPORT int zelObjC_ulltostr(unsigned long long value, char *buf)
 /* ===================== Methods ===================== */
 
 /* The method record a message to an instance of cls would run; never
-   null. Pass the metaclass for class methods. */
+   null. Pass the metaclass for class methods. A null cls answers the
+   not-found record (no type, the runtime's forwarding implementation) in
+   either mode. */
 ZEL_EXPORT Method ZelObjC_LookupMethod(Class cls, SEL sel) OBJC_NOEXCEPT;
 /* Removes sel from the caches of cls, its subclasses and their
    metaclasses. */
