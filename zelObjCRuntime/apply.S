@@ -3,17 +3,18 @@
 
    The argument area is built below apply's frame: each argument's bytes
    copied into the low end of its own run of 4-byte words, first argument
-   lowest, nothing promoted (the padding of a slot is zero). Every aggregate result comes back through a
-   hidden pointer, which is the first word the callee sees. The stack is
-   16-byte aligned at the call and restored afterwards from the frame, so
-   callees that pop their own arguments (or the hidden pointer) are called
-   correctly.
+   lowest, nothing promoted (the padding of a slot is zero). Every
+   aggregate result comes back through a hidden pointer, which is the first
+   word the callee sees. The stack is 16-byte aligned at the call and
+   restored afterwards from the frame, so callees that pop their own
+   arguments (or the hidden pointer) are called correctly.
 
    The x87 stack is empty at every call on this convention, so after the
    call anything on it is the callee's: the declared floating-point result
    is stored and everything else is dropped by marking all eight registers
-   empty, however many values the callee left (eight of them leave TOP
-   where it was, so counting by TOP would miss them). */
+   empty (emms), however many values the callee left (eight of them leave
+   TOP where it was, so counting by TOP would miss them). The processor
+   must have MMX, as every one that runs 32-bit x86 programs today does. */
 #include "apply.h"
 
 #if !defined(__i386__)
