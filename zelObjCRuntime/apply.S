@@ -1,15 +1,20 @@
 /* apply: calls a function whose arguments and result are described at run
    time, on the i386 System V convention.
 
-   The argument area is built right below apply's frame: each argument's
-   bytes copied into the low end of its own run of 4-byte words, first
-   argument lowest, nothing promoted. Every aggregate result comes back
-   through a hidden pointer, which is the first word the callee sees. The
-   stack is 16-byte aligned at the call and restored afterwards from the
-   frame, so callees that pop their own arguments (or the hidden pointer)
-   are called correctly. Whatever the callee leaves on the x87 stack is
-   popped, also when the result is discarded: eight stray values would
-   spoil every later floating-point result. */
+   The argument area is built below apply's frame: each argument's bytes
+   copied into the low end of its own run of 4-byte words, first argument
+   lowest, nothing promoted (the padding of a slot is zero). Every
+   aggregate result comes back through a hidden pointer, which is the first
+   word the callee sees. The stack is 16-byte aligned at the call and
+   restored afterwards from the frame, so callees that pop their own
+   arguments (or the hidden pointer) are called correctly.
+
+   The x87 stack is empty at every call on this convention, so after the
+   call anything on it is the callee's: the declared floating-point result
+   is stored and everything else is dropped by marking all eight registers
+   empty (emms), however many values the callee left (eight of them leave
+   TOP where it was, so counting by TOP would miss them). The processor
+   must have MMX, as every one that runs 32-bit x86 programs today does. */
 #include "apply.h"
 
 #if !defined(__i386__)
@@ -21,18 +26,20 @@
 #define RESULT 12
 #define ARGC 16
 #define ARGV 20
-#define KIND (-16) /* result kind, or -1 when the result is discarded */
-#define SAVED (-12) /* stack top holding the saved %edi, %esi, %ebx */
+#define SAVED (-12)   /* stack top holding the saved %edi, %esi, %ebx */
+#define KIND (-16)    /* result kind; void when the result is discarded */
+#define STORAGE (-20) /* result storage, or the aggregate's hidden pointer */
+#define AREA_TOP (-24) /* where the argument area starts, going down */
+#define EXACT (-28)   /* nonzero once the area is sized argument by argument */
+#define EMPTY_TOP (-32) /* a NaN for the top of the empty x87 stack */
+#define LOCALS 20
 
-/* Sets ZF when the x87 stack top (TOP, status word bits 11 to 13) is back
-   where it stood before the call, kept in %si: the callee left nothing
-   more on the stack. fxam on an empty register is a slow microcode
-   assist on some processors, costing more than the rest of the call. */
-.macro x87_top_empty
-	fnstsw	%ax
-	andw	$0x3800, %ax
-	cmpw	%si, %ax
-.endm
+/* The x87 environment as fnstenv stores it in 32-bit mode, and the
+   exception flags of its status word. */
+#define X87_ENVIRONMENT 28
+#define X87_STATUS 4
+#define X87_INVALID 0x01
+#define X87_STACK_FAULT 0x40
 
 	.text
 	.globl	apply
@@ -51,185 +58,88 @@ apply:
 	.cfi_offset %ebx, -12
 	.cfi_offset %esi, -16
 	.cfi_offset %edi, -20
-	subl	$4, %esp
+	subl	$LOCALS, %esp
 
 	/* A kind outside 0 to 14 (unsigned, so negative ones too) makes no
-	   call at all. */
-	movl	$-1, %eax
+	   call at all; a discarded result is taken as void. */
 	movl	RESULT(%ebp), %ecx
+	movl	$APPLY_KIND_VOID, %eax
+	xorl	%edi, %edi
 	testl	%ecx, %ecx
 	jz	.Lkind_known
 	movl	APPLYVAL_KIND(%ecx), %eax
 	cmpl	$APPLY_LAST_KIND, %eax
 	ja	.Lreturn
+	movl	APPLYVAL_DATA(%ecx), %edi
+	cmpl	$APPLY_KIND_AGGREGATE, %eax
+	je	.Laggregate
 .Lkind_known:
 	movl	%eax, KIND(%ebp)
+	movl	%edi, STORAGE(%ebp)
+	movl	%esp, AREA_TOP(%ebp)
+	movl	$0, EXACT(%ebp)
 
-	/* Bytes of the argument area: the hidden pointer, then every size
-	   rounded up to whole words (0 or less takes nothing). */
-	xorl	%edx, %edx
-	cmpl	$APPLY_KIND_AGGREGATE, %eax
-	jne	.Lsize_args
-	movl	$4, %edx
-.Lsize_args:
+	/* First try an area of two words per argument, which holds every
+	   argument of up to 8 bytes; the copy starts over with the area sized
+	   exactly when a larger one turns up. The few words to spare lie
+	   between the last argument and this frame, where no callee looks. */
 	movl	ARGC(%ebp), %ebx
-	movl	ARGV(%ebp), %esi
+	xorl	%ecx, %ecx
 	testl	%ebx, %ebx
-	jle	.Lreserve
-.Lsize_next:
-	movl	APPLYVAL_SIZE(%esi), %ecx
-	testl	%ecx, %ecx
-	jle	.Lsize_skip
-	addl	$3, %ecx
-	andl	$-4, %ecx
-	addl	%ecx, %edx
-.Lsize_skip:
-	addl	$APPLYVAL_BYTES, %esi
-	decl	%ebx
-	jnz	.Lsize_next
+	jle	.Lno_arguments
+	leal	(,%ebx,8), %ecx
+.Lno_arguments:
+	cmpl	$APPLY_KIND_AGGREGATE, KIND(%ebp)
+	jne	.Lreserve
+	addl	$4, %ecx
 .Lreserve:
-	subl	%edx, %esp
+	subl	%ecx, %esp
 	andl	$-16, %esp
 	movl	%esp, %edi
 
+	/* %edi: the next slot; %edx: the next record; %ebx: records left. */
+.Llay_out:
 	cmpl	$APPLY_KIND_AGGREGATE, KIND(%ebp)
-	jne	.Lcopy_args
-	movl	RESULT(%ebp), %eax
-	movl	APPLYVAL_DATA(%eax), %eax
+	jne	.Lcopy_arguments
+	movl	STORAGE(%ebp), %eax
 	movl	%eax, (%edi)
 	addl	$4, %edi
-.Lcopy_args:
+.Lcopy_arguments:
 	movl	ARGC(%ebp), %ebx
 	movl	ARGV(%ebp), %edx
 	testl	%ebx, %ebx
 	jle	.Lcall
 .Lcopy_next:
 	movl	APPLYVAL_SIZE(%edx), %ecx
-	testl	%ecx, %ecx
-	jle	.Lcopy_skip
-	leal	3(%ecx), %eax
-	andl	$-4, %eax
-	addl	%edi, %eax		/* the next argument's slot */
 	movl	APPLYVAL_DATA(%edx), %esi
-	/* Small values word by word: rep movsb takes longer to start than
-	   such a copy lasts. */
-	cmpl	$64, %ecx
-	jae	.Lcopy_block
-.Lcopy_word:
 	cmpl	$4, %ecx
-	jb	.Lcopy_tail
-	movsl
-	subl	$4, %ecx
-	jmp	.Lcopy_word
-.Lcopy_tail:
-	testl	%ecx, %ecx
-	jz	.Lcopy_done
-	movsb
-	decl	%ecx
-	jmp	.Lcopy_tail
-.Lcopy_block:
-	rep movsb
-.Lcopy_done:
-	movl	%eax, %edi
-.Lcopy_skip:
+	jne	.Lcopy_not_word
+	movl	(%esi), %eax
+	movl	%eax, (%edi)
+	addl	$4, %edi
+.Lcopy_step:
 	addl	$APPLYVAL_BYTES, %edx
 	decl	%ebx
 	jnz	.Lcopy_next
 
 .Lcall:
-	fnstsw	%ax			/* TOP before the call, for the drain */
-	andw	$0x3800, %ax
-	movw	%ax, %si
+	movl	KIND(%ebp), %ebx
+	movl	STORAGE(%ebp), %edi
+	leal	-APPLY_KIND_FLOAT(%ebx), %eax
+	cmpl	$APPLY_KIND_DOUBLE - APPLY_KIND_FLOAT, %eax
+	jbe	.Lcall_for_float
+.Lcall_now:
 	call	*FUNCTION(%ebp)
-	leal	KIND(%ebp), %esp	/* whatever the callee popped */
 
-	movl	KIND(%ebp), %ecx
-	testl	%ecx, %ecx
-	js	.Ldrain
-	movl	RESULT(%ebp), %edi
-	movl	APPLYVAL_DATA(%edi), %edi
-	call	.Lpc_thunk		/* a call the return matches: a bare
-					   call and pop would unbalance the
-					   processor's return predictions */
-.Lhere:
-	shll	$4, %ecx
-	leal	(.Lstore - .Lhere)(%ebx,%ecx), %ebx
-	jmp	*%ebx
-
-/* %ebx = the address of .Lhere. */
-.Lpc_thunk:
-	movl	(%esp), %ebx
-	ret
-/* One entry per kind, APPLY_ENTRY_BYTES apart; .org refuses to assemble
-   an entry that outgrows its room. %eax, %edx: the integer result; %edi:
-   the result storage. */
-	.p2align 4
-.Lstore:
-	movl	%eax, (%edi)		/* 0 pointer */
-	jmp	.Ldrain
-	.org	.Lstore + 1 * APPLY_ENTRY_BYTES, 0xcc
-	jmp	.Ldrain			/* 1 void */
-	.org	.Lstore + 2 * APPLY_ENTRY_BYTES, 0xcc
-	movb	%al, (%edi)		/* 2 char */
-	jmp	.Ldrain
-	.org	.Lstore + 3 * APPLY_ENTRY_BYTES, 0xcc
-	movb	%al, (%edi)		/* 3 unsigned char */
-	jmp	.Ldrain
-	.org	.Lstore + 4 * APPLY_ENTRY_BYTES, 0xcc
-	movw	%ax, (%edi)		/* 4 short */
-	jmp	.Ldrain
-	.org	.Lstore + 5 * APPLY_ENTRY_BYTES, 0xcc
-	movw	%ax, (%edi)		/* 5 unsigned short */
-	jmp	.Ldrain
-	.org	.Lstore + 6 * APPLY_ENTRY_BYTES, 0xcc
-	movl	%eax, (%edi)		/* 6 int */
-	jmp	.Ldrain
-	.org	.Lstore + 7 * APPLY_ENTRY_BYTES, 0xcc
-	movl	%eax, (%edi)		/* 7 unsigned int */
-	jmp	.Ldrain
-	.org	.Lstore + 8 * APPLY_ENTRY_BYTES, 0xcc
-	movl	%eax, (%edi)		/* 8 long */
-	jmp	.Ldrain
-	.org	.Lstore + 9 * APPLY_ENTRY_BYTES, 0xcc
-	movl	%eax, (%edi)		/* 9 unsigned long */
-	jmp	.Ldrain
-	.org	.Lstore + 10 * APPLY_ENTRY_BYTES, 0xcc
-	movl	%eax, (%edi)		/* 10 long long: low word first */
-	movl	%edx, 4(%edi)
-	jmp	.Ldrain
-	.org	.Lstore + 11 * APPLY_ENTRY_BYTES, 0xcc
-	movl	%eax, (%edi)		/* 11 unsigned long long */
-	movl	%edx, 4(%edi)
-	jmp	.Ldrain
-	.org	.Lstore + 12 * APPLY_ENTRY_BYTES, 0xcc
-	jmp	.Lfloat			/* 12 float */
-	.org	.Lstore + 13 * APPLY_ENTRY_BYTES, 0xcc
-	jmp	.Ldouble		/* 13 double */
-	.org	.Lstore + 14 * APPLY_ENTRY_BYTES, 0xcc
-	jmp	.Ldrain			/* 14 aggregate: the callee stored it */
-	.org	.Lstore + (APPLY_LAST_KIND + 1) * APPLY_ENTRY_BYTES, 0xcc
-
-/* A callee that returned no floating-point value leaves the storage as it
-   was rather than receive an empty register. */
-.Lfloat:
-	x87_top_empty
-	je	.Ldrain
-	fstps	(%edi)
-	jmp	.Ldrain
-.Ldouble:
-	x87_top_empty
-	je	.Ldrain
-	fstpl	(%edi)
-
-.Ldrain:
-	movl	$8, %ecx
-.Ldrain_next:
-	x87_top_empty
-	je	.Lreturn
-	fstp	%st(0)
-	decl	%ecx
-	jnz	.Ldrain_next
-
+	/* %ebx: the kind; %edi: the storage; %eax, %edx: the integer
+	   result. */
+	cmpl	$APPLY_KIND_FLOAT, %ebx
+	jae	.Lfloating
+	emms
+	movl	$APPLY_WORD_KINDS, %ecx
+	btl	%ebx, %ecx
+	jnc	.Lnot_word
+	movl	%eax, (%edi)
 .Lreturn:
 	movl	$1, %eax
 	leal	SAVED(%ebp), %esp
@@ -237,8 +147,172 @@ apply:
 	popl	%esi
 	popl	%ebx
 	popl	%ebp
+	.cfi_remember_state
 	.cfi_def_cfa %esp, 4
 	ret
+	.cfi_restore_state
+
+.Lnot_word:
+	cmpl	$APPLY_KIND_LONGLONG, %ebx
+	jae	.Lstore_pair
+	cmpl	$APPLY_KIND_SHORT, %ebx
+	jae	.Lstore_half
+	cmpl	$APPLY_KIND_CHAR, %ebx
+	jb	.Lreturn		/* void */
+	movb	%al, (%edi)
+	jmp	.Lreturn
+.Lstore_half:
+	movw	%ax, (%edi)
+	jmp	.Lreturn
+.Lstore_pair:
+	movl	%eax, (%edi)		/* low word first */
+	movl	%edx, 4(%edi)
+	jmp	.Lreturn
+
+/* A float or double result. Comparing the top register with itself sets
+   the processor's flags at once, where reading the x87 status word would
+   cost more than the rest of the call; only an unordered answer (a NaN,
+   or no value at all) needs a closer look. */
+.Lfloating:
+	cmpl	$APPLY_KIND_AGGREGATE, %ebx
+	je	.Lclear_x87		/* the callee stored it */
+	fucomi	%st(0), %st
+	jp	.Lfloat_unordered
+.Lstore_float:
+	cmpl	$APPLY_KIND_FLOAT, %ebx
+	jne	.Lstore_double
+	fstps	(%edi)
+	jmp	.Lclear_x87
+.Lstore_double:
+	fstpl	(%edi)
+.Lclear_x87:
+	emms
+	jmp	.Lreturn
+
+/* The register that is the top while the x87 stack is empty gets a NaN,
+   its tag staying empty, so that a callee that returns no value leaves an
+   unordered top also where the x87 stack is emulated without tags (the
+   emulator then compares the register's old contents). Only a callee that
+   fills all eight registers writes over it. */
+.Lcall_for_float:
+	movl	$0x7fc00000, EMPTY_TOP(%ebp) /* a quiet single NaN */
+	fincstp
+	flds	EMPTY_TOP(%ebp)
+	ffree	%st(0)
+	jmp	.Lcall_now
+
+/* A callee that returned no floating-point value leaves the storage as it
+   was rather than receive an empty register. Comparing the empty register
+   raised the invalid-operation and stack-fault flags; they are taken back,
+   so that no exception is pending for a later unmasking. */
+.Lfloat_unordered:
+	fxam
+	fnstsw	%ax
+	andw	$0x4500, %ax		/* C3, C2, C0 */
+	cmpw	$0x4100, %ax		/* empty */
+	jne	.Lstore_float		/* a NaN */
+	subl	$X87_ENVIRONMENT, %esp
+	fnstenv	(%esp)
+	andw	$~(X87_INVALID | X87_STACK_FAULT), X87_STATUS(%esp)
+	fldenv	(%esp)
+	jmp	.Lclear_x87
+
+/* Arguments of other sizes than one word. */
+.Lcopy_not_word:
+	cmpl	$8, %ecx
+	jne	.Lcopy_odd
+	/* In one move, so that the callee's 8-byte load of a double or long
+	   long is served from this store rather than wait for two. */
+	movq	(%esi), %mm0
+	movq	%mm0, (%edi)
+	emms
+	addl	$8, %edi
+	jmp	.Lcopy_step
+.Lcopy_odd:
+	testl	%ecx, %ecx
+	jle	.Lcopy_step		/* takes no room */
+	cmpl	$8, %ecx
+	ja	.Lcopy_large
+/* Up to 7 bytes: a word, then the last one to three bytes gathered into
+   one word whose padding is zero. The callee reads the whole word, and a
+   load served by one store of its width is not held up. */
+.Lcopy_small:
+	testb	$4, %cl
+	jz	.Lcopy_tail
+	movl	(%esi), %eax
+	movl	%eax, (%edi)
+	addl	$4, %esi
+	addl	$4, %edi
+.Lcopy_tail:
+	testb	$3, %cl
+	jz	.Lcopy_step
+	testb	$2, %cl
+	jz	.Lcopy_one_byte
+	movzwl	(%esi), %eax
+	testb	$1, %cl
+	jz	.Lcopy_store_tail
+	movzbl	2(%esi), %ecx
+	shll	$16, %ecx
+	orl	%ecx, %eax
+	jmp	.Lcopy_store_tail
+.Lcopy_one_byte:
+	movzbl	(%esi), %eax
+.Lcopy_store_tail:
+	movl	%eax, (%edi)
+	addl	$4, %edi
+	jmp	.Lcopy_step
+.Lcopy_large:
+	cmpl	$0, EXACT(%ebp)
+	je	.Lsize_exactly
+	movl	%ecx, %eax
+	shrl	$2, %ecx
+	rep movsl
+	movl	%eax, %ecx
+	jmp	.Lcopy_tail
+
+/* The area sized argument by argument: every size rounded up to whole
+   words (0 or less takes nothing), and the hidden pointer. */
+.Lsize_exactly:
+	movl	$1, EXACT(%ebp)
+	movl	AREA_TOP(%ebp), %esp
+	xorl	%ecx, %ecx
+	cmpl	$APPLY_KIND_AGGREGATE, KIND(%ebp)
+	jne	.Lsize_arguments
+	movl	$4, %ecx
+.Lsize_arguments:
+	movl	ARGC(%ebp), %ebx
+	movl	ARGV(%ebp), %edx
+.Lsize_next:
+	movl	APPLYVAL_SIZE(%edx), %eax
+	testl	%eax, %eax
+	jle	.Lsize_skip
+	addl	$3, %eax
+	andl	$-4, %eax
+	addl	%eax, %ecx
+.Lsize_skip:
+	addl	$APPLYVAL_BYTES, %edx
+	decl	%ebx
+	jnz	.Lsize_next
+	subl	%ecx, %esp
+	andl	$-16, %esp
+	movl	%esp, %edi
+	jmp	.Llay_out
+
+/* An aggregate result without storage goes to scratch room of its size
+   on this stack, above the argument area. */
+.Laggregate:
+	testl	%edi, %edi
+	jnz	.Lkind_known
+	movl	APPLYVAL_SIZE(%ecx), %edx
+	cmpl	$16, %edx
+	jge	.Lscratch
+	movl	$16, %edx		/* also for 0 or less */
+.Lscratch:
+	addl	$15, %edx
+	andl	$-16, %edx
+	subl	%edx, %esp
+	movl	%esp, %edi
+	jmp	.Lkind_known
 	.cfi_endproc
 	.size	apply, . - apply
 

@@ -28,6 +28,10 @@ constexpr char smallestLongLong[] = "-9223372036854775808";
 
 /* The digit value of c, or -1 when c is no digit of base. */
 int digitOf(char c, int base) {
+  if (base <= 10) { /* the digits '0' up to base */
+    const unsigned value = static_cast<unsigned char>(c - '0');
+    return value < static_cast<unsigned>(base) ? static_cast<int>(value) : -1;
+  }
   if (c < '0' || c > 'z')
     return -1;
   int value = cvtIn[c - '0'];
@@ -35,6 +39,133 @@ int digitOf(char c, int base) {
 }
 
 bool validBase(int base) { return base == 0 || (base >= 2 && base <= 36); }
+
+/* White space as the locale classifies it. Letters and digits are never
+   white space in any locale, so the usual first character, a digit, needs
+   no look at the locale's tables. */
+const char *skipSpace(const char *s) {
+  for (;; ++s) {
+    const auto c = static_cast<unsigned char>(*s);
+    if ((c >= '0' && c <= '9') || !std::isspace(c))
+      return s;
+  }
+}
+
+/* For each base: how many digits can never overflow 64 bits; how many a
+   32-bit piece holds with base to their power still in 32 bits; and the
+   overflow bounds, as value * base + digit overflows exactly when value
+   passes cutoff, or equals it and the digit passes cutlim. */
+struct BaseLimits {
+  int safeDigits = 0;
+  int pieceDigits = 0;
+  unsigned long long cutoff = 0;
+  unsigned cutlim = 0;
+};
+
+/* The largest n with base to the n-th at most bound. */
+constexpr int powersUpTo(unsigned long long bound, unsigned base) {
+  int n = 0;
+  for (unsigned long long power = 1; power <= bound / base; power *= base)
+    ++n;
+  return n;
+}
+
+/* n digits never overflow while base to the n-th is at most 2^64, one
+   more than 64-bit arithmetic shows where it is 2^64 exactly (bases 2, 4
+   and 16): the largest such text is then 2^64 - 1. */
+constexpr int safeDigits(unsigned base) {
+  const int n = powersUpTo(~0ULL, base);
+  unsigned long long power = 1;
+  for (int i = 0; i < n; ++i)
+    power *= base;
+  const bool exact = ~0ULL % base == base - 1 && power == ~0ULL / base + 1;
+  return exact ? n + 1 : n;
+}
+
+struct LimitTable {
+  BaseLimits of[37];
+  constexpr LimitTable() : of() {
+    for (unsigned base = 2; base <= 36; ++base)
+      of[base] = {safeDigits(base), powersUpTo(0xffffffffULL, base),
+                  ~0ULL / base,
+                  static_cast<unsigned>(~0ULL - ~0ULL / base * base)};
+  }
+};
+constexpr LimitTable limits;
+static_assert(limits.of[10].safeDigits == 19 &&
+                  limits.of[10].pieceDigits == 9,
+              "nineteen decimal digits, nine at a time");
+static_assert(limits.of[16].safeDigits == 16 &&
+                  limits.of[16].pieceDigits == 7,
+              "sixteen hex digits, seven at a time");
+static_assert(limits.of[2].safeDigits == 64 && limits.of[8].safeDigits == 21,
+              "binary and octal");
+
+/* Digits read on while value * base + digit fits 64 bits; on overflow
+   errno is ERANGE, value keeps the wrapped result and the digit is left
+   unread. */
+const char *readOnChecked(const char *s, unsigned base,
+                          unsigned long long &value) {
+  const BaseLimits &limit = limits.of[base];
+  for (int digit; (digit = digitOf(*s, static_cast<int>(base))) >= 0; ++s) {
+    const auto d = static_cast<unsigned>(digit);
+    const unsigned long long next = value * base + d;
+    if (value > limit.cutoff || (value == limit.cutoff && d > limit.cutlim)) {
+      errno = ERANGE;
+      value = next; /* wrapped */
+      return s;
+    }
+    value = next;
+  }
+  return s;
+}
+
+/* Up to most digits of base, in 32 bits. */
+struct Piece {
+  unsigned value;
+  unsigned scale; /* base to the power of digits */
+  int digits;
+};
+
+inline __attribute__((always_inline)) Piece readPiece(const char *s,
+                                                       unsigned base,
+                                                       int most) {
+  Piece piece = {0, 1, 0};
+  for (int digit; piece.digits < most &&
+                  (digit = digitOf(s[piece.digits], static_cast<int>(base))) >=
+                      0;
+       ++piece.digits) {
+    piece.value = piece.value * base + static_cast<unsigned>(digit);
+    piece.scale *= base;
+  }
+  return piece;
+}
+
+/* The digits that can never overflow (nineteen in base 10, sixteen in
+   base 16) are read in pieces that 32-bit arithmetic takes, joined by one
+   multiply each; only digits beyond them need the overflow test. */
+inline __attribute__((always_inline)) const char *
+readDigits(const char *s, unsigned base, unsigned long long &value,
+           bool &anyDigit) {
+  const BaseLimits limit = limits.of[base];
+  const char *at = s;
+  unsigned long long sum = 0;
+  for (int left = limit.safeDigits; left > 0;) {
+    const int most = left < limit.pieceDigits ? left : limit.pieceDigits;
+    const Piece piece = readPiece(at, base, most);
+    sum = sum * piece.scale + piece.value;
+    at += piece.digits;
+    left -= piece.digits;
+    if (piece.digits < most) { /* the digits ended */
+      value = sum;
+      anyDigit = anyDigit || at != s;
+      return at;
+    }
+  }
+  value = sum;
+  anyDigit = true;
+  return readOnChecked(at, base, value);
+}
 
 /* Settles the base from a prefix. Lower-case "0x" only; in base 0 a lone
    leading "0" means octal and is itself a digit read. */
@@ -104,36 +235,12 @@ ZEL_EXPORT unsigned long long zelObjC_strtoull(const char *str, char **end,
   if (!validBase(base)) {
     errno = EINVAL;
   } else {
-    while (std::isspace(static_cast<unsigned char>(*s)))
-      ++s;
-    s = readPrefix(s, base, anyDigit);
-    const auto b = static_cast<unsigned>(base);
-    /* Leading digits that keep the value within 32 bits need no 64-bit
-       multiplication at all. */
-    const unsigned smallLimit = (0xffffffffu - (b - 1)) / b;
-    unsigned small = 0;
-    int digit;
-    for (; small <= smallLimit && (digit = digitOf(*s, base)) >= 0; ++s) {
-      small = small * b + static_cast<unsigned>(digit);
-      anyDigit = true;
-    }
-    value = small;
-    /* One 64-bit division per call rather than one per digit: value * b +
-       digit overflows exactly when value passes cutoff, or equals it and
-       the digit passes cutlim. */
-    const unsigned long long cutoff = ~0ULL / b;
-    const auto cutlim = static_cast<unsigned>(~0ULL - cutoff * b);
-    for (; (digit = digitOf(*s, base)) >= 0; ++s) {
-      const auto d = static_cast<unsigned>(digit);
-      const unsigned long long next = value * b + d;
-      anyDigit = true;
-      if (value > cutoff || (value == cutoff && d > cutlim)) {
-        errno = ERANGE;
-        value = next; /* wrapped */
-        break;
-      }
-      value = next;
-    }
+    s = readPrefix(skipSpace(s), base, anyDigit);
+    /* Decimal, the usual base, with the base known to the compiler. */
+    if (base == 10)
+      s = readDigits(s, 10, value, anyDigit);
+    else
+      s = readDigits(s, static_cast<unsigned>(base), value, anyDigit);
   }
   if (end)
     *end = const_cast<char *>(anyDigit ? s : str);

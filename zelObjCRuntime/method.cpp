@@ -13,9 +13,18 @@ namespace {
 
 unsigned char multithreaded = 0; /* set once, never cleared */
 
-/* What the cache-free path answers for a selector nobody implements. Its
-   type and implementation are filled before multithreaded is set. */
+/* What the cache-free path answers for a selector nobody implements, and
+   both paths for a null class. Its type and implementation are filled
+   before multithreaded is set. */
 struct objc_method notFound = {nullptr, nullptr, nullptr};
+
+/* The type and implementation of notFound: no type, and what the runtime
+   runs for a message that no method implements. */
+void fillNotFound() {
+  notFound.method_types = "";
+  Class root = reinterpret_cast<Class>(objc_lookUpClass("NSObject"));
+  notFound.method_imp = _class_lookupMethodAndLoadCache(root, nullptr);
+}
 
 /* The record of a selector in the cache, or null. Stops at the first
    empty bucket, and after mask + 1 buckets should no bucket be empty. */
@@ -57,6 +66,19 @@ __attribute__((noinline)) Method lookup_uncached(Class cls, SEL sel) {
     return method;
   notFound.method_name = sel;
   return &notFound;
+}
+
+/* Everything but a hit in the selector's home bucket on the cache path.
+   A null class has nothing to look in, on either path. */
+__attribute__((noinline)) Method lookup_rest(Class cls, SEL sel) {
+  if (multithreaded)
+    return lookup_uncached(cls, sel);
+  if (!cls) {
+    fillNotFound();
+    notFound.method_name = sel;
+    return &notFound;
+  }
+  return lookup_cached(cls, sel);
 }
 
 /* Empties every bucket of the class's cache that holds the selector.
@@ -162,22 +184,20 @@ OBJC_REGISTER_MODULE(method_module)
 /* The usual hit, the selector in its home bucket, is tested first in a
    frame small enough for a leaf; the rest lies out of line. */
 ZEL_EXPORT Method ZelObjC_LookupMethod(Class cls, SEL sel) noexcept {
-  if (multithreaded)
-    return lookup_uncached(cls, sel);
-  if (const struct objc_cache *cache = cls->cache) {
-    Method home = cache->buckets[static_cast<std::uint32_t>(
-                                     reinterpret_cast<std::uintptr_t>(sel)) &
-                                 cache->mask];
-    if (home && home->method_name == sel)
-      return home;
+  if (!multithreaded && cls) {
+    if (const struct objc_cache *cache = cls->cache) {
+      Method home = cache->buckets[static_cast<std::uint32_t>(
+                                       reinterpret_cast<std::uintptr_t>(sel)) &
+                                   cache->mask];
+      if (home && home->method_name == sel)
+        return home;
+    }
   }
-  return lookup_cached(cls, sel);
+  return lookup_rest(cls, sel);
 }
 
 ZEL_EXPORT void ZelObjC_SetMultithreaded(void) noexcept {
-  notFound.method_types = "";
-  Class root = reinterpret_cast<Class>(objc_lookUpClass("NSObject"));
-  notFound.method_imp = _class_lookupMethodAndLoadCache(root, nullptr);
+  fillNotFound();
   multithreaded = 1;
 }
 

@@ -3,9 +3,11 @@
 // and the x87 stack left clean.
 #include <gtest/gtest.h>
 
+#include <cfenv>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 
 #include <zelObjCRuntime/zelObjCRuntime.h>
 
@@ -116,6 +118,45 @@ TEST(ApplyArguments, SlotsAreWholeWords) {
     apply(code(noArguments), &result, argc, nullptr);
     EXPECT_EQ(r, 77);
   }
+}
+
+// Raw words of a callee that takes three odd-sized values and an int.
+unsigned oddWords[6];
+void sixWords(unsigned w0, unsigned w1, unsigned w2, unsigned w3,
+              unsigned w4, unsigned w5) {
+  const unsigned seen[] = {w0, w1, w2, w3, w4, w5};
+  std::memcpy(oddWords, seen, sizeof seen);
+}
+
+TEST(ApplyArguments, OddSizesKeepEveryByteAndTheirSlots) {
+  unsigned char three[3] = {0x11, 0x22, 0x33};
+  unsigned char seven[7] = {1, 2, 3, 4, 5, 6, 7};
+  unsigned char one = 0x99;
+  int after = -2;
+  ApplyVal args[] = {{APPLY_AGGREGATE, 3, three},
+                     {APPLY_AGGREGATE, 7, seven},
+                     {APPLY_CHAR, 1, &one},
+                     arg(after)};
+  apply(code(sixWords), nullptr, 4, args);
+  EXPECT_EQ(oddWords[0] & 0xffffff, 0x332211u);
+  EXPECT_EQ(oddWords[1], 0x04030201u);
+  EXPECT_EQ(oddWords[2] & 0xffffff, 0x070605u);
+  EXPECT_EQ(oddWords[3] & 0xff, 0x99u);
+  EXPECT_EQ(static_cast<int>(oddWords[4]), -2);
+
+  // A value past two words after smaller ones: the area is laid out anew.
+  int first = 5;
+  unsigned char twelve[12];
+  for (int i = 0; i < 12; ++i)
+    twelve[i] = static_cast<unsigned char>(0xa0 + i);
+  ApplyVal late[] = {arg(first), arg(first), {APPLY_AGGREGATE, 12, twelve},
+                     arg(after)};
+  apply(code(sixWords), nullptr, 4, late);
+  EXPECT_EQ(oddWords[0], 5u);
+  EXPECT_EQ(oddWords[1], 5u);
+  EXPECT_EQ(oddWords[2], 0xa3a2a1a0u);
+  EXPECT_EQ(oddWords[4], 0xabaaa9a8u);
+  EXPECT_EQ(static_cast<int>(oddWords[5]), -2);
 }
 
 // The address of the first stack word the caller passed: above the saved
@@ -237,6 +278,104 @@ TEST(ApplyResults, FloatKindWithoutAFloatLeavesTheStorage) {
   EXPECT_EQ(a * a, 4.0);
 }
 
+// ---- the x87 stack after the call ----
+
+// Callees that push count values of 1.0 and leave them there: the first
+// answers count, the second puts pi on top of them as its double result.
+extern "C" int pushOnes(int count);
+extern "C" double pushOnesUnderPi(int count);
+__asm__(".text\n"
+        ".globl pushOnes\n.hidden pushOnes\n.type pushOnes, @function\n"
+        "pushOnes:\n"
+        "  movl 4(%esp), %ecx\n"
+        "  movl %ecx, %eax\n"
+        "  testl %ecx, %ecx\n"
+        "  jz 2f\n"
+        "1: fld1\n"
+        "  decl %ecx\n"
+        "  jnz 1b\n"
+        "2: ret\n"
+        ".size pushOnes, . - pushOnes\n"
+        ".globl pushOnesUnderPi\n.hidden pushOnesUnderPi\n"
+        ".type pushOnesUnderPi, @function\n"
+        "pushOnesUnderPi:\n"
+        "  pushl 4(%esp)\n"
+        "  call pushOnes\n"
+        "  addl $4, %esp\n"
+        "  fldpi\n"
+        "  ret\n"
+        ".size pushOnesUnderPi, . - pushOnesUnderPi\n");
+
+// The x87 tag word: 0xffff when all eight registers are empty.
+unsigned x87Tags() {
+  struct {
+    unsigned words[7];
+  } environment;
+  __asm__ volatile("fnstenv %0\n\tfldenv %0" : "+m"(environment));
+  return environment.words[2] & 0xffff;
+}
+
+TEST(ApplyX87, EveryStrayValueIsDroppedWhateverTheKind) {
+  ASSERT_EQ(x87Tags(), 0xffffu);
+  for (int count = 1; count <= 8; ++count) {
+    SCOPED_TRACE(count);
+    ApplyVal args[] = {arg(count)};
+    long long wide = 0;
+    for (int kind : {APPLY_INT, APPLY_POINTER, APPLY_VOID, APPLY_CHAR,
+                     APPLY_SHORT, APPLY_LONGLONG}) {
+      wide = 0;
+      ApplyVal result = {kind, 8, &wide};
+      apply(code(pushOnes), &result, 1, args);
+      EXPECT_EQ(x87Tags(), 0xffffu) << "kind " << kind;
+      if (kind != APPLY_VOID) {
+        EXPECT_EQ(wide & 0xff, count) << "kind " << kind;
+      }
+    }
+    apply(code(pushOnes), nullptr, 1, args);
+    EXPECT_EQ(x87Tags(), 0xffffu) << "discarded";
+  }
+  volatile double a = 1.25, b = 3.0;
+  sink = a * b + std::sqrt(b * 3.0);
+  EXPECT_EQ(sink, 6.75);
+}
+
+TEST(ApplyX87, FloatResultOverStrayValues) {
+  for (int count = 0; count <= 7; ++count) {
+    SCOPED_TRACE(count);
+    ApplyVal args[] = {arg(count)};
+    double d = 0;
+    ApplyVal asDouble = {APPLY_DOUBLE, 8, &d};
+    apply(code(pushOnesUnderPi), &asDouble, 1, args);
+    EXPECT_EQ(d, M_PI);
+    EXPECT_EQ(x87Tags(), 0xffffu);
+    float f = 0;
+    ApplyVal asFloat = {APPLY_FLOAT, 4, &f};
+    apply(code(pushOnesUnderPi), &asFloat, 1, args);
+    EXPECT_EQ(f, static_cast<float>(M_PI));
+    EXPECT_EQ(x87Tags(), 0xffffu);
+  }
+}
+
+double answerNaN() { return std::numeric_limits<double>::quiet_NaN(); }
+
+TEST(ApplyX87, NaNResultsAndMissingOnesRaiseNoException) {
+  std::feclearexcept(FE_ALL_EXCEPT);
+  double d = 0;
+  ApplyVal result = {APPLY_DOUBLE, 8, &d};
+  apply(code(answerNaN), &result, 0, nullptr);
+  EXPECT_TRUE(std::isnan(d));
+  float f = 0;
+  ApplyVal asFloat = {APPLY_FLOAT, 4, &f};
+  apply(code(answerNaN), &asFloat, 0, nullptr);
+  EXPECT_TRUE(std::isnan(f));
+
+  d = 4.5;
+  apply(code(answer<int, 1>), &result, 0, nullptr); // no float returned
+  EXPECT_EQ(d, 4.5);
+  EXPECT_FALSE(std::fetestexcept(FE_INVALID));
+  EXPECT_EQ(x87Tags(), 0xffffu);
+}
+
 // ---- aggregates, passed and returned ----
 
 template <int N> struct Bytes {
@@ -295,6 +434,47 @@ TEST(ApplyAggregates, HiddenPointerIsTheFirstWord) {
   EXPECT_EQ(p.first, 31);
   EXPECT_EQ(p.second, -31);
   EXPECT_EQ(hiddenAlignmentSeen, 4u); // behind the hidden pointer
+}
+
+// An aggregate result that the caller discards still needs a record of
+// its kind and size: without storage, apply passes room of its own.
+Bytes<40> fortyBytes(int fill) {
+  calls = fill;
+  Bytes<40> out;
+  std::memset(out.b, fill, sizeof out.b);
+  return out;
+}
+
+TEST(ApplyAggregates, DiscardedAggregateGoesToScratchRoom) {
+  int fill = 7;
+  ApplyVal args[] = {arg(fill)};
+  for (int size : {40, 8}) {
+    calls = 0;
+    ApplyVal result = {APPLY_AGGREGATE, size, nullptr};
+    void *callee = size == 8 ? code(makePair) : code(fortyBytes);
+    EXPECT_EQ(apply(callee, &result, 1, args), 1);
+    if (size == 40) {
+      EXPECT_EQ(calls, 7);
+    }
+  }
+  // The caller's own frame is intact.
+  int first = 9;
+  ApplyVal pairArgs[] = {arg(first)};
+  Pair p = {};
+  ApplyVal result = {APPLY_AGGREGATE, 8, &p};
+  apply(code(makePair), &result, 1, pairArgs);
+  EXPECT_EQ(p.second, -9);
+}
+
+TEST(ApplyAggregates, NullRecordPassesNoHiddenPointer) {
+  // The callee takes its first argument word for the hidden pointer.
+  Pair target = {};
+  Pair *where = &target;
+  int first = 12;
+  ApplyVal args[] = {arg(where), arg(first)};
+  EXPECT_EQ(apply(code(makePair), nullptr, 2, args), 1);
+  EXPECT_EQ(target.first, 12);
+  EXPECT_EQ(target.second, -12);
 }
 
 // ---- callees that pop, and callees that call apply ----

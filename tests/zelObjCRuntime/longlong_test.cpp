@@ -120,6 +120,69 @@ TEST(Strtoull, OwnRules) {
   }
 }
 
+// The rules digit by digit, with the overflow found by the compiler's
+// checked arithmetic: value, end and ERANGE for a text of digits only.
+Read referenceRead(const std::string &text, int base) {
+  unsigned long long value = 0;
+  size_t i = 0;
+  for (; i < text.size(); ++i) {
+    const char c = text[i];
+    const int digit = c >= '0' && c <= '9'   ? c - '0'
+                      : c >= 'a' && c <= 'z' ? c - 'a' + 10
+                                             : 99;
+    if (digit >= base)
+      break;
+    unsigned long long product, sum;
+    const bool over =
+        __builtin_mul_overflow(value, static_cast<unsigned>(base), &product) |
+        __builtin_add_overflow(product, static_cast<unsigned>(digit), &sum);
+    value = sum;
+    if (over)
+      return {value, static_cast<ptrdiff_t>(i), ERANGE};
+  }
+  return {value, static_cast<ptrdiff_t>(i), 0};
+}
+
+// Long texts around the lengths where reading changes pace: the pieces
+// that 32 bits hold, the last digit that cannot overflow, the first that
+// can. Leading zeros push each length further out.
+TEST(Strtoull, EveryLengthInEveryBaseAgreesWithTheRules) {
+  const char *digitsOf = "0123456789abcdefghijklmnopqrstuvwxyz";
+  for (int base = 2; base <= 36; ++base) {
+    const char top = digitsOf[base - 1];
+    for (int length = 1; length <= 70; ++length) {
+      for (int zeros : {0, 1, 9, 30}) {
+        const std::string texts[] = {
+            std::string(zeros, '0') + std::string(length, top),
+            std::string(zeros, '0') + "1" + std::string(length - 1, '0'),
+            std::string(zeros, '0') + std::string(length, top) + "!"};
+        for (const std::string &text : texts) {
+          SCOPED_TRACE(text + " base " + std::to_string(base));
+          const Read expected = referenceRead(text, base);
+          const Read r = readText(text.c_str(), base);
+          ASSERT_EQ(r.value, expected.value);
+          ASSERT_EQ(r.end, expected.end);
+          ASSERT_EQ(r.error, expected.error);
+        }
+      }
+    }
+  }
+}
+
+TEST(Strtoull, DecimalTextEndingAtEveryPosition) {
+  const std::string digits = "98765432109876543210987";
+  for (size_t cut = 1; cut <= digits.size(); ++cut)
+    for (const char *tail : {"", "x", " 5", "\xff"}) {
+      const std::string text = digits.substr(0, cut) + tail;
+      SCOPED_TRACE(text);
+      const Read expected = referenceRead(text, 10);
+      const Read r = readText(text.c_str(), 10);
+      EXPECT_EQ(r.value, expected.value);
+      EXPECT_EQ(r.end, expected.end);
+      EXPECT_EQ(r.error, expected.error);
+    }
+}
+
 TEST(Strtoull, BadBaseReadsNothing) {
   for (int base : {1, 37, -1, 100, INT_MIN}) {
     SCOPED_TRACE(base);

@@ -82,6 +82,15 @@ TEST_F(LookupMethodMultithreaded, NeitherReadsNorFillsCaches) {
   EXPECT_EQ(record, class_getInstanceMethod(base, sel("m")));
 }
 
+TEST_F(LookupMethodMultithreaded, NullClassAnswersTheNotFoundRecord) {
+  Method record = ZelObjC_LookupMethod(Nil, sel("m"));
+  EXPECT_EQ(record, ZelObjC_LookupMethod(cls("ThreadedLeaf"), sel("none")));
+  record = ZelObjC_LookupMethod(Nil, sel("m"));
+  EXPECT_EQ(record->method_name, sel("m"));
+  EXPECT_STREQ(record->method_types, "");
+  EXPECT_EQ(record->method_imp, objc_fn_cast<IMP>(_objc_msgForward));
+}
+
 TEST_F(LookupMethodMultithreaded, SwitchingAgainKeepsTheMode) {
   ZelObjC_SetMultithreaded();
   Method record = ZelObjC_LookupMethod(cls("ThreadedBase"), sel("other"));

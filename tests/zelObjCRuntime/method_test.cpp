@@ -288,6 +288,20 @@ TEST(LookupMethodCache, MissesWhileInitialisingShareTheEmergencyRecord) {
   EXPECT_STREQ(later->method_types, "i8@0:4");
 }
 
+TEST(LookupMethodCache, NullClassAnswersTheNotFoundRecord) {
+  /* As the cache-free path does: nothing to look in, nothing to call. */
+  Method first = ZelObjC_LookupMethod(Nil, sel("m"));
+  EXPECT_EQ(first->method_name, sel("m"));
+  EXPECT_STREQ(first->method_types, "");
+  EXPECT_EQ(first->method_imp, objc_fn_cast<IMP>(_objc_msgForward));
+  Method second = ZelObjC_LookupMethod(Nil, sel("n"));
+  EXPECT_EQ(second, first);
+  EXPECT_EQ(second->method_name, sel("n"));
+  /* The cache path goes on as before. */
+  EXPECT_EQ(ZelObjC_LookupMethod(cls("LookupOther"), sel("m"))->method_imp,
+            objc_fn_cast<IMP>(Other_m));
+}
+
 /* ======================= Flushing ======================= */
 
 const char *const family[] = {"LookupBase", "LookupMiddle", "LookupLeaf",

@@ -62,7 +62,13 @@ typedef struct {
 
 /* Calls function with argc arguments described by argv, storing the
    result as result->kind says (result may be null). Answers 1; a result
-   kind outside 0 to 14 makes no call. */
+   kind outside 0 to 14 makes no call. A function that returns an
+   aggregate needs a result record of kind APPLY_AGGREGATE and the
+   aggregate's size, also when the result is not wanted: its data may then
+   be null, and the aggregate goes to scratch room of that size. With a
+   null record no hidden pointer is passed, and the function takes its
+   first argument word for one. Whatever the function leaves on the x87
+   stack besides a float or double result is dropped. */
 ZEL_EXPORT int apply(void *function, ApplyVal *result, int argc,
                      ApplyVal *argv) OBJC_NOEXCEPT;
 
@@ -118,7 +124,8 @@ ZEL_EXPORT int zelObjC_ulltostr(unsigned long long value, char *buf)
      and the forwarder as implementation.
 
    Callers that keep records (to cache what they prepared from the types)
-   must not keep the emergency record or the multithreaded one. */
+   must not keep the emergency record or the multithreaded one. A null cls
+   answers the multithreaded not-found record in either mode. */
 ZEL_EXPORT Method ZelObjC_LookupMethod(Class cls, SEL sel) OBJC_NOEXCEPT;
 /* Removes sel from the caches of cls, its subclasses and their
    metaclasses. */
