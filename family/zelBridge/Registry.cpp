@@ -1,0 +1,200 @@
+/* The object registry: handles with serials, kept current by the object
+   notification hooks of zelObjCRuntime. */
+#include "bridge.h"
+
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <unordered_map>
+
+namespace zelbridge {
+
+namespace {
+
+/* Both directions: an object's serial, a serial's object. Made on first
+   use and never freed (hooks may run until the process ends). */
+struct Registry {
+  std::unordered_map<id, unsigned> serials;
+  std::unordered_map<unsigned, id> objects;
+  std::unordered_map<unsigned, uintptr_t> firstAddress;
+  unsigned nextSerial = 1;
+};
+
+Registry *registry_ = nullptr;
+
+void forget(id object) {
+  auto found = registry_->serials.find(object);
+  if (found == registry_->serials.end())
+    return;
+  registry_->objects.erase(found->second);
+  registry_->firstAddress.erase(found->second);
+  registry_->serials.erase(found);
+}
+
+/* Objects are registered when a script first sees them, not here. */
+void noteRegistered(id) {}
+
+void noteMoved(id oldObject, id newObject) {
+  auto found = registry_->serials.find(oldObject);
+  if (found == registry_->serials.end())
+    return;
+  unsigned serial = found->second;
+  registry_->serials.erase(found);
+  forget(newObject);
+  registry_->serials[newObject] = serial;
+  registry_->objects[serial] = newObject;
+}
+
+void noteFreed(id object) { forget(object); }
+
+IdHooks hooks_ = {noteRegistered, noteMoved, noteFreed, nullptr};
+
+Registry &registry() {
+  if (!registry_) {
+    registry_ = new Registry;
+    zelObjC_InstallIdHooks(&hooks_);
+  }
+  return *registry_;
+}
+
+char hexDigit(unsigned value) { return "0123456789abcdef"[value & 15]; }
+
+/* "0x" and eight hexadecimal digits, into out (11 bytes). */
+void writeAddress(uintptr_t address, char *out) {
+  out[0] = '0';
+  out[1] = 'x';
+  for (int i = 0; i < 8; ++i)
+    out[2 + i] = hexDigit(static_cast<unsigned>(address >> (28 - 4 * i)));
+  out[10] = '\0';
+}
+
+} // namespace
+
+Handle handleFor(id object) {
+  Handle handle;
+  if (!object)
+    return handle;
+  Registry &table = registry();
+  auto found = table.serials.find(object);
+  if (found != table.serials.end()) {
+    handle.object = object;
+    handle.serial = found->second;
+    return handle;
+  }
+  unsigned serial = table.nextSerial++;
+  table.serials.emplace(object, serial);
+  table.objects.emplace(serial, object);
+  table.firstAddress.emplace(serial, reinterpret_cast<uintptr_t>(object));
+  handle.object = object;
+  handle.serial = serial;
+  return handle;
+}
+
+bool resolve(const Handle &handle, id &object, std::string &error) {
+  Registry &table = registry();
+  auto found = table.objects.find(handle.serial);
+  if (handle.serial == 0 || found == table.objects.end()) {
+    error = "object " + formatPointer(handle.object) + " was freed";
+    return false;
+  }
+  object = found->second;
+  return true;
+}
+
+std::string formatHandle(const Handle &handle) {
+  uintptr_t address = reinterpret_cast<uintptr_t>(handle.object);
+  if (registry_) {
+    auto first = registry_->firstAddress.find(handle.serial);
+    if (first != registry_->firstAddress.end())
+      address = first->second;
+  }
+  char text[32];
+  writeAddress(address, text);
+  std::snprintf(text + 10, sizeof text - 10, "#%u", handle.serial);
+  return text;
+}
+
+bool parseHandle(const char *text, Handle &out) {
+  if (std::strncmp(text, "0x", 2) != 0)
+    return false;
+  char *end = nullptr;
+  unsigned long address = std::strtoul(text + 2, &end, 16);
+  if (end == text + 2 || *end != '#' || !end[1])
+    return false;
+  const char *serialText = end + 1;
+  unsigned long serial = std::strtoul(serialText, &end, 10);
+  if (*end || serial == 0 || *serialText < '0' || *serialText > '9')
+    return false;
+  out.object = reinterpret_cast<id>(address);
+  out.serial = static_cast<unsigned>(serial);
+  return true;
+}
+
+std::string formatPointer(const void *pointer) {
+  char text[11];
+  writeAddress(reinterpret_cast<uintptr_t>(pointer), text);
+  return text;
+}
+
+bool parsePointer(const char *text, void *&out) {
+  if (!*text)
+    return false;
+  char *end = nullptr;
+  bool hex = std::strncmp(text, "0x", 2) == 0;
+  errno = 0;
+  unsigned long long value =
+      hex ? std::strtoull(text + 2, &end, 16) : std::strtoull(text, &end, 10);
+  if (*end || end == text + (hex ? 2 : 0) || errno || value > UINTPTR_MAX ||
+      *text == '-')
+    return false;
+  out = reinterpret_cast<void *>(static_cast<uintptr_t>(value));
+  return true;
+}
+
+std::string describe(id object) {
+  if (!object)
+    return "nil";
+  Class cls = object->isa;
+  if (cls->info & CLS_META)
+    return reinterpret_cast<Class>(object)->name;
+  return std::string("<") + cls->name + " " + formatPointer(object) + ">";
+}
+
+bool objectFrom(Script &script, ScriptValue value, bool classes, id &object,
+                std::string &error) {
+  Handle handle;
+  if (script.getHandle(value, handle))
+    return resolve(handle, object, error);
+  if (script.isNil(value, false)) {
+    object = nil;
+    return true;
+  }
+  Arena arena;
+  const char *text = script.getText(value, arena);
+  if (classes) {
+    if (id cls = objc_lookUpClass(text)) {
+      object = cls;
+      return true;
+    }
+    error = std::string("no class named ") + text;
+    return false;
+  }
+  error = std::string("expected an object but got \"") + text + "\"";
+  return false;
+}
+
+/* ---- Arena ---- */
+
+const char *Arena::keep(const char *text, size_t length) {
+  char *copy = static_cast<char *>(bytes(length + 1));
+  std::memcpy(copy, text, length);
+  return copy;
+}
+
+void *Arena::bytes(size_t size) {
+  blocks_.emplace_back(new char[size ? size : 1]());
+  return blocks_.back().get();
+}
+
+} // namespace zelbridge

@@ -1,0 +1,294 @@
+/* zelBridge: the language-neutral half of a scripting bridge on
+   zelObjCRuntime. A static library that a language library (zelTcl,
+   zelJavaScript) links into itself; nothing of it is exported from the
+   language library, so every language has its own registry and caches.
+
+   What a language supplies is one object implementing `Script`: how to read
+   its values as C values and how to make values from C values. The core
+   does everything that depends only on type encodings and the runtime:
+
+   - the object registry: objects reach scripts as handles that carry a
+     serial number, so a handle to a freed object (even one whose address
+     came back for a new object) is refused with "object 0x... was freed";
+   - value conversion by type encoding, both ways, for every call kind of
+     `apply` (integers with range checks, floats, BOOL, C strings, selectors,
+     classes, objects, pointers, nil, structs, unions and arrays as lists,
+     64-bit integers as decimal text);
+   - prepared calls: a signature walked once and cached per method record;
+   - sending messages (normal, to the superclass, to the former method),
+     with Objective-C exceptions turned into error messages;
+   - classes and methods defined by scripts: methods are libffi closures
+     that call back into the language through a `MethodBody`;
+   - instance variables (bitfields included), protocols, C functions and
+     symbol tables.
+
+   Conventions: functions answer true on success; on failure they answer
+   false (or null) and put a message for the script into `error`. No C++
+   exception leaves the core. Not thread-safe: one thread drives the bridge
+   (the one running the scripts). */
+#ifndef ZELBRIDGE_ZELBRIDGE_H
+#define ZELBRIDGE_ZELBRIDGE_H
+
+#include <zelObjCRuntime/zelObjCRuntime.h>
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace zelbridge {
+
+/* ===================== What a language supplies ===================== */
+
+/* A value of the language, opaque to the core (a Tcl_Obj *, a rooted
+   JavaScript value...). Values the core makes with the new* functions are
+   handed back to the language: as a result, as list items, as method
+   arguments, or to `discard` when a conversion fails half-way. */
+using ScriptValue = void *;
+
+/* Temporary storage that lives as long as one call through the core (C
+   strings handed to C, copies of texts). Languages may keep texts in it. */
+class Arena {
+public:
+  /* A copy of the text that lives as long as the arena. */
+  const char *keep(const char *text, size_t length);
+  /* Zeroed bytes that live as long as the arena. */
+  void *bytes(size_t size);
+
+private:
+  std::vector<std::unique_ptr<char[]>> blocks_;
+};
+
+/* An object as scripts see it: the object and the serial the registry gave
+   it. Serials are never reused; 0 is no handle. */
+struct Handle {
+  id object = nil;
+  unsigned serial = 0;
+};
+
+class Script {
+public:
+  virtual ~Script() = default;
+
+  /* ---- Reading script values ---- */
+
+  /* Whether the value stands for nil. `forText` is set where a C string is
+     expected: a language may then accept fewer spellings (Tcl takes only
+     the word "nil" there, so that "" stays an empty string). */
+  virtual bool isNil(ScriptValue value, bool forText) = 0;
+  /* An integer that fits in 64 signed bits; false when it is none. */
+  virtual bool getInteger(ScriptValue value, long long &out) = 0;
+  /* A truth value (used for BOOL after getInteger failed). */
+  virtual bool getBoolean(ScriptValue value, bool &out) = 0;
+  virtual bool getDouble(ScriptValue value, double &out) = 0;
+  /* The value as text, valid while the arena lives; never null. */
+  virtual const char *getText(ScriptValue value, Arena &arena) = 0;
+  /* The items of a list; false when the value is not a list. */
+  virtual bool getItems(ScriptValue value,
+                        std::vector<ScriptValue> &items) = 0;
+  /* The handle the value holds; false when it holds none. The core checks
+     the serial against the registry (see `resolve`). */
+  virtual bool getHandle(ScriptValue value, Handle &out) = 0;
+
+  /* ---- Making script values ---- */
+
+  virtual ScriptValue newNil() = 0;
+  virtual ScriptValue newInteger(long long value) = 0;
+  /* A 64-bit integer as decimal text (from zelObjC_lltostr/ulltostr). */
+  virtual ScriptValue newWideInteger(const char *decimal) = 0;
+  virtual ScriptValue newDouble(double value) = 0;
+  virtual ScriptValue newText(const char *text) = 0;
+  /* A list of the items, which the list takes over. */
+  virtual ScriptValue newList(ScriptValue *items, int count) = 0;
+  /* An object or class; `handle.object` is never nil here. */
+  virtual ScriptValue newHandle(const Handle &handle) = 0;
+  /* A plain pointer (not an object): formatted with `formatPointer`. */
+  virtual ScriptValue newPointer(void *pointer) = 0;
+  /* Drops a value made by the core that is not handed out after all. */
+  virtual void discard(ScriptValue value) = 0;
+};
+
+/* ===================== Object registry ===================== */
+
+/* The handle of an object, registering it on first sight (installs the
+   object notification hooks on first use). nil gives the empty handle. */
+Handle handleFor(id object);
+/* The live object of a handle; false with "object 0x... was freed" when
+   the object went away. */
+bool resolve(const Handle &handle, id &object, std::string &error);
+/* "0x0812a0b0#3": address (when first seen) and serial. */
+std::string formatHandle(const Handle &handle);
+/* Reads formatHandle's text; false when the text is not one. */
+bool parseHandle(const char *text, Handle &out);
+/* "0x0812a0b0". */
+std::string formatPointer(const void *pointer);
+/* Reads a pointer in hexadecimal ("0x...") or decimal. */
+bool parsePointer(const char *text, void *&out);
+/* How messages name an object: a class by its name, an instance as
+   "<Name 0x...>". */
+std::string describe(id object);
+
+/* An object from a script value: a handle, a class name (where `classes`
+   is set), or nil. */
+bool objectFrom(Script &script, ScriptValue value, bool classes,
+                id &object, std::string &error);
+
+/* ===================== Values by type encoding ===================== */
+
+/* Writes the value as a C value of the (one) type into storage of
+   objc_sizeof_type bytes (4 for promoted c, C, s, S when `promoted`).
+   Conversion rules:
+   - c C s S i I l L: integers within the type's range; c also takes a
+     truth value (BOOL); q Q: integers or decimal text, read with
+     zelObjC_strtoull (a leading '-' for q);
+   - f d: numbers; *: the text (nil: a null pointer); `:` a selector name
+     (nil: null);
+   - @: a handle, nil, or any other text, which becomes an autoreleased
+     NSString; #: a handle, a class name, or nil;
+   - ^ ?: a pointer ("0x..." or an integer), a handle's object, or nil;
+   - { }: a list with one item per member; [ ]: one item per element;
+     ( ): the value of the first member (a one-item list is taken too). */
+bool toC(Script &script, ScriptValue value, const char *type, void *storage,
+         bool promoted, Arena &arena, std::string &error);
+/* The script value of a C value of the type; null with an error for a type
+   that has no conversion (bitfields, void...). */
+ScriptValue fromC(Script &script, const char *type, const void *storage,
+                  std::string &error);
+
+/* ===================== Prepared calls ===================== */
+
+/* One argument or the result of a prepared signature. */
+struct Slot {
+  const char *type; /* into the signature's text */
+  ApplyVal val;     /* kind and size; data set per call */
+  int offset;       /* of its storage in a call's buffer */
+};
+
+/* A signature walked once: result, arguments, buffer size. */
+struct Signature {
+  std::string text; /* own copy of the encoding */
+  Slot result;
+  std::vector<Slot> arguments;
+  int bufferSize = 0;
+};
+
+/* Walks a method or function encoding ("d8d0d8", "@12@0:4@8"); null with
+   an error for a type that apply cannot pass. */
+std::unique_ptr<Signature> prepare(const char *types, std::string &error);
+
+/* The signature of a method record, cached per record and prepared again
+   when the record's selector, types or implementation changed, or method
+   lists were changed by this bridge. Null with "RECEIVER does not respond
+   to SELECTOR" for the not-found records of ZelObjC_LookupMethod; the
+   emergency record is resolved through the class's method lists. `imp`
+   receives the implementation to call. */
+const Signature *methodSignature(Class cls, SEL sel, id receiver, IMP &imp,
+                                 std::string &error);
+
+/* Calls fn with the script values converted by the signature (every
+   argument, so for methods self and _cmd first), inside an exception
+   frame; an Objective-C exception gives "NAME: REASON". */
+bool call(Script &script, const Signature &signature, void *fn,
+          ScriptValue *args, int argc, ScriptValue &result,
+          std::string &error);
+
+/* ===================== Messages ===================== */
+
+/* Sends sel to receiver with the arguments (self and _cmd not included):
+   ZelObjC_LookupMethod on its class (the metaclass for a class object). */
+bool send(Script &script, id receiver, SEL sel, ScriptValue *args, int argc,
+          ScriptValue &result, std::string &error);
+/* The same with the superclass's implementation: the superclass of the
+   class whose script method is running for this receiver, else of the
+   receiver's class. */
+bool sendSuper(Script &script, id receiver, SEL sel, ScriptValue *args,
+               int argc, ScriptValue &result, std::string &error);
+/* The same with the implementation the current one displaced
+   (formerMethodForSelector:); an error when there is none. */
+bool sendFormer(Script &script, id receiver, SEL sel, ScriptValue *args,
+                int argc, ScriptValue &result, std::string &error);
+
+/* ===================== Classes and methods ===================== */
+
+/* A new class (ZelObjC_NewClass); ivars is a struct encoding or null. */
+Class defineClass(const char *name, Class superclass, const char *ivars,
+                  std::string &error);
+
+/* A method written in the script language. */
+class MethodBody {
+public:
+  virtual ~MethodBody() = default;
+  /* The language's values. */
+  virtual Script &script() = 0;
+  /* Runs the body with the arguments (self and _cmd first), answering its
+     result; false with an error message (which becomes the reason of the
+     Objective-C exception). */
+  virtual bool run(ScriptValue *args, int argc, ScriptValue &result,
+                   std::string &error) = 0;
+  /* Name of the exception raised when run fails ("ZELTclException"). */
+  virtual const char *exceptionName() = 0;
+};
+
+/* Gives cls (its metaclass when classSide) a method whose implementation
+   is a libffi closure that converts the arguments, runs the body and
+   converts its result to the return type. A method list of its own is
+   attached and the selector's caches flushed; a method defined again runs
+   in place of the earlier one, which stays reachable as the former
+   method. The body is kept for the life of the process. */
+bool defineMethod(Class cls, bool classSide, SEL sel, const char *types,
+                  std::unique_ptr<MethodBody> body, std::string &error);
+
+/* ===================== Instance variables ===================== */
+
+/* Reads or writes an instance variable by name, converted by its type;
+   bitfields are read bit by bit from the class's layout description. */
+bool getIvar(Script &script, id object, const char *name, ScriptValue &out,
+             std::string &error);
+bool setIvar(Script &script, id object, const char *name, ScriptValue value,
+             std::string &error);
+
+/* ===================== Protocols ===================== */
+
+struct MethodDescription {
+  std::string selector;
+  std::string types;
+};
+
+Protocol *findProtocol(const char *name);
+/* Names of every known protocol, sorted. */
+std::vector<std::string> protocolNames();
+/* A protocol made at run time, incorporating the named protocols; null
+   with an error when the name is taken or an incorporated one unknown. */
+Protocol *createProtocol(const char *name,
+                         const std::vector<std::string> &incorporated,
+                         const std::vector<MethodDescription> &instance,
+                         const std::vector<MethodDescription> &classSide,
+                         std::string &error);
+
+/* ===================== C functions and symbols ===================== */
+
+/* A C function callable from scripts: its address and signature. */
+struct Function {
+  void *address = nullptr;
+  std::unique_ptr<Signature> signature;
+};
+
+/* Finds name (ZelObjC_LookupExternalSymbol, "module:name" allowed) and
+   prepares types; with types null, the signature is the type of a function
+   of that name in a loaded symbol table. */
+std::unique_ptr<Function> cfunction(const char *name, const char *types,
+                                    std::string &error);
+
+/* Loads a symbol table file (ZelObjC_LoadSymbolTable) and keeps it among
+   the tables that `cfunction` searches; null with an error. */
+SymbolTable *loadSymbols(const char *path, std::string &error);
+/* The tables loaded so far, in loading order. */
+const std::vector<SymbolTable *> &loadedSymbolTables();
+/* Keyword of a definition kind ("FUNCTION"), or null. */
+const char *symbolKindName(int kind);
+/* The kind of a keyword, or 0. */
+int symbolKind(const char *name);
+
+} // namespace zelbridge
+
+#endif
