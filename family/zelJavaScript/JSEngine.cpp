@@ -17,6 +17,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -179,7 +180,8 @@ JSObject *newGlobal(JSContext *cx) {
   if (!global)
     return nullptr;
   JSAutoRealm realm(cx, global);
-  if (!JS::InitRealmStandardClasses(cx) || !defineConsole(cx, global))
+  if (!JS::InitRealmStandardClasses(cx) || !defineConsole(cx, global) ||
+      !installObjc(cx, global))
     return nullptr;
   if (!firstGlobal)
     firstGlobal = new JS::PersistentRootedObject(cx, global);
@@ -205,6 +207,16 @@ id exceptionWithReason(const std::string &reason) {
 
 id exceptionFromPending(JSContext *cx) {
   return exceptionWithReason(pendingReason(cx));
+}
+
+std::string pendingErrorText(JSContext *cx) { return pendingReason(cx); }
+
+JSString *newString(JSContext *cx, const char *text) {
+  JS::UTF8Chars chars(text, std::strlen(text));
+  if (JSString *string = JS_NewStringCopyUTF8N(cx, chars))
+    return string;
+  JS_ClearPendingException(cx);
+  return JS_NewStringCopyZ(cx, text);
 }
 
 } // namespace zeljs

@@ -17,16 +17,6 @@ using zeljs::ValueObject;
 
 namespace {
 
-/* A C string as UTF-8, or byte for byte (Latin-1) where it is not valid
-   UTF-8, so that no argument is refused. */
-JSString *newString(JSContext *cx, const char *text) {
-  JS::UTF8Chars chars(text, std::strlen(text));
-  if (JSString *string = JS_NewStringCopyUTF8N(cx, chars))
-    return string;
-  JS_ClearPendingException(cx);
-  return JS_NewStringCopyZ(cx, text);
-}
-
 /* The C strings of a null-terminated vector, as an array. */
 bool arrayOfStrings(JSContext *cx, char **strings,
                     JS::MutableHandleValue out) {
@@ -35,7 +25,7 @@ bool arrayOfStrings(JSContext *cx, char **strings,
     return false;
   JS::RootedString item(cx);
   for (uint32_t index = 0; strings && strings[index]; ++index) {
-    item = newString(cx, strings[index]);
+    item = zeljs::newString(cx, strings[index]);
     if (!item || !JS_SetElement(cx, array, index, item))
       return false;
   }

@@ -67,6 +67,22 @@ JS::Value valueOf(id value);
    the stack, one frame a line. */
 id exceptionFromPending(JSContext *cx);
 
+/* The text of the pending JavaScript error (which is cleared): "FILE:LINE:
+   MESSAGE", then the stack, one frame a line. */
+std::string pendingErrorText(JSContext *cx);
+
+/* A string of a C string: UTF-8, or byte for byte (Latin-1) where it is
+   not valid UTF-8, so that no C text is refused. */
+JSString *newString(JSContext *cx, const char *text);
+
+/* Global slots of the objc bridge, among those the engine leaves to the
+   application. */
+enum : uint32_t { handlePrototypeSlot, bridgeSlot };
+static_assert(bridgeSlot < JSCLASS_GLOBAL_APPLICATION_SLOTS);
+
+/* Defines the objc object on a new global (in its realm). */
+bool installObjc(JSContext *cx, JS::HandleObject global);
+
 /* An autoreleased ZELJavaScriptException with the reason text. */
 id exceptionWithReason(const std::string &reason);
 
