@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <unistd.h>
 
 namespace {
 
@@ -35,11 +36,18 @@ JSClass globalClass = {"global", JSCLASS_GLOBAL_FLAGS,
 
 JS::PersistentRootedObject *firstGlobal = nullptr; /* its compartment */
 
-/* Tears the engine down at exit, unless exit was called from a script:
-   then its frames are still on the stack and the process ends as it is. */
-void stopEngine() {
-  if (!engine || running > 0)
+/* Tears the engine down at exit. An exit called from inside a script
+   (a C function it reached) leaves the engine's frames on the stack: it can
+   be neither torn down nor left to the engine's own static destructors,
+   which refuse a runtime still in use, so the process ends right here with
+   the status it was given, its streams flushed. */
+void stopEngine(int status, void *) {
+  if (!engine)
     return;
+  if (running > 0) {
+    std::fflush(nullptr);
+    _exit(status);
+  }
   stopped = true;
   delete firstGlobal;
   firstGlobal = nullptr;
@@ -160,7 +168,7 @@ JSContext *context() {
   if (!engine && !stopped) {
     engine = startEngine();
     if (engine)
-      std::atexit(stopEngine);
+      on_exit(stopEngine, nullptr);
   }
   return engine;
 }
