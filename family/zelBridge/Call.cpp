@@ -77,7 +77,8 @@ bool convertArgument(Script &script, const Slot &slot, ScriptValue value,
   if (!isArrayType(slot.type))
     return toC(script, value, slot.type, storage, true, arena, error);
   std::vector<ScriptValue> items;
-  if (!script.getItems(value, items) || items.size() == 1)
+  if (script.isNil(value, false) || !script.getItems(value, items) ||
+      items.size() == 1)
     return toC(script, value, "^v", storage, true, arena, error);
   void *array = arena.bytes(static_cast<size_t>(storageSize(slot.type)));
   if (!toC(script, value, slot.type, array, false, arena, error))

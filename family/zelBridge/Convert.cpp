@@ -114,13 +114,14 @@ bool wideFrom(Script &script, ScriptValue value, bool isSigned, void *storage,
   char *end = nullptr;
   errno = 0;
   unsigned long long magnitude = zelObjC_strtoull(digits, &end, 0);
+  bool overflow = errno == ERANGE;
   bool parsed = end != digits && *end == '\0' && *digits != '-' &&
                 *digits != '+' && *digits != ' ';
-  if (!parsed) {
+  if (!parsed && !overflow) {
     error = std::string("expected integer but got \"") + text + "\"";
     return false;
   }
-  bool fits = errno != ERANGE;
+  bool fits = !overflow;
   if (isSigned)
     fits = fits && magnitude <= (negative ? 1ULL << 63 : (1ULL << 63) - 1);
   else
@@ -153,15 +154,18 @@ bool smallIntegerFrom(Script &script, ScriptValue value, const char *type,
   bool ok = false;
   switch (*type) {
   case 'c':
-    ok = integerIn(script, value, SCHAR_MIN, SCHAR_MAX, type, number, error);
-    if (!ok) {
+    { /* BOOL: a truth value where the text is no integer */
       bool truth = false;
-      if (script.getBoolean(value, truth)) {
-        number = truth;
-        ok = true;
-        error.clear();
+      if (!script.getInteger(value, number) &&
+          script.getBoolean(value, truth)) {
+        if (promoted)
+          store(storage, static_cast<int32_t>(truth));
+        else
+          store(storage, static_cast<signed char>(truth));
+        return true;
       }
     }
+    ok = integerIn(script, value, SCHAR_MIN, SCHAR_MAX, type, number, error);
     if (ok && !promoted)
       store(storage, static_cast<signed char>(number));
     break;

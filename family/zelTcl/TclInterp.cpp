@@ -24,6 +24,7 @@ id init(id self, SEL) {
   Tcl_Interp *interp = Tcl_CreateInterp();
   if (Tcl_Init(interp) != TCL_OK)  /* the built-in commands still work */
     Tcl_ResetResult(interp);
+  zeltcl::installObjcCommands(interp);
   reinterpret_cast<InterpObject *>(self)->interp = interp;
   if (!mainInterp_)
     mainInterp_ = objc_send(self, "retain");
@@ -68,15 +69,27 @@ id sourceFile(id self, SEL, id path) {
   return zeltcl::newValue(Tcl_GetObjResult(interp));
 }
 
+/* Evaluates the text as a script at global level. */
+id evaluate(id self, SEL, id script) {
+  Tcl_Interp *interp = interpOf(self);
+  int status = Tcl_EvalEx(interp, objc_send<const char *>(script, "cString"),
+                          -1, TCL_EVAL_GLOBAL);
+  flushStandardChannels();
+  if (status == TCL_ERROR)
+    zeltcl::raiseError(interp);
+  return zeltcl::newValue(Tcl_GetObjResult(interp));
+}
+
 MethodList<1> Interp_cmethods = {
     nullptr, 1, {OBJC_METHOD("mainInterp", "@8@0:4", mainInterp)}};
-MethodList<4> Interp_imethods = {
-    nullptr, 4,
+MethodList<5> Interp_imethods = {
+    nullptr, 5,
     {OBJC_METHOD("init", "@8@0:4", init),
      OBJC_METHOD("dealloc", "v8@0:4", dealloc),
      OBJC_METHOD("setVariable:toValue:global:", "v20@0:4@8@12c16",
                  setVariable),
-     OBJC_METHOD("sourceFile:", "@12@0:4@8", sourceFile)}};
+     OBJC_METHOD("sourceFile:", "@12@0:4@8", sourceFile),
+     OBJC_METHOD("evaluate:", "@12@0:4@8", evaluate)}};
 
 OBJC_CLASS_RECORDS(Interp_class, "ZELTclInterp", "NSObject",
                    sizeof(InterpObject), nullptr, &Interp_imethods,

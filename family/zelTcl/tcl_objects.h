@@ -33,6 +33,9 @@ id newValue(Tcl_Obj *object);
 /* Tcl_Obj of a ZELTclValue; an empty object for nil. */
 Tcl_Obj *objectOf(id value);
 
+/* Makes the commands of namespace objc in the interpreter. */
+void installObjcCommands(Tcl_Interp *interp);
+
 /* Calls the implementation that NSObject has for the selector. */
 void superDealloc(id self);
 

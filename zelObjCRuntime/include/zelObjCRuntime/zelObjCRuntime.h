@@ -90,7 +90,30 @@ ZEL_EXPORT int zelObjC_ulltostr(unsigned long long value, char *buf)
 /* ===================== Methods ===================== */
 
 /* The method record a message to an instance of cls would run; never
-   null. Pass the metaclass for class methods. */
+   null. Pass the metaclass for class methods. The record always carries
+   sel and the implementation to call, but only a record from a method
+   list carries the method's types. Three other records come back:
+
+   - Nothing implements sel (cache path): the record the runtime cached
+     for such a message, shared by every class that misses sel. Its
+     implementation is the forwarder and its types are not a method's.
+     class_getInstanceMethod(cls, sel) answers null.
+   - The emergency record: while cls is being initialised (a message sent
+     from its own +initialize, or from code that +initialize runs) the
+     runtime loads nothing into the cache, and the second probe misses.
+     The answer is then one record owned by this library, at the same
+     address every time, whose selector and implementation are rewritten
+     at each such miss: the implementation is the runtime's answer (the
+     method's own when there is one, else the forwarder) and the types are
+     always "v8@8:12", which no compiled method has (the receiver at
+     offset 8). Take the types from class_getInstanceMethod(cls, sel) (null
+     when nothing implements sel) and call the implementation found here.
+   - After ZelObjC_SetMultithreaded, for a selector that nothing
+     implements: another record of this library, with the types "" (empty)
+     and the forwarder as implementation.
+
+   Callers that keep records (to cache what they prepared from the types)
+   must not keep the emergency record or the multithreaded one. */
 ZEL_EXPORT Method ZelObjC_LookupMethod(Class cls, SEL sel) OBJC_NOEXCEPT;
 /* Removes sel from the caches of cls, its subclasses and their
    metaclasses. */

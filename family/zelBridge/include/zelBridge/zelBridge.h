@@ -43,7 +43,9 @@ namespace zelbridge {
 /* A value of the language, opaque to the core (a Tcl_Obj *, a rooted
    JavaScript value...). Values the core makes with the new* functions are
    handed back to the language: as a result, as list items, as method
-   arguments, or to `discard` when a conversion fails half-way. */
+   arguments (MethodBody::run takes them over), or to `discard` when a
+   conversion fails half-way. Values the language passes in stay its own and
+   must live until the call returns. */
 using ScriptValue = void *;
 
 /* Temporary storage that lives as long as one call through the core (C
@@ -147,7 +149,8 @@ bool objectFrom(Script &script, ScriptValue value, bool classes,
      NSString; #: a handle, a class name, or nil;
    - ^ ?: a pointer ("0x..." or an integer), a handle's object, or nil;
    - { }: a list with one item per member; [ ]: one item per element;
-     ( ): the value of the first member (a one-item list is taken too). */
+     ( ): the value of its first member (the other bytes zero).
+   Objects stored this way are neither retained nor released. */
 bool toC(Script &script, ScriptValue value, const char *type, void *storage,
          bool promoted, Arena &arena, std::string &error);
 /* The script value of a C value of the type; null with an error for a type
@@ -234,7 +237,9 @@ public:
    converts its result to the return type. A method list of its own is
    attached and the selector's caches flushed; a method defined again runs
    in place of the earlier one, which stays reachable as the former
-   method. The body is kept for the life of the process. */
+   method. The body is kept for the life of the process. A C string result
+   ("*") lives until the method's next call. While the body runs, sendSuper
+   and sendFormer with that receiver start from cls. */
 bool defineMethod(Class cls, bool classSide, SEL sel, const char *types,
                   std::unique_ptr<MethodBody> body, std::string &error);
 

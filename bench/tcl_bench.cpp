@@ -1,0 +1,219 @@
+// Benchmarks of the Tcl bridge against baselines measured in the same run:
+// a send from Tcl against a message from C and against a Tcl command that
+// only parses its arguments, and a Tcl method called from C against a C
+// method. The program ends with the table of ratios.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <string>
+
+#include <objc/objc-load.h>
+#include <zelObjCRuntime/zelObjCRuntime.h>
+#include <zelTcl/zelTcl.h>
+
+#include "../family/zelTcl/tcl_objects.h"
+
+using namespace objc_module_records;
+
+OBJC_IMPORT_CLASS(NSFramework_zelTcl);
+
+namespace {
+
+void nothing(id, SEL) { benchmark::ClobberMemory(); }
+
+MethodList<1> Target_imethods = {
+    nullptr, 1, {OBJC_METHOD("nothing", "v8@0:4", nothing)}};
+OBJC_CLASS_RECORDS(Target_class, "TclBenchTarget", "NSObject", sizeof(id),
+                   nullptr, &Target_imethods, nullptr);
+OBJC_MODULE_RECORD(Target_module, 1, 0, &Target_class);
+
+} // namespace
+
+OBJC_REGISTER_MODULE(Target_module)
+OBJC_LIBRARY_REGISTRATION()
+
+namespace {
+
+Tcl_Interp *interp() {
+  static Tcl_Interp *main = [] {
+    id object = objc_send_class("ZELTclInterp", "mainInterp");
+    return reinterpret_cast<zeltcl::InterpObject *>(object)->interp;
+  }();
+  return main;
+}
+
+Tcl_Obj *evaluate(const char *script) {
+  if (Tcl_EvalEx(interp(), script, -1, TCL_EVAL_GLOBAL) != TCL_OK) {
+    std::fprintf(stderr, "%s\n", Tcl_GetStringResult(interp()));
+    std::exit(1);
+  }
+  return Tcl_GetObjResult(interp());
+}
+
+id target() {
+  static id object = objc_send(objc_send_class("TclBenchTarget", "alloc"),
+                               "init");
+  return object;
+}
+
+id tclTarget() {
+  static id object = [] {
+    evaluate("objc::defineClass TclBenchScripted NSObject\n"
+             "objc::method TclBenchScripted nothing v8@0:4 {} {}\n"
+             "set ::scripted [objc::send [objc::send TclBenchScripted alloc]"
+             " init]");
+    return reinterpret_cast<id>(
+        std::strtoul(Tcl_GetString(evaluate("set ::scripted")), nullptr, 16));
+  }();
+  return object;
+}
+
+/* The baseline command: takes a receiver and a selector as objc::send
+   does, reads both, and answers nothing. */
+int parseOnly(ClientData, Tcl_Interp *in, int objc, Tcl_Obj *const objv[]) {
+  if (objc != 3)
+    return TCL_ERROR;
+  char *end = nullptr;
+  unsigned long receiver = std::strtoul(Tcl_GetString(objv[1]), &end, 16);
+  const char *selector = Tcl_GetString(objv[2]);
+  benchmark::DoNotOptimize(receiver);
+  benchmark::DoNotOptimize(selector);
+  Tcl_ResetResult(in);
+  return TCL_OK;
+}
+
+/* Runs the command words over and over, as a script's loop would. */
+void evalWords(benchmark::State &state, Tcl_Obj *words[3]) {
+  for (int i = 0; i < 3; ++i)
+    Tcl_IncrRefCount(words[i]);
+  for (auto _ : state)
+    if (Tcl_EvalObjv(interp(), 3, words, 0) != TCL_OK)
+      state.SkipWithError(Tcl_GetStringResult(interp()));
+  for (int i = 0; i < 3; ++i)
+    Tcl_DecrRefCount(words[i]);
+}
+
+Tcl_Obj *handleOf(const char *variable) {
+  return Tcl_DuplicateObj(Tcl_GetVar2Ex(interp(), variable, nullptr,
+                                        TCL_GLOBAL_ONLY));
+}
+
+void BM_TclSend(benchmark::State &state) {
+  evaluate("set ::target [objc::send TclBenchTarget alloc]");
+  Tcl_Obj *words[3] = {Tcl_NewStringObj("objc::send", -1),
+                       handleOf("::target"),
+                       Tcl_NewStringObj("nothing", -1)};
+  evalWords(state, words);
+}
+
+void BM_TclParseOnly(benchmark::State &state) {
+  Tcl_CreateObjCommand(interp(), "parseOnly", parseOnly, nullptr, nullptr);
+  evaluate("set ::target [objc::send TclBenchTarget alloc]");
+  Tcl_Obj *words[3] = {Tcl_NewStringObj("parseOnly", -1),
+                       handleOf("::target"),
+                       Tcl_NewStringObj("nothing", -1)};
+  evalWords(state, words);
+}
+
+void BM_TclSendObjectResult(benchmark::State &state) {
+  evaluate("set ::target [objc::send TclBenchTarget alloc]");
+  Tcl_Obj *words[3] = {Tcl_NewStringObj("objc::send", -1),
+                       handleOf("::target"), Tcl_NewStringObj("self", -1)};
+  evalWords(state, words);
+}
+
+void BM_MessageC(benchmark::State &state) {
+  id object = target();
+  SEL sel = sel_registerName("nothing");
+  for (auto _ : state)
+    objc_send<void>(object, sel);
+}
+
+void BM_MessageTclMethod(benchmark::State &state) {
+  id object = tclTarget();
+  SEL sel = sel_registerName("nothing");
+  for (auto _ : state)
+    objc_send<void>(object, sel);
+}
+
+// ---------------------------------------------------------------------
+// The table of ratios
+
+struct Row {
+  const char *what;
+  const char *ours;
+  const char *baseline;
+  double target; // 0: report only
+};
+
+const Row rows[] = {
+    {"objc::send of a no-argument method / objc_msgSend from C", "tcl_send",
+     "msgsend_c", 0.0},
+    {"objc::send of a no-argument method / Tcl command parsing the same "
+     "arguments",
+     "tcl_send", "tcl_parse_only", 3.0},
+    {"objc::send answering an object / Tcl command parsing the same "
+     "arguments",
+     "tcl_send_object", "tcl_parse_only", 0.0},
+    {"Tcl-defined method called from C / C method", "msgsend_tcl_method",
+     "msgsend_c", 0.0},
+};
+
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+  void ReportRuns(const std::vector<Run> &runs) override {
+    for (const Run &run : runs) {
+      if (run.error_occurred)
+        failed_ = true;
+      if (run.run_type != Run::RT_Iteration && run.aggregate_name != "mean")
+        continue;
+      nanoseconds_[run.run_name.function_name] = run.GetAdjustedCPUTime();
+    }
+    ConsoleReporter::ReportRuns(runs);
+  }
+
+  bool failed() const { return failed_; }
+
+  void printTable() const {
+    std::printf("\n| what | ratio | target | met |\n|---|---|---|---|\n");
+    for (const Row &row : rows) {
+      auto ours = nanoseconds_.find(row.ours);
+      auto baseline = nanoseconds_.find(row.baseline);
+      if (ours == nanoseconds_.end() || baseline == nanoseconds_.end())
+        continue;
+      double ratio = ours->second / baseline->second;
+      if (row.target == 0)
+        std::printf("| %s | %.2f | report only | - |\n", row.what, ratio);
+      else
+        std::printf("| %s | %.2f | <= %.1f | %s |\n", row.what, ratio,
+                    row.target, ratio <= row.target ? "yes" : "no");
+    }
+  }
+
+private:
+  std::map<std::string, double> nanoseconds_;
+  bool failed_ = false;
+};
+
+} // namespace
+
+int main(int argc, char **argv) {
+  id pool = objc_send(objc_send_class("NSAutoreleasePool", "alloc"), "init");
+  benchmark::RegisterBenchmark("tcl_send", BM_TclSend);
+  benchmark::RegisterBenchmark("tcl_parse_only", BM_TclParseOnly);
+  benchmark::RegisterBenchmark("tcl_send_object", BM_TclSendObjectResult);
+  benchmark::RegisterBenchmark("msgsend_c", BM_MessageC);
+  benchmark::RegisterBenchmark("msgsend_tcl_method", BM_MessageTclMethod);
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv))
+    return 1;
+  RatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  reporter.printTable();
+  benchmark::Shutdown();
+  objc_send<void>(pool, "release");
+  return reporter.failed() ? 1 : 0;
+}
