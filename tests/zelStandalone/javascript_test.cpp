@@ -35,8 +35,15 @@ id languageWithExtension(const char *extension) {
   return nil;
 }
 
+// Test programs run side by side: each test writes files of its own.
+std::string scriptPath(const char *name) {
+  return testing::TempDir() +
+         testing::UnitTest::GetInstance()->current_test_info()->name() + "_" +
+         name;
+}
+
 std::string writeScript(const char *name, const std::string &body) {
-  std::string path = testing::TempDir() + name;
+  std::string path = scriptPath(name);
   std::ofstream(path) << body;
   return path;
 }
@@ -193,11 +200,11 @@ TEST_F(JavaScriptLanguage, UncaughtErrorRaisesAnExceptionOnlyJavaScriptClaims) {
 
 TEST_F(JavaScriptLanguage, BadScriptsRaiseClearErrorsAndLeaveTheEngineUsable) {
   EXPECT_EQ(run("syntax.js", "let a = 1;\nlet b = (;\n"),
-            "raised: " + testing::TempDir() +
-                "syntax.js:2: SyntaxError: expected expression, got ';'")
+            "raised: " + scriptPath("syntax.js") +
+                ":2: SyntaxError: expected expression, got ';'")
       << "a parse error names its file and line";
   std::string thrown = run("value.js", "\n\nthrow 'just %d text';");
-  EXPECT_EQ(thrown.rfind("raised: " + testing::TempDir() + "value.js:3: ", 0),
+  EXPECT_EQ(thrown.rfind("raised: " + scriptPath("value.js") + ":3: ", 0),
             0u)
       << thrown;
   EXPECT_NE(thrown.find("just %d text"), std::string::npos) << thrown;

@@ -44,8 +44,10 @@ id sourceCatching(id path) {
 // The completion value of a script as text, or "raised: REASON".
 std::string run(const std::string &body) {
   static int count = 0;
-  std::string path =
-      testing::TempDir() + "bridge" + std::to_string(++count) + ".js";
+  // Test programs run side by side: each test writes files of its own.
+  std::string path = testing::TempDir() +
+                     testing::UnitTest::GetInstance()->current_test_info()->name() +
+                     std::to_string(++count) + ".js";
   std::ofstream(path) << body;
   id result = sourceCatching(string(path.c_str()));
   if (caught)
@@ -226,7 +228,7 @@ TEST_F(JavaScriptBridge, CallsCFunctionsBySignatureOrFromASymbolTable) {
                 "[strlen('four'), strlen(''), (atan2(1, 1) * 4).toFixed(5),\n"
                 " typeof globalThis.atan2].join(' ')"),
             "4 0 3.14159 function");
-  std::string path = testing::TempDir() + "bridge_symbols.zsym";
+  std::string path = testing::TempDir() + "js_bridge_symbols.zsym";
   SymbolTable *table = ZelObjC_NewSymbolTable();
   ZelObjC_DefineSymbol(table, "abs", ZEL_SYMBOL_FUNCTION, "i4i0");
   ZelObjC_DefineSymbol(table, "ANSWER", ZEL_SYMBOL_MACRO, "42");
