@@ -15,6 +15,17 @@
    - Scripts have print(...) and console.log/info (a line on standard
      output, the arguments separated by spaces) and console.warn/error (on
      standard error).
+   - Every global has the object objc, the bridge to Objective-C and C:
+     objc.class(NAME), objc.string(TEXT), objc.send(RECEIVER, SELECTOR,
+     ARG...), objc.super(...), objc.former(...), objc.defineClass(NAME,
+     SUPERCLASS, IVARS), objc.method(CLASS, ["-class",] SELECTOR, TYPES,
+     FUNCTION) (the function gets self, _cmd and the arguments; this is
+     self), objc.ivar(OBJECT, NAME, [VALUE]), objc.cfunction(NAME,
+     [SIGNATURE, [JSNAME]]), objc.protocol.find/list/create/implements/
+     conforms and objc.symbols.load/lookup/list. A bad call throws an Error
+     with the reason; an Objective-C exception inside a send throws
+     "NAME: REASON"; an error inside a method called from Objective-C
+     raises ZELJavaScriptException there.
    - The language object (class ZELJSLanguage): file extension "js". A
      script that does not parse or throws an error it does not catch
      raises an exception named ZELJavaScriptException whose reason is
