@@ -28,6 +28,7 @@ id string(const char *characters) {
 }
 
 id caught = nil;
+bool scriptsRan = false;
 
 id sourceCatching(id path) {
   caught = nil;
@@ -49,6 +50,7 @@ std::string run(const std::string &body) {
                      testing::UnitTest::GetInstance()->current_test_info()->name() +
                      std::to_string(++count) + ".js";
   std::ofstream(path) << body;
+  scriptsRan = true;
   id result = sourceCatching(string(path.c_str()));
   if (caught)
     return "raised: " + text(objc_send(caught, "reason"));
@@ -248,9 +250,9 @@ TEST_F(JavaScriptBridge, CreatesFindsAndTestsProtocols) {
   EXPECT_EQ(run("const Counting = objc.protocol.create('JSCounting', [],\n"
                 "  {'count': 'i8@0:4'});\n"
                 "const Cls = objc.defineClass('JSCounter', objc.class('NSObject'));\n"
-                "const before = objc.protocol.implements(Cls, Counting);\n"
+                "const implementedBefore = objc.protocol.implements(Cls, Counting);\n"
                 "objc.method(Cls, 'count', 'i8@0:4', () => 3);\n"
-                "[before, objc.protocol.implements(Cls, 'JSCounting'),\n"
+                "[implementedBefore, objc.protocol.implements(Cls, 'JSCounting'),\n"
                 " objc.protocol.conforms(Cls, Counting),\n"
                 " objc.protocol.find('JSCounting').equals(Counting),\n"
                 " objc.protocol.find('JSNothing'),\n"
@@ -260,6 +262,10 @@ TEST_F(JavaScriptBridge, CreatesFindsAndTestsProtocols) {
 }
 
 TEST_F(JavaScriptBridge, ExitFromAScriptEndsTheProcessWithoutTearingDownTheEngine) {
+  // A forked child has none of the engine's helper threads, so it could not
+  // shut down an engine its parent started: CTest runs each test alone.
+  if (scriptsRan)
+    GTEST_SKIP() << "the engine was started before the fork";
   GTEST_FLAG_SET(death_test_style, "fast");
   EXPECT_EXIT(run("objc.cfunction('exit', 'v4i0')(3)"),
               testing::ExitedWithCode(3), "^$");
