@@ -367,6 +367,24 @@ TEST_F(Bridge, ATclErrorInAMethodBecomesAnObjectiveCException) {
   objc_send<void>(failing, "release");
 }
 
+id evaluateRaising(const char *script) {
+  id caught = nil;
+  NS_DURING
+    objc_send(interp(), "evaluate:",
+              objc_send_class("NSString", "stringWithCString:", script));
+  NS_HANDLER
+    caught = localException;
+  NS_ENDHANDLER
+  return caught;
+}
+
+TEST_F(Bridge, EvaluateRaisesTheScriptsErrorAsAnException) {
+  id exception = evaluateRaising("error {evaluated and failed}");
+  ASSERT_NE(exception, nil);
+  EXPECT_EQ(reasonOf(exception).substr(0, 20), "evaluated and failed");
+  EXPECT_EQ(evaluateRaising("set fine 1"), nil);
+}
+
 TEST_F(Bridge, RedefinedMethodsReachTheirFormerAndSuperImplementations) {
   EXPECT_EQ(tcl("objc::defineClass Base NSObject\n"
                 "objc::defineClass Derived Base\n"
@@ -470,6 +488,10 @@ TEST_F(Bridge, CallsCFunctionsWithScalarsAndStructs) {
   EXPECT_EQ(tcl("objc::cfunction probeNegate q8q0\n"
                 "probeNegate -9223372036854775807"),
             "9223372036854775807");
+  EXPECT_EQ(tcl("objc::cfunction libc.so.6:toupper i4i0\ntoupper 97"), "65");
+  EXPECT_EQ(tcl("objc::cfunction libc.so.6:strlen I4*0 cstrlen\n"
+                "cstrlen {two words}"),
+            "9");
   EXPECT_EQ(tcl("strlen"), "ERROR: strlen: wrong # args: expected 1, got 0");
   EXPECT_EQ(tcl("objc::cfunction noSuchFunctionAnywhere i0"),
             "ERROR: unknown C symbol noSuchFunctionAnywhere");
