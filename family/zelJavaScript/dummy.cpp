@@ -1,8 +1,12 @@
 /* The framework marker of zelJavaScript: importing it links a library to
-   this one. No JavaScript language is registered yet. */
+   this one. zelJavaScript imports zelTcl's marker in turn, so that zelTcl
+   is loaded and registers its language first: availableLanguages lists
+   Tcl before JavaScript whatever order a program names the libraries in. */
 #include <objc/objc-load.h>
 
 using namespace objc_module_records;
+
+OBJC_IMPORT_CLASS(NSFramework_zelTcl);
 
 namespace {
 

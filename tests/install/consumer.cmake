@@ -79,11 +79,15 @@ file(REMOVE_RECURSE ${WORK_DIR})
 run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
 foreach(path include/zelObjCRuntime/zelObjCRuntime.h include/objc/objc-runtime.h
     include/objc/NXProxy.h lib/libzelObjCRuntime.so lib/cmake/zel/zelConfig.cmake
-    lib/pkgconfig/zelObjCRuntime.pc lib/pkgconfig/zelStandalone.pc)
+    lib/pkgconfig/zelObjCRuntime.pc lib/pkgconfig/zelStandalone.pc bin/jscpucfg)
   if(NOT EXISTS ${prefix}/${path})
     message(FATAL_ERROR "not installed: ${path}")
   endif()
 endforeach()
+run(${EMULATOR} ${prefix}/bin/jscpucfg)
+if(NOT output MATCHES "#define JS_BYTES_PER_WORD +4L")
+  message(FATAL_ERROR "installed jscpucfg printed: ${output}")
+endif()
 
 set(drop_unused -DCMAKE_EXE_LINKER_FLAGS=-Wl,--as-needed)
 run(${CMAKE_COMMAND} -S ${CONSUMER_DIR} -B ${WORK_DIR}/build

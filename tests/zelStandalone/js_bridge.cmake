@@ -1,0 +1,1 @@
+target_link_libraries(${ZEL_TEST_TARGET} PRIVATE zelJavaScript zelObjCRuntime)
