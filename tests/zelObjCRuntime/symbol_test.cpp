@@ -83,10 +83,12 @@ void writeFile(const std::string &path, const std::string &bytes) {
 }
 
 // The names in a folder, but for "." and "..".
+// readdir64: under qemu-i386 the host's 64-bit directory offsets make the
+// 32-bit readdir fail with EOVERFLOW.
 std::vector<std::string> folderEntries(const std::string &folder) {
   std::vector<std::string> names;
   if (DIR *listing = opendir(folder.c_str())) {
-    while (dirent *entry = readdir(listing))
+    while (dirent64 *entry = readdir64(listing))
       if (std::strcmp(entry->d_name, ".") != 0 &&
           std::strcmp(entry->d_name, "..") != 0)
         names.push_back(entry->d_name);
