@@ -1,18 +1,6 @@
 # Runs Hello.app with two arguments (and --fail for VARIANT fail) and
 # checks its output and its exit status, which is always 1.
-set(arguments one "two words")
-if(VARIANT STREQUAL "fail")
-  list(APPEND arguments --fail)
-endif()
-execute_process(COMMAND ${EMULATOR} ${APP} ${arguments}
-  RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
-message(STATUS "stdout:\n${out}stderr:\n${err}")
-
-if(NOT status STREQUAL "1")
-  message(FATAL_ERROR "exit status ${status}, not 1")
-endif()
-list(LENGTH arguments count)
-math(EXPR argc "${count} + 1")
+include(${CMAKE_CURRENT_LIST_DIR}/run_app.cmake)
 set(expected "^Hello from Tcl 8\\.6[.0-9]*\nargc = ${argc}\n")
 string(APPEND expected "argv\\(0\\) = [^\n]*Hello\n")
 string(APPEND expected "argv\\(1\\) = one\nargv\\(2\\) = two words\n")
