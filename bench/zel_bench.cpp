@@ -413,17 +413,24 @@ const Row rows[] = {
      "strlen", 0.0},
 };
 
-// Keeps what the console shows, and each run's processor time (steadier
-// than wall time on a shared machine) and counters.
+// Keeps what the console shows, and each benchmark's processor time
+// (steadier than wall time on a shared machine) and counters: the median of
+// its repetitions where it was repeated, since a neighbour's burst on a
+// shared machine drags a mean but hardly a median.
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
   void ReportRuns(const std::vector<Run> &runs) override {
     for (const Run &run : runs) {
       if (run.error_occurred)
         failed_ = true;
-      if (run.run_type != Run::RT_Iteration && run.aggregate_name != "mean")
+      const bool median = run.run_type == Run::RT_Aggregate &&
+                          run.aggregate_name == "median";
+      if (!median && run.run_type != Run::RT_Iteration)
         continue;
       Result &result = results_[run.run_name.function_name];
+      if (result.median && !median)
+        continue;
+      result.median = median;
       result.nanoseconds = run.GetAdjustedCPUTime();
       for (const auto &counter : run.counters)
         result.counters[counter.first] = counter.second.value;
@@ -443,6 +450,7 @@ public:
 private:
   struct Result {
     double nanoseconds = 0;
+    bool median = false;
     std::map<std::string, double> counters;
   };
 

@@ -7,15 +7,19 @@
 
 #include <cstdint>
 
-namespace {
-
 /* ====================== Lookup and caches ====================== */
 
-unsigned char multithreaded = 0; /* set once, never cleared */
+/* Shared with the hit path of ZelObjC_LookupMethod in method.S. */
+extern "C" {
+unsigned char zel_multithreaded = 0; /* set once, never cleared */
+Method zel_lookup_rest(Class cls, SEL sel);
+}
+
+namespace {
 
 /* What the cache-free path answers for a selector nobody implements, and
    both paths for a null class. Its type and implementation are filled
-   before multithreaded is set. */
+   before zel_multithreaded is set. */
 struct objc_method notFound = {nullptr, nullptr, nullptr};
 
 /* The type and implementation of notFound: no type, and what the runtime
@@ -68,10 +72,12 @@ __attribute__((noinline)) Method lookup_uncached(Class cls, SEL sel) {
   return &notFound;
 }
 
+} // namespace
+
 /* Everything but a hit in the selector's home bucket on the cache path.
    A null class has nothing to look in, on either path. */
-__attribute__((noinline)) Method lookup_rest(Class cls, SEL sel) {
-  if (multithreaded)
+Method zel_lookup_rest(Class cls, SEL sel) {
+  if (zel_multithreaded)
     return lookup_uncached(cls, sel);
   if (!cls) {
     fillNotFound();
@@ -80,6 +86,8 @@ __attribute__((noinline)) Method lookup_rest(Class cls, SEL sel) {
   }
   return lookup_cached(cls, sel);
 }
+
+namespace {
 
 /* Empties every bucket of the class's cache that holds the selector.
    Emptied buckets are not closed up: a probe that stops at one misses and
@@ -181,24 +189,13 @@ OBJC_REGISTER_MODULE(method_module)
 
 /* ====================== Exported functions ====================== */
 
-/* The usual hit, the selector in its home bucket, is tested first in a
-   frame small enough for a leaf; the rest lies out of line. */
-ZEL_EXPORT Method ZelObjC_LookupMethod(Class cls, SEL sel) noexcept {
-  if (!multithreaded && cls) {
-    if (const struct objc_cache *cache = cls->cache) {
-      Method home = cache->buckets[static_cast<std::uint32_t>(
-                                       reinterpret_cast<std::uintptr_t>(sel)) &
-                                   cache->mask];
-      if (home && home->method_name == sel)
-        return home;
-    }
-  }
-  return lookup_rest(cls, sel);
-}
+/* ZelObjC_LookupMethod is in method.S: its usual hit, the selector in its
+   home bucket, needs no frame at all, and everything else goes on in
+   zel_lookup_rest. */
 
 ZEL_EXPORT void ZelObjC_SetMultithreaded(void) noexcept {
   fillNotFound();
-  multithreaded = 1;
+  zel_multithreaded = 1;
 }
 
 ZEL_EXPORT void zelObjC_FlushCaches(Class cls, SEL sel) noexcept {
