@@ -12,7 +12,7 @@
 /* Shared with the hit path of ZelObjC_LookupMethod in method.S. */
 extern "C" {
 unsigned char zel_multithreaded = 0; /* set once, never cleared */
-Method zel_lookup_rest(Class cls, SEL sel);
+Method zel_lookup_rest(Class cls, SEL sel) noexcept;
 }
 
 namespace {
@@ -76,7 +76,7 @@ __attribute__((noinline)) Method lookup_uncached(Class cls, SEL sel) {
 
 /* Everything but a hit in the selector's home bucket on the cache path.
    A null class has nothing to look in, on either path. */
-Method zel_lookup_rest(Class cls, SEL sel) {
+Method zel_lookup_rest(Class cls, SEL sel) noexcept {
   if (zel_multithreaded)
     return lookup_uncached(cls, sel);
   if (!cls) {
