@@ -427,10 +427,8 @@ public:
                           run.aggregate_name == "median";
       if (!median && run.run_type != Run::RT_Iteration)
         continue;
+      // A benchmark's median comes after its repetitions, and stays.
       Result &result = results_[run.run_name.function_name];
-      if (result.median && !median)
-        continue;
-      result.median = median;
       result.nanoseconds = run.GetAdjustedCPUTime();
       for (const auto &counter : run.counters)
         result.counters[counter.first] = counter.second.value;
@@ -450,7 +448,6 @@ public:
 private:
   struct Result {
     double nanoseconds = 0;
-    bool median = false;
     std::map<std::string, double> counters;
   };
 

@@ -7,15 +7,11 @@
    The switch is reached through the address of a label taken by a call to
    the next instruction, which processors pair with no return; a call to a
    separate thunk and its return measured about a quarter slower here. */
+#include "method.h"
+
 #if !defined(__i386__)
 #error "the method lookup hit path is written for 32-bit x86 (i386)"
 #endif
-
-/* A class keeps its cache at offset 32; a cache holds its mask at 0 and
-   its buckets from 8; a method record holds its selector at 0. */
-#define CLASS_CACHE 32
-#define CACHE_MASK 0
-#define CACHE_BUCKETS 8
 
 	.text
 	.hidden	zel_multithreaded
@@ -43,7 +39,7 @@ ZelObjC_LookupMethod:
 	movl	CACHE_BUCKETS(%ecx,%eax,4), %eax
 	testl	%eax, %eax
 	je	1f
-	cmpl	%edx, (%eax)
+	cmpl	%edx, METHOD_NAME(%eax)
 	jne	1f
 	ret
 1:	jmp	zel_lookup_rest

@@ -5,7 +5,15 @@
 #include <zelObjCRuntime/zelObjCRuntime.h>
 #include <objc/objc-load.h>
 
+#include "method.h"
+
+#include <cstddef>
 #include <cstdint>
+
+static_assert(offsetof(objc_class, cache) == CLASS_CACHE, "class cache");
+static_assert(offsetof(objc_cache, mask) == CACHE_MASK, "cache mask");
+static_assert(offsetof(objc_cache, buckets) == CACHE_BUCKETS, "buckets");
+static_assert(offsetof(objc_method, method_name) == METHOD_NAME, "selector");
 
 /* ====================== Lookup and caches ====================== */
 
