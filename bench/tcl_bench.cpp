@@ -14,7 +14,7 @@
 #include <zelObjCRuntime/zelObjCRuntime.h>
 #include <zelTcl/zelTcl.h>
 
-#include "../family/zelTcl/tcl_objects.h"
+#include <tcl.h>
 
 using namespace objc_module_records;
 
@@ -39,8 +39,10 @@ namespace {
 
 Tcl_Interp *interp() {
   static Tcl_Interp *main = [] {
-    id object = objc_send_class("ZELTclInterp", "mainInterp");
-    return reinterpret_cast<zeltcl::InterpObject *>(object)->interp;
+    Tcl_FindExecutable(nullptr);
+    Tcl_Interp *made = Tcl_CreateInterp();
+    Zeltcl_Init(made);
+    return made;
   }();
   return main;
 }

@@ -136,19 +136,23 @@ char *runBody(ScriptMethod &method, void *ret, void **args) {
   std::string error;
   try {
     Script &script = method.body->script();
+    /* What the call makes is not needed once its result is converted. */
+    size_t mark = script.mark();
     std::vector<ScriptValue> values;
-    if (argumentValues(script, *method.signature, args, values, error)) {
+    bool ok = argumentValues(script, *method.signature, args, values, error);
+    if (ok) {
       id self = nil;
       std::memcpy(&self, args[0], sizeof self);
       methodFrames().push_back(MethodFrame{self, method.owner});
       ScriptValue result = nullptr;
-      bool ok = method.body->run(values.data(),
-                                 static_cast<int>(values.size()), result,
-                                 error);
+      ok = method.body->run(values.data(), static_cast<int>(values.size()),
+                            result, error);
       methodFrames().pop_back();
-      if (ok && convertResult(method, result, ret, error))
-        return nullptr;
+      ok = ok && convertResult(method, result, ret, error);
     }
+    script.release(mark);
+    if (ok)
+      return nullptr;
   } catch (const std::exception &failure) {
     error = failure.what();
   }

@@ -34,6 +34,7 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace zelbridge {
@@ -67,6 +68,9 @@ struct Handle {
   id object = nil;
   unsigned serial = 0;
 };
+
+class MethodBody;
+struct Function;
 
 class Script {
 public:
@@ -108,6 +112,69 @@ public:
   virtual ScriptValue newPointer(void *pointer) = 0;
   /* Drops a value made by the core that is not handed out after all. */
   virtual void discard(ScriptValue value) = 0;
+
+  /* ---- What the shared commands need beyond values ----
+     Each has a default, so that a language (or a test's fake one) adds
+     only what it uses. */
+
+  /* A truth value (Tcl 1/0, JavaScript and Lua booleans). */
+  virtual ScriptValue newBoolean(bool value) { return newInteger(value); }
+  /* A record of named fields: a list of the values in Tcl, an object or a
+     table with those keys in JavaScript and Lua. Takes the values over. */
+  virtual ScriptValue newRecord(const char *const *names, ScriptValue *values,
+                                int count) {
+    (void)names;
+    return newList(values, count);
+  }
+  /* The key/value pairs of a map value (a JavaScript object, a Lua table
+     with keys other than 1..n); false when the value is no map. */
+  virtual bool getEntries(ScriptValue value,
+                          std::vector<std::pair<ScriptValue, ScriptValue>> &out) {
+    (void)value;
+    (void)out;
+    return false;
+  }
+  /* A selector named by the value; a language may cache it in the value. */
+  virtual SEL getSelector(ScriptValue value);
+  /* The values made from a mark on are no longer needed (the core marks
+     before a script method's arguments are made and releases after its
+     result was converted): a language whose values live on a stack or in
+     a pool frees them here. */
+  virtual size_t mark() { return 0; }
+  virtual void release(size_t mark) { (void)mark; }
+  /* A hold on a value beyond every call, for value objects; null when the
+     language cannot hold values. */
+  virtual void *keep(ScriptValue value) {
+    (void)value;
+    return nullptr;
+  }
+  /* The held value, as a value made by the core. */
+  virtual ScriptValue kept(void *hold) { return static_cast<ScriptValue>(hold); }
+  virtual void unkeep(void *hold) { (void)hold; }
+
+  /* ---- Script code the commands take ---- */
+
+  /* How many arguments make a method body, and how usage messages name
+     them: Tcl takes "ARGNAMES BODY", JavaScript and Lua one "FUNCTION". */
+  virtual int bodyWords() { return 1; }
+  virtual const char *bodyParameters() { return "FUNCTION"; }
+  /* A method body from those words, for a method of the types, which take
+     argumentCount arguments besides self and _cmd; null with an error. */
+  virtual std::unique_ptr<MethodBody> newBody(ScriptValue *words,
+                                              const char *types,
+                                              int argumentCount,
+                                              std::string &error);
+  /* A function of the language that calls the C function (through
+     `callFunction`), named as the script asked (`nameGiven`) or after the
+     symbol; its value, or null with an error. Tcl makes a command of that
+     name; JavaScript and Lua answer the function, and make it a global
+     only when the script gave the name. */
+  virtual ScriptValue newFunction(std::unique_ptr<Function> function,
+                                  const char *name, bool nameGiven,
+                                  std::string &error);
+  /* The name of the exceptions raised for this language's errors
+     ("ZELTclException"). */
+  virtual const char *exceptionName() { return "ZELScriptException"; }
 };
 
 /* ===================== Object registry ===================== */
@@ -228,8 +295,8 @@ public:
      Objective-C exception). */
   virtual bool run(ScriptValue *args, int argc, ScriptValue &result,
                    std::string &error) = 0;
-  /* Name of the exception raised when run fails ("ZELTclException"). */
-  virtual const char *exceptionName() = 0;
+  /* Name of the exception raised when run fails: the language's. */
+  virtual const char *exceptionName() { return script().exceptionName(); }
 };
 
 /* Gives cls (its metaclass when classSide) a method whose implementation
@@ -293,6 +360,106 @@ const std::vector<SymbolTable *> &loadedSymbolTables();
 const char *symbolKindName(int kind);
 /* The kind of a keyword, or 0. */
 int symbolKind(const char *name);
+
+/* A call of a C function made by `cfunction`: the arguments converted by
+   its signature; failures say "NAME: " first. */
+bool callFunction(Script &script, const Function &function, const char *name,
+                  ScriptValue *args, int argc, ScriptValue &result,
+                  std::string &error);
+
+/* ===================== The commands ===================== */
+
+/* One command of the bridge, written once for every language. A language
+   binds the table to its own naming (Tcl `objc::send`, JavaScript and Lua
+   `objc.send`; a group such as `protocol` becomes a Tcl ensemble or an
+   object of functions), reads the arguments as values, checks their count
+   against `minimum`/`maximum` (`arityFits`) and reports a count that does
+   not fit in its own way (`usage`). Everything else, value checks and
+   their messages included, is the command's own. */
+using CommandProc = bool (*)(Script &script, ScriptValue *args, int argc,
+                             ScriptValue &result, std::string &error);
+
+struct Command {
+  const char *name;
+  /* The parameters in Tcl's notation ("RECEIVER SELECTOR ?ARG ...?");
+     BODY stands for the language's method body (`bodyParameters`). */
+  const char *parameters;
+  int minimum; /* arguments, a BODY counted as one */
+  int maximum; /* -1: no bound */
+  CommandProc run;           /* null for a group */
+  const Command *subcommands; /* a group's commands, ended by a null name */
+  const char *summary;        /* one line: what it answers */
+};
+
+/* The commands, ended by an entry with a null name. */
+const Command *commands();
+
+/* Whether argc arguments fit the command (a BODY takes bodyWords). */
+bool arityFits(const Command &command, Script &script, int argc);
+
+/* The parameters for a usage message: Tcl's notation, BODY replaced, or
+   a function's ("RECEIVER, SELECTOR, ...ARG") when `asFunction`. */
+std::string usage(const Command &command, Script &script, bool asFunction);
+
+/* Runs a command with arguments that fit it. */
+bool runCommand(const Command &command, Script &script, ScriptValue *args,
+                int argc, ScriptValue &result, std::string &error);
+
+/* ===================== The language classes ===================== */
+
+/* One interpreter of a language, behind an object of its Interp class. */
+class Interpreter {
+public:
+  virtual ~Interpreter() = default;
+  /* The values of this interpreter. */
+  virtual Script &script() = 0;
+  /* Runs a file, or a text, at global level; its result, or false with
+     the language's own report of the error (Tcl's errorInfo, the
+     JavaScript stack, the Lua traceback). */
+  virtual bool sourceFile(const char *path, ScriptValue &result,
+                          std::string &error) = 0;
+  virtual bool evaluate(const char *text, ScriptValue &result,
+                        std::string &error) = 0;
+  virtual bool setVariable(const char *name, ScriptValue value, bool global,
+                           std::string &error) = 0;
+};
+
+/* What a language tells the kit that makes its classes. */
+class Language {
+public:
+  virtual ~Language() = default;
+  /* "Tcl": reports are "Tcl error: REASON". */
+  virtual const char *name() = 0;
+  /* "ZELTcl": the classes ZELTclInterp, ZELTclValue and ZELTclLanguage. */
+  virtual const char *classPrefix() = 0;
+  /* "tcl": the extension of its scripts. */
+  virtual const char *fileExtension() = 0;
+  /* "ZELTclException": the exceptions raised for its errors. */
+  virtual const char *exceptionName() = 0;
+  /* A new interpreter; null with an error. */
+  virtual Interpreter *newInterpreter(std::string &error) = 0;
+};
+
+/* Makes the language's classes and registers its language object with
+   zelRuntime, once, from the language library's constructor (priority 110
+   or later: after the modules are registered). The classes:
+   - PREFIXInterp (NSObject): alloc/init make an interpreter, the first one
+     is +mainInterp (kept for ever); setVariable:toValue:global: (a value of
+     PREFIXValue, or nil), sourceFile: and evaluate: (an NSString), which
+     answer a PREFIXValue and raise the language's exception, whose reason
+     is the language's report, when the script fails.
+   - PREFIXValue (NSObject): +valueWithInt:, +valueWithPointer:toObjCType:
+     (for the type "*" a list of the C strings of a null-terminated vector,
+     else the pointer), -description (the value's text).
+   - PREFIXLanguage (ZELScriptingLanguage): fileExtension, interpClass,
+     valueClass, isResponsibleForException: (an exception of the language's
+     name), logException: and presentException: (the reason on stderr).
+   The language object lives for the process. */
+void registerLanguage(Language *language);
+
+/* The interpreter behind an object of a language's Interp class, or null
+   for any other object. */
+Interpreter *interpreterOf(id object);
 
 } // namespace zelbridge
 

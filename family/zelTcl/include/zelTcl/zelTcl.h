@@ -49,6 +49,12 @@ OBJC_BEGIN_DECLS
 /* The name (an NSString) of the exceptions raised for Tcl errors. */
 ZEL_EXPORT extern id ZELTclException;
 
+struct Tcl_Interp;
+
+/* The package entry of `load libzelTcl.so`: makes the objc commands in
+   the interpreter and provides the package zelTcl. TCL_OK or TCL_ERROR. */
+ZEL_EXPORT int Zeltcl_Init(struct Tcl_Interp *interp);
+
 OBJC_END_DECLS
 
 #endif

@@ -1,0 +1,574 @@
+/* The commands of every language, written once: their argument checks,
+   conversions and messages. A language only binds the table to its own
+   naming and reads its arguments as values. */
+#include "bridge.h"
+
+#include <Foundation/Foundation.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace zelbridge {
+
+/* ---- defaults of Script ---- */
+
+SEL Script::getSelector(ScriptValue value) {
+  Arena arena;
+  return sel_registerName(getText(value, arena));
+}
+
+std::unique_ptr<MethodBody> Script::newBody(ScriptValue *, const char *, int,
+                                            std::string &error) {
+  error = "this language cannot define methods";
+  return nullptr;
+}
+
+ScriptValue Script::newFunction(std::unique_ptr<Function>, const char *, bool,
+                                std::string &error) {
+  error = "this language cannot call C functions";
+  return nullptr;
+}
+
+bool callFunction(Script &script, const Function &function, const char *name,
+                  ScriptValue *args, int argc, ScriptValue &result,
+                  std::string &error) {
+  if (call(script, *function.signature, function.address, args, argc, result,
+           error))
+    return true;
+  error = std::string(name) + ": " + error;
+  return false;
+}
+
+namespace {
+
+/* ---- reading arguments ---- */
+
+std::string textOf(Script &script, ScriptValue value) {
+  Arena arena;
+  return script.getText(value, arena);
+}
+
+bool isClass(id object) { return object && (object->isa->info & CLS_META); }
+
+/* Whether the object is an instance of the named class or a subclass. */
+bool isKindOf(id object, const char *className) {
+  if (!object || isClass(object))
+    return false;
+  Class wanted = reinterpret_cast<Class>(objc_lookUpClass(className));
+  for (Class cls = object->isa; cls; cls = cls->super_class)
+    if (cls == wanted)
+      return true;
+  return false;
+}
+
+bool expected(const char *what, Script &script, ScriptValue value,
+              std::string &error) {
+  error = std::string("expected ") + what + " but got \"" +
+          textOf(script, value) + "\"";
+  return false;
+}
+
+/* A class: a handle of one or a class name. */
+bool classFrom(Script &script, ScriptValue value, Class &cls,
+               std::string &error) {
+  id object = nil;
+  if (!objectFrom(script, value, true, object, error))
+    return false;
+  if (!isClass(object))
+    return expected("a class", script, value, error);
+  cls = reinterpret_cast<Class>(object);
+  return true;
+}
+
+/* A protocol: a handle of one or a protocol's name. */
+bool protocolFrom(Script &script, ScriptValue value, Protocol *&protocol,
+                  std::string &error) {
+  Handle handle;
+  if (script.getHandle(value, handle)) {
+    id object = nil;
+    if (!resolve(handle, object, error))
+      return false;
+    if (!isKindOf(object, "Protocol"))
+      return expected("a protocol", script, value, error);
+    protocol = reinterpret_cast<Protocol *>(object);
+    return true;
+  }
+  std::string name = textOf(script, value);
+  protocol = findProtocol(name.c_str());
+  if (!protocol)
+    error = "no protocol named " + name;
+  return protocol != nullptr;
+}
+
+/* A symbol table this bridge loaded, given as its pointer. */
+bool tableFrom(Script &script, ScriptValue value, SymbolTable *&table,
+               std::string &error) {
+  void *pointer = nullptr;
+  std::string text = textOf(script, value);
+  if (parsePointer(text.c_str(), pointer))
+    for (SymbolTable *each : loadedSymbolTables())
+      if (each == pointer) {
+        table = each;
+        return true;
+      }
+  error = "no symbol table " + text;
+  return false;
+}
+
+/* The items of a list argument; nil stands for no items. */
+bool itemsFrom(Script &script, ScriptValue value, const char *what,
+               std::vector<ScriptValue> &items, std::string &error) {
+  items.clear();
+  if (script.isNil(value, false) || script.getItems(value, items))
+    return true;
+  return expected(what, script, value, error);
+}
+
+/* Method descriptions in each language's natural shapes: a list of
+   {SELECTOR TYPES} pairs, a flat list SELECTOR TYPES ..., or a map of
+   SELECTOR: TYPES. The types must be a method signature. */
+bool descriptionsFrom(Script &script, ScriptValue value,
+                      std::vector<MethodDescription> &out,
+                      std::string &error) {
+  std::vector<std::pair<ScriptValue, ScriptValue>> entries;
+  std::vector<ScriptValue> items;
+  if (script.getEntries(value, entries)) {
+    for (auto &[selector, types] : entries)
+      out.push_back({textOf(script, selector), textOf(script, types)});
+  } else if (!itemsFrom(script, value, "a list of selectors and types",
+                        items, error)) {
+    return false;
+  } else {
+    std::vector<ScriptValue> pair;
+    bool pairs = !items.empty();
+    for (ScriptValue item : items)
+      pairs = pairs && script.getItems(item, pair) && pair.size() == 2;
+    if (!pairs && items.size() % 2) {
+      error = "method descriptions must be pairs of selector and types";
+      return false;
+    }
+    for (size_t i = 0; i < items.size(); i += pairs ? 1 : 2) {
+      if (pairs)
+        script.getItems(items[i], pair);
+      else
+        pair = {items[i], items[i + 1]};
+      out.push_back({textOf(script, pair[0]), textOf(script, pair[1])});
+    }
+  }
+  for (const MethodDescription &method : out) {
+    auto signature = prepare(method.types.c_str(), error);
+    if (!signature)
+      return false;
+    if (signature->arguments.size() < 2) {
+      error = "method signature \"" + method.types +
+              "\" has no receiver and selector";
+      return false;
+    }
+  }
+  return true;
+}
+
+ScriptValue handleValue(Script &script, const void *object) {
+  return script.newHandle(handleFor(static_cast<id>(const_cast<void *>(object))));
+}
+
+ScriptValue listOf(Script &script, std::vector<ScriptValue> &items) {
+  return script.newList(items.data(), static_cast<int>(items.size()));
+}
+
+/* ---- class, string ---- */
+
+bool classCommand(Script &script, ScriptValue *args, int, ScriptValue &result,
+                  std::string &error) {
+  std::string name = textOf(script, args[0]);
+  id cls = objc_lookUpClass(name.c_str());
+  if (!cls) {
+    error = "no class named " + name;
+    return false;
+  }
+  result = handleValue(script, cls);
+  return true;
+}
+
+bool stringCommand(Script &script, ScriptValue *args, int,
+                   ScriptValue &result, std::string &) {
+  std::string text = textOf(script, args[0]);
+  result = handleValue(
+      script, objc_send_class("NSString", "stringWithCString:", text.c_str()));
+  return true;
+}
+
+/* ---- send, super, former ---- */
+
+using Sender = bool (*)(Script &, id, SEL, ScriptValue *, int, ScriptValue &,
+                        std::string &);
+
+bool sendWith(Sender sender, Script &script, ScriptValue *args, int argc,
+              ScriptValue &result, std::string &error) {
+  id receiver = nil;
+  if (!objectFrom(script, args[0], true, receiver, error))
+    return false;
+  return sender(script, receiver, script.getSelector(args[1]), args + 2,
+                argc - 2, result, error);
+}
+
+bool sendCommand(Script &script, ScriptValue *args, int argc,
+                 ScriptValue &result, std::string &error) {
+  return sendWith(send, script, args, argc, result, error);
+}
+
+bool superCommand(Script &script, ScriptValue *args, int argc,
+                  ScriptValue &result, std::string &error) {
+  return sendWith(sendSuper, script, args, argc, result, error);
+}
+
+bool formerCommand(Script &script, ScriptValue *args, int argc,
+                   ScriptValue &result, std::string &error) {
+  return sendWith(sendFormer, script, args, argc, result, error);
+}
+
+/* ---- defineClass, method, ivar ---- */
+
+bool defineClassCommand(Script &script, ScriptValue *args, int argc,
+                        ScriptValue &result, std::string &error) {
+  id superclass = nil;
+  if (!objectFrom(script, args[1], true, superclass, error))
+    return false;
+  if (superclass && !isClass(superclass))
+    return expected("a class", script, args[1], error);
+  bool hasIvars = argc > 2 && !script.isNil(args[2], false);
+  std::string ivars = hasIvars ? textOf(script, args[2]) : "";
+  Class cls = defineClass(textOf(script, args[0]).c_str(),
+                          reinterpret_cast<Class>(superclass),
+                          hasIvars ? ivars.c_str() : nullptr, error);
+  if (!cls)
+    return false;
+  result = handleValue(script, cls);
+  return true;
+}
+
+/* CLASS ?-class? SELECTOR TYPES BODY */
+bool methodCommand(Script &script, ScriptValue *args, int argc,
+                   ScriptValue &result, std::string &error) {
+  int fixed = argc - script.bodyWords();
+  bool classSide = fixed == 4 && textOf(script, args[1]) == "-class";
+  if (fixed != 3 && !classSide) {
+    error = "expected -class but got \"" + textOf(script, args[1]) + "\"";
+    return false;
+  }
+  Class cls = nullptr;
+  if (!classFrom(script, args[0], cls, error))
+    return false;
+  ScriptValue *rest = args + (classSide ? 2 : 1);
+  std::string selector = textOf(script, rest[0]);
+  std::string types = textOf(script, rest[1]);
+  auto signature = prepare(types.c_str(), error);
+  if (!signature)
+    return false;
+  int arguments = static_cast<int>(signature->arguments.size()) - 2;
+  if (arguments < 0) {
+    error = "method signature \"" + types + "\" has no receiver and selector";
+    return false;
+  }
+  auto body = script.newBody(rest + 2, types.c_str(), arguments, error);
+  if (!body ||
+      !defineMethod(cls, classSide, sel_registerName(selector.c_str()),
+                    types.c_str(), std::move(body), error))
+    return false;
+  result = script.newNil();
+  return true;
+}
+
+bool ivarCommand(Script &script, ScriptValue *args, int argc,
+                 ScriptValue &result, std::string &error) {
+  id object = nil;
+  if (!objectFrom(script, args[0], true, object, error))
+    return false;
+  std::string name = textOf(script, args[1]);
+  if (argc == 2)
+    return getIvar(script, object, name.c_str(), result, error);
+  if (!setIvar(script, object, name.c_str(), args[2], error))
+    return false;
+  result = args[2];
+  return true;
+}
+
+/* ---- protocol ---- */
+
+bool protocolFind(Script &script, ScriptValue *args, int, ScriptValue &result,
+                  std::string &) {
+  Protocol *protocol = findProtocol(textOf(script, args[0]).c_str());
+  result = protocol ? handleValue(script, protocol) : script.newNil();
+  return true;
+}
+
+bool protocolList(Script &script, ScriptValue *, int, ScriptValue &result,
+                  std::string &) {
+  std::vector<ScriptValue> names;
+  for (const std::string &name : protocolNames())
+    names.push_back(script.newText(name.c_str()));
+  result = listOf(script, names);
+  return true;
+}
+
+/* NAME ?INCORPORATED? ?INSTANCEMETHODS? ?CLASSMETHODS? */
+bool protocolCreate(Script &script, ScriptValue *args, int argc,
+                    ScriptValue &result, std::string &error) {
+  std::vector<ScriptValue> items;
+  std::vector<std::string> incorporated;
+  if (argc > 1 && !itemsFrom(script, args[1], "a list of protocol names",
+                             items, error))
+    return false;
+  for (ScriptValue item : items)
+    incorporated.push_back(textOf(script, item));
+  std::vector<MethodDescription> instance, classSide;
+  if ((argc > 2 && !descriptionsFrom(script, args[2], instance, error)) ||
+      (argc > 3 && !descriptionsFrom(script, args[3], classSide, error)))
+    return false;
+  Protocol *protocol = createProtocol(textOf(script, args[0]).c_str(),
+                                      incorporated, instance, classSide, error);
+  if (!protocol)
+    return false;
+  result = handleValue(script, protocol);
+  return true;
+}
+
+bool protocolTest(BOOL (*test)(Class, Protocol *), Script &script,
+                  ScriptValue *args, ScriptValue &result, std::string &error) {
+  Class cls = nullptr;
+  Protocol *protocol = nullptr;
+  if (!classFrom(script, args[0], cls, error) ||
+      !protocolFrom(script, args[1], protocol, error))
+    return false;
+  result = script.newBoolean(test(cls, protocol) != NO);
+  return true;
+}
+
+bool protocolImplements(Script &script, ScriptValue *args, int,
+                        ScriptValue &result, std::string &error) {
+  return protocolTest(ZelObjC_ImplementsProtocol, script, args, result, error);
+}
+
+bool protocolConforms(Script &script, ScriptValue *args, int,
+                      ScriptValue &result, std::string &error) {
+  return protocolTest(ZelObjC_ConformsToProtocol, script, args, result, error);
+}
+
+bool protocolName(Script &script, ScriptValue *args, int, ScriptValue &result,
+                  std::string &error) {
+  Protocol *protocol = nullptr;
+  if (!protocolFrom(script, args[0], protocol, error))
+    return false;
+  result = script.newText(protocol->protocol_name);
+  return true;
+}
+
+/* ---- cfunction ---- */
+
+/* NAME ?SIGNATURE? ?SCRIPTNAME?: without SCRIPTNAME the function is named
+   after the symbol (without its module). */
+bool cfunctionCommand(Script &script, ScriptValue *args, int argc,
+                      ScriptValue &result, std::string &error) {
+  std::string name = textOf(script, args[0]);
+  bool typed = argc > 1 && !script.isNil(args[1], false);
+  std::string types = typed ? textOf(script, args[1]) : "";
+  auto function = cfunction(name.c_str(), typed ? types.c_str() : nullptr,
+                            error);
+  if (!function)
+    return false;
+  bool named = argc > 2 && !script.isNil(args[2], false);
+  size_t colon = name.find(':');
+  std::string shown = named ? textOf(script, args[2])
+                            : colon == std::string::npos ? name
+                                                         : name.substr(colon + 1);
+  result = script.newFunction(std::move(function), shown.c_str(), named, error);
+  return result != nullptr;
+}
+
+/* ---- symbols ---- */
+
+ScriptValue definition(Script &script, int kind, const char *name,
+                       const char *type) {
+  static const char *const fields[] = {"kind", "name", "type"};
+  ScriptValue values[] = {script.newText(symbolKindName(kind)),
+                          script.newText(name), script.newText(type ? type : "")};
+  return script.newRecord(fields, values, 3);
+}
+
+bool symbolsLoad(Script &script, ScriptValue *args, int, ScriptValue &result,
+                 std::string &error) {
+  SymbolTable *table = loadSymbols(textOf(script, args[0]).c_str(), error);
+  if (!table)
+    return false;
+  result = script.newPointer(table);
+  return true;
+}
+
+/* The given table, or every loaded one. */
+bool tablesFrom(Script &script, ScriptValue *args, int argc, int at,
+                std::vector<SymbolTable *> &tables, std::string &error) {
+  tables = loadedSymbolTables();
+  if (argc <= at || script.isNil(args[at], false))
+    return true;
+  tables.assign(1, nullptr);
+  return tableFrom(script, args[at], tables[0], error);
+}
+
+/* NAME ?TABLE?: the definition in the first table that has one, or nil. */
+bool symbolsLookup(Script &script, ScriptValue *args, int argc,
+                   ScriptValue &result, std::string &error) {
+  std::vector<SymbolTable *> tables;
+  if (!tablesFrom(script, args, argc, 1, tables, error))
+    return false;
+  std::string name = textOf(script, args[0]);
+  for (SymbolTable *table : tables) {
+    const char *type = nullptr;
+    if (int kind = ZelObjC_LookupSymbol(table, name.c_str(), &type)) {
+      result = definition(script, kind, name.c_str(), type);
+      return true;
+    }
+  }
+  result = script.newNil();
+  return true;
+}
+
+struct Listing {
+  Script *script;
+  std::vector<ScriptValue> items;
+};
+
+void listDefinition(int kind, const char *name, const char *type,
+                    void *context) {
+  auto *listing = static_cast<Listing *>(context);
+  listing->items.push_back(definition(*listing->script, kind, name, type));
+}
+
+/* ?TABLE?: every definition of the table, or of every loaded table. */
+bool symbolsEnumerate(Script &script, ScriptValue *args, int argc,
+                      ScriptValue &result, std::string &error) {
+  std::vector<SymbolTable *> tables;
+  if (!tablesFrom(script, args, argc, 0, tables, error))
+    return false;
+  Listing listing{&script, {}};
+  for (SymbolTable *table : tables)
+    ZelObjC_EnumerateSymbols(table, listDefinition, &listing);
+  result = listOf(script, listing.items);
+  return true;
+}
+
+bool symbolsTables(Script &script, ScriptValue *, int, ScriptValue &result,
+                   std::string &) {
+  std::vector<ScriptValue> tables;
+  for (SymbolTable *table : loadedSymbolTables())
+    tables.push_back(script.newPointer(table));
+  result = listOf(script, tables);
+  return true;
+}
+
+/* ---- the table ---- */
+
+const Command protocolCommands[] = {
+    {"find", "NAME", 1, 1, protocolFind, nullptr,
+     "the protocol of that name, or nil"},
+    {"list", "", 0, 0, protocolList, nullptr,
+     "the names of every protocol, sorted"},
+    {"create", "NAME ?INCORPORATED? ?INSTANCEMETHODS? ?CLASSMETHODS?", 1, 4,
+     protocolCreate, nullptr,
+     "a new protocol; methods as selector and types pairs"},
+    {"implements", "CLASS PROTOCOL", 2, 2, protocolImplements, nullptr,
+     "whether the class has every method of the protocol"},
+    {"conforms", "CLASS PROTOCOL", 2, 2, protocolConforms, nullptr,
+     "whether the class or a superclass adopts the protocol"},
+    {"name", "PROTOCOL", 1, 1, protocolName, nullptr,
+     "the protocol's name"},
+    {nullptr, nullptr, 0, 0, nullptr, nullptr, nullptr}};
+
+const Command symbolCommands[] = {
+    {"load", "PATH", 1, 1, symbolsLoad, nullptr,
+     "the symbol table of the file, kept among the loaded tables"},
+    {"lookup", "NAME ?TABLE?", 1, 2, symbolsLookup, nullptr,
+     "the definition {kind name type} of NAME, or nil"},
+    {"enumerate", "?TABLE?", 0, 1, symbolsEnumerate, nullptr,
+     "every definition of the table (or of every loaded table)"},
+    {"list", "?TABLE?", 0, 1, symbolsEnumerate, nullptr,
+     "the same as enumerate"},
+    {"tables", "", 0, 0, symbolsTables, nullptr,
+     "the loaded tables, in loading order"},
+    {nullptr, nullptr, 0, 0, nullptr, nullptr, nullptr}};
+
+const Command allCommands[] = {
+    {"class", "NAME", 1, 1, classCommand, nullptr, "the class of that name"},
+    {"send", "RECEIVER SELECTOR ?ARG ...?", 2, -1, sendCommand, nullptr,
+     "the result of the message"},
+    {"super", "RECEIVER SELECTOR ?ARG ...?", 2, -1, superCommand, nullptr,
+     "the message to the superclass's implementation"},
+    {"former", "RECEIVER SELECTOR ?ARG ...?", 2, -1, formerCommand, nullptr,
+     "the message to the implementation the running one displaced"},
+    {"string", "TEXT", 1, 1, stringCommand, nullptr,
+     "an autoreleased NSString of the text"},
+    {"defineClass", "NAME SUPERCLASS ?IVARS?", 2, 3, defineClassCommand,
+     nullptr, "a new class; IVARS a struct encoding of its variables"},
+    {"method", "CLASS ?-class? SELECTOR TYPES BODY", 4, 5, methodCommand,
+     nullptr, "defines a method written in the language"},
+    {"ivar", "OBJECT NAME ?VALUE?", 2, 3, ivarCommand, nullptr,
+     "reads or writes an instance variable"},
+    {"protocol", "SUBCOMMAND ?ARG ...?", 1, -1, nullptr, protocolCommands,
+     "protocols"},
+    {"cfunction", "NAME ?SIGNATURE? ?SCRIPTNAME?", 1, 3, cfunctionCommand,
+     nullptr, "a function of the language calling the C function"},
+    {"symbols", "SUBCOMMAND ?ARG ...?", 1, -1, nullptr, symbolCommands,
+     "symbol tables"},
+    {nullptr, nullptr, 0, 0, nullptr, nullptr, nullptr}};
+
+bool takesBody(const Command &command) {
+  return std::strstr(command.parameters, "BODY") != nullptr;
+}
+
+/* "?ARG ...?" as "...ARG", "?X?" as "[X]", words joined by ", ". */
+std::string functionNotation(const std::string &words) {
+  std::string out;
+  size_t at = 0;
+  while (at < words.size()) {
+    size_t end = words.find(' ', at);
+    if (words.compare(at, 1, "?") == 0 && end != std::string::npos &&
+        words.compare(end, 5, " ...?") == 0) {
+      out += (out.empty() ? "..." : ", ...") + words.substr(at + 1, end - at - 1);
+      at = end + 5;
+    } else {
+      std::string word = words.substr(at, end - at);
+      if (word.size() > 2 && word.front() == '?' && word.back() == '?')
+        word = "[" + word.substr(1, word.size() - 2) + "]";
+      out += (out.empty() ? "" : ", ") + word;
+      at = end == std::string::npos ? words.size() : end;
+    }
+    while (at < words.size() && words[at] == ' ')
+      ++at;
+  }
+  return out;
+}
+
+} // namespace
+
+const Command *commands() { return allCommands; }
+
+bool arityFits(const Command &command, Script &script, int argc) {
+  int extra = takesBody(command) ? script.bodyWords() - 1 : 0;
+  return argc >= command.minimum + extra &&
+         (command.maximum < 0 || argc <= command.maximum + extra);
+}
+
+std::string usage(const Command &command, Script &script, bool asFunction) {
+  std::string words = command.parameters;
+  size_t body = words.find("BODY");
+  if (body != std::string::npos)
+    words.replace(body, 4, script.bodyParameters());
+  return asFunction ? functionNotation(words) : words;
+}
+
+bool runCommand(const Command &command, Script &script, ScriptValue *args,
+                int argc, ScriptValue &result, std::string &error) {
+  result = nullptr;
+  return command.run(script, args, argc, result, error);
+}
+
+} // namespace zelbridge

@@ -1,0 +1,73 @@
+/* What the modules of zelTcl share: Tcl values as the bridge core sees
+   them, and the objc commands of an interpreter. */
+#ifndef ZELTCL_TCL_BRIDGE_H
+#define ZELTCL_TCL_BRIDGE_H
+
+#include <zelBridge/zelBridge.h>
+
+#include <tcl.h>
+
+#include <string>
+
+namespace zeltcl {
+
+/* The values of one Tcl interpreter. Method bodies and C function
+   commands refer to it; it outlives its interpreter, whose deletion it
+   notes (bodies then refuse to run). */
+class TclScript : public zelbridge::Script {
+public:
+  explicit TclScript(Tcl_Interp *interp) : interp_(interp) {}
+
+  Tcl_Interp *interp() const { return interp_; }
+  void forgetInterp() { interp_ = nullptr; }
+
+  bool isNil(zelbridge::ScriptValue value, bool forText) override;
+  bool getInteger(zelbridge::ScriptValue value, long long &out) override;
+  bool getBoolean(zelbridge::ScriptValue value, bool &out) override;
+  bool getDouble(zelbridge::ScriptValue value, double &out) override;
+  const char *getText(zelbridge::ScriptValue value,
+                      zelbridge::Arena &arena) override;
+  bool getItems(zelbridge::ScriptValue value,
+                std::vector<zelbridge::ScriptValue> &items) override;
+  bool getHandle(zelbridge::ScriptValue value,
+                 zelbridge::Handle &out) override;
+  SEL getSelector(zelbridge::ScriptValue value) override;
+
+  zelbridge::ScriptValue newNil() override;
+  zelbridge::ScriptValue newInteger(long long value) override;
+  zelbridge::ScriptValue newWideInteger(const char *decimal) override;
+  zelbridge::ScriptValue newDouble(double value) override;
+  zelbridge::ScriptValue newText(const char *text) override;
+  zelbridge::ScriptValue newBoolean(bool value) override;
+  zelbridge::ScriptValue newList(zelbridge::ScriptValue *items,
+                                 int count) override;
+  zelbridge::ScriptValue newHandle(const zelbridge::Handle &handle) override;
+  zelbridge::ScriptValue newPointer(void *pointer) override;
+  void discard(zelbridge::ScriptValue value) override;
+  void *keep(zelbridge::ScriptValue value) override;
+  void unkeep(void *hold) override;
+
+  int bodyWords() override { return 2; }
+  const char *bodyParameters() override { return "ARGNAMES BODY"; }
+  std::unique_ptr<zelbridge::MethodBody>
+  newBody(zelbridge::ScriptValue *words, const char *types, int argumentCount,
+          std::string &error) override;
+  zelbridge::ScriptValue newFunction(std::unique_ptr<zelbridge::Function> function,
+                                     const char *name, bool nameGiven,
+                                     std::string &error) override;
+  const char *exceptionName() override { return "ZELTclException"; }
+
+private:
+  Tcl_Interp *interp_;
+};
+
+/* Makes the commands of namespace objc in the interpreter. */
+TclScript *installObjcCommands(Tcl_Interp *interp);
+
+/* The interpreter's error information (errorInfo, else its result); the
+   result is reset. */
+std::string errorReport(Tcl_Interp *interp);
+
+} // namespace zeltcl
+
+#endif
