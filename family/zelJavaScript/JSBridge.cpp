@@ -1,7 +1,6 @@
-/* The objc object of every JavaScript global: messages, classes and
-   methods, instance variables, protocols, C functions and symbol tables,
-   on the language-neutral bridge core. This file only says how JavaScript
-   values stand for C values; the core does the rest.
+/* JavaScript values for the bridge core, and the core's commands bound as
+   the functions of the object objc of every global (groups such as
+   objc.protocol are objects of functions).
 
    Values: null and undefined are nil; numbers are integers and floats;
    booleans are BOOL; strings are C strings, selectors and, where an object
@@ -12,12 +11,10 @@
 #include "js_objects.h"
 
 #include <zelBridge/zelBridge.h>
-#include <Foundation/Foundation.h>
 
 #include <jsfriendapi.h>
 #include <js/Array.h>
 #include <js/BigInt.h>
-#include <js/GlobalObject.h>
 #include <js/PropertyAndElement.h>
 #include <js/String.h>
 
@@ -32,16 +29,13 @@ namespace {
 
 /* ===================== Values lent to the core ===================== */
 
-/* Every value handed to the core is a rooted copy kept here. A bridge
-   function frees what it made when it returns (NativeScope); a script
-   method called from outside any bridge function frees what earlier such
-   calls left (their arguments and result, which the core is done with). */
+/* Every value handed to the core is a rooted copy kept here, freed back
+   to a mark: by a bridge function when it returns (NativeScope), by the
+   core once a script method's result is converted. */
 std::vector<JS::PersistentRootedValue *> &pool() {
   static auto *values = new std::vector<JS::PersistentRootedValue *>;
   return *values;
 }
-
-int nativeDepth = 0;
 
 ScriptValue lend(JSContext *cx, JS::HandleValue value) {
   pool().push_back(new JS::PersistentRootedValue(cx, value));
@@ -60,28 +54,10 @@ void releaseFrom(size_t mark) {
   }
 }
 
-/* Frees the values older than every one of args. */
-void releaseBefore(ScriptValue *args, int argc) {
-  auto &values = pool();
-  size_t first = values.size();
-  for (int i = 0; i < argc; ++i)
-    for (size_t at = 0; at < first; ++at)
-      if (values[at] == args[i]) {
-        first = at;
-        break;
-      }
-  for (size_t at = 0; at < first; ++at)
-    delete values[at];
-  values.erase(values.begin(), values.begin() + static_cast<long>(first));
-}
-
 class NativeScope {
 public:
-  NativeScope() : mark_(pool().size()) { ++nativeDepth; }
-  ~NativeScope() {
-    --nativeDepth;
-    releaseFrom(mark_);
-  }
+  NativeScope() : mark_(pool().size()) {}
+  ~NativeScope() { releaseFrom(mark_); }
   NativeScope(const NativeScope &) = delete;
   NativeScope &operator=(const NativeScope &) = delete;
 
@@ -105,6 +81,11 @@ bool handleOf(JS::HandleValue value, Handle &out) {
       JS::GetReservedSlot(object, objectSlot).toPrivate());
   out.serial = JS::GetReservedSlot(object, serialSlot).toPrivateUint32();
   return true;
+}
+
+bool fail(JSContext *cx, const std::string &message) {
+  JS_ReportErrorUTF8(cx, "%s", message.c_str());
+  return false;
 }
 
 /* ===================== The core's view of JavaScript ===================== */
@@ -195,6 +176,32 @@ public:
     return true;
   }
 
+  /* The own enumerable properties of a plain object. */
+  bool getEntries(ScriptValue value,
+                  std::vector<std::pair<ScriptValue, ScriptValue>> &out) override {
+    JS::HandleValue v = valueOf(value);
+    if (!v.isObject() || JS::GetClass(&v.toObject()) != JS::GetClass(plain()))
+      return false;
+    JSContext *cx = zeljs::context();
+    JSAutoRealm realm(cx, global_);
+    JS::RootedObject object(cx, &v.toObject());
+    JS::Rooted<JS::IdVector> ids(cx, JS::IdVector(cx));
+    JS::RootedValue key(cx), item(cx);
+    if (!JS_Enumerate(cx, object, &ids)) {
+      JS_ClearPendingException(cx);
+      return false;
+    }
+    for (size_t i = 0; i < ids.length(); ++i) {
+      if (!JS_IdToValue(cx, ids[i], &key) ||
+          !JS_GetPropertyById(cx, object, ids[i], &item)) {
+        JS_ClearPendingException(cx);
+        return false;
+      }
+      out.emplace_back(lend(cx, key), lend(cx, item));
+    }
+    return true;
+  }
+
   bool getHandle(ScriptValue value, Handle &out) override {
     return handleOf(valueOf(value), out);
   }
@@ -209,6 +216,10 @@ public:
 
   ScriptValue newDouble(double value) override {
     return make(JS::DoubleValue(JS::CanonicalizeNaN(value)));
+  }
+
+  ScriptValue newBoolean(bool value) override {
+    return make(JS::BooleanValue(value));
   }
 
   ScriptValue newText(const char *text) override {
@@ -229,6 +240,19 @@ public:
     if (!array)
       JS_ClearPendingException(cx);
     return make(array ? JS::ObjectValue(*array) : JS::NullValue());
+  }
+
+  ScriptValue newRecord(const char *const *names, ScriptValue *values,
+                        int count) override {
+    JSContext *cx = zeljs::context();
+    JSAutoRealm realm(cx, global_);
+    JS::RootedObject object(cx, JS_NewPlainObject(cx));
+    for (int i = 0; object && i < count; ++i)
+      if (!JS_SetProperty(cx, object, names[i], valueOf(values[i])))
+        object = nullptr;
+    if (!object)
+      JS_ClearPendingException(cx);
+    return make(object ? JS::ObjectValue(*object) : JS::NullValue());
   }
 
   ScriptValue newHandle(const Handle &handle) override {
@@ -253,8 +277,30 @@ public:
     return newText(zelbridge::formatPointer(pointer).c_str());
   }
 
-  /* Freed with the rest when the bridge function returns. */
+  /* Freed with the rest back to the next mark. */
   void discard(ScriptValue) override {}
+
+  size_t mark() override { return pool().size(); }
+  void release(size_t mark) override { releaseFrom(mark); }
+
+  void *keep(ScriptValue value) override {
+    return new JS::PersistentRootedValue(zeljs::context(), valueOf(value));
+  }
+  ScriptValue kept(void *hold) override {
+    return make(*static_cast<JS::PersistentRootedValue *>(hold));
+  }
+  void unkeep(void *hold) override {
+    if (!zeljs::engineStopped())
+      delete static_cast<JS::PersistentRootedValue *>(hold);
+  }
+
+  std::unique_ptr<zelbridge::MethodBody> newBody(ScriptValue *words,
+                                                 const char *, int,
+                                                 std::string &error) override;
+  ScriptValue newFunction(std::unique_ptr<zelbridge::Function> function,
+                          const char *name, bool nameGiven,
+                          std::string &error) override;
+  const char *exceptionName() override { return "ZELJavaScriptException"; }
 
 private:
   ScriptValue make(const JS::Value &value) {
@@ -263,7 +309,18 @@ private:
     return lend(cx, rooted);
   }
 
+  /* An object of the class plain objects have, to tell them apart. */
+  JSObject *plain() {
+    if (!plain_) {
+      JSContext *cx = zeljs::context();
+      JSAutoRealm realm(cx, global_);
+      plain_.init(cx, JS_NewPlainObject(cx));
+    }
+    return plain_;
+  }
+
   JS::PersistentRootedObject global_;
+  JS::PersistentRootedObject plain_;
 };
 
 /* Integers beyond 2^53 lose digits as numbers: those become BigInts. */
@@ -289,168 +346,12 @@ ScriptValue JsScript::newWideInteger(const char *decimal) {
   return make(JS::BigIntValue(big));
 }
 
-JsScript &scriptOf(JSContext *cx) {
-  JSObject *global = JS::CurrentGlobalOrNull(cx);
+JsScript &scriptOf(JSObject *global) {
   return *static_cast<JsScript *>(
       JS::GetReservedSlot(global, zeljs::bridgeSlot).toPrivate());
 }
 
-/* ===================== Helpers of the bridge functions ===================== */
-
-bool fail(JSContext *cx, const std::string &message) {
-  JS_ReportErrorUTF8(cx, "%s", message.c_str());
-  return false;
-}
-
-bool usage(JSContext *cx, const char *function, const char *arguments) {
-  return fail(cx, std::string("objc.") + function + ": expected (" +
-                      arguments + ")");
-}
-
-/* The value made by the core as this call's result. */
-bool succeed(JS::CallArgs &args, ScriptValue value) {
-  args.rval().set(value ? valueOf(value) : JS::NullHandleValue);
-  return true;
-}
-
-bool textArg(JSContext *cx, JS::HandleValue value, std::string &text) {
-  return zeljs::textOf(cx, value, text);
-}
-
-bool objectArg(JSContext *cx, JsScript &script, JS::HandleValue value,
-               id &object) {
-  std::string error;
-  if (zelbridge::objectFrom(script, lend(cx, value), true, object, error))
-    return true;
-  return fail(cx, error);
-}
-
-bool isClass(id object) { return object && (object->isa->info & CLS_META); }
-
-bool classArg(JSContext *cx, JsScript &script, JS::HandleValue value,
-              Class &cls) {
-  id object = nil;
-  if (!objectArg(cx, script, value, object))
-    return false;
-  if (!isClass(object)) {
-    std::string text;
-    textArg(cx, value, text);
-    JS_ClearPendingException(cx);
-    return fail(cx, "expected a class but got \"" + text + "\"");
-  }
-  cls = reinterpret_cast<Class>(object);
-  return true;
-}
-
-/* Lends the call's arguments from `first` on to the core. */
-std::vector<ScriptValue> lendArgs(JSContext *cx, const JS::CallArgs &args,
-                                  unsigned first) {
-  std::vector<ScriptValue> values;
-  for (unsigned i = first; i < args.length(); ++i)
-    values.push_back(lend(cx, args[i]));
-  return values;
-}
-
-JS::Value handleValue(JsScript &script, id object) {
-  ScriptValue value = script.newHandle(zelbridge::handleFor(object));
-  return valueOf(value);
-}
-
-/* ===================== objc.class, objc.string ===================== */
-
-bool classFunction(JSContext *cx, unsigned argc, JS::Value *vp) {
-  JS::CallArgs args = JS::CallArgsFromVp(argc, vp);
-  NativeScope scope;
-  std::string name;
-  if (args.length() != 1 || !args[0].isString())
-    return usage(cx, "class", "NAME");
-  if (!textArg(cx, args[0], name))
-    return false;
-  id cls = objc_lookUpClass(name.c_str());
-  if (!cls)
-    return fail(cx, "no class named " + name);
-  args.rval().set(handleValue(scriptOf(cx), cls));
-  return true;
-}
-
-bool stringFunction(JSContext *cx, unsigned argc, JS::Value *vp) {
-  JS::CallArgs args = JS::CallArgsFromVp(argc, vp);
-  NativeScope scope;
-  std::string text;
-  if (args.length() != 1)
-    return usage(cx, "string", "TEXT");
-  if (!textArg(cx, args[0], text))
-    return false;
-  id string = objc_send_class("NSString", "stringWithCString:", text.c_str());
-  args.rval().set(handleValue(scriptOf(cx), string));
-  return true;
-}
-
-/* ===================== objc.send, objc.super, objc.former ===================== */
-
-using Sender = bool (*)(zelbridge::Script &, id, SEL, ScriptValue *, int,
-                        ScriptValue &, std::string &);
-
-bool sendWith(Sender sender, const char *name, JSContext *cx, unsigned argc,
-              JS::Value *vp) {
-  JS::CallArgs args = JS::CallArgsFromVp(argc, vp);
-  NativeScope scope;
-  JsScript &script = scriptOf(cx);
-  if (args.length() < 2 || !args[1].isString())
-    return usage(cx, name, "RECEIVER, SELECTOR, ARG...");
-  id receiver = nil;
-  std::string selector;
-  if (!objectArg(cx, script, args[0], receiver) ||
-      !textArg(cx, args[1], selector))
-    return false;
-  std::vector<ScriptValue> values = lendArgs(cx, args, 2);
-  ScriptValue result = nullptr;
-  std::string error;
-  if (!sender(script, receiver, sel_registerName(selector.c_str()),
-              values.data(), static_cast<int>(values.size()), result, error))
-    return fail(cx, error);
-  return succeed(args, result);
-}
-
-bool sendFunction(JSContext *cx, unsigned argc, JS::Value *vp) {
-  return sendWith(zelbridge::send, "send", cx, argc, vp);
-}
-
-bool superFunction(JSContext *cx, unsigned argc, JS::Value *vp) {
-  return sendWith(zelbridge::sendSuper, "super", cx, argc, vp);
-}
-
-bool formerFunction(JSContext *cx, unsigned argc, JS::Value *vp) {
-  return sendWith(zelbridge::sendFormer, "former", cx, argc, vp);
-}
-
-/* ===================== objc.defineClass, objc.method ===================== */
-
-bool defineClassFunction(JSContext *cx, unsigned argc, JS::Value *vp) {
-  JS::CallArgs args = JS::CallArgsFromVp(argc, vp);
-  NativeScope scope;
-  JsScript &script = scriptOf(cx);
-  if (args.length() < 2 || args.length() > 3 || !args[0].isString())
-    return usage(cx, "defineClass", "NAME, SUPERCLASS, IVARS");
-  std::string name, ivars;
-  id superclass = nil;
-  if (!textArg(cx, args[0], name) ||
-      !objectArg(cx, script, args[1], superclass))
-    return false;
-  if (superclass && !isClass(superclass))
-    return fail(cx, "expected a class as the superclass of " + name);
-  bool hasIvars = args.length() == 3 && !args[2].isNullOrUndefined();
-  if (hasIvars && !textArg(cx, args[2], ivars))
-    return false;
-  std::string error;
-  Class cls = zelbridge::defineClass(name.c_str(),
-                                     reinterpret_cast<Class>(superclass),
-                                     hasIvars ? ivars.c_str() : nullptr, error);
-  if (!cls)
-    return fail(cx, error);
-  args.rval().set(handleValue(script, reinterpret_cast<id>(cls)));
-  return true;
-}
+/* ===================== Method bodies ===================== */
 
 /* A method written in JavaScript: the function, called with self as this
    and self, _cmd and the arguments as its parameters. */
@@ -460,7 +361,6 @@ public:
       : script_(script), function_(cx, function) {}
 
   zelbridge::Script &script() override { return script_; }
-  const char *exceptionName() override { return "ZELJavaScriptException"; }
 
   bool run(ScriptValue *args, int argc, ScriptValue &result,
            std::string &error) override {
@@ -469,8 +369,6 @@ public:
       error = "the JavaScript engine was shut down";
       return false;
     }
-    if (nativeDepth == 0)
-      releaseBefore(args, argc);
     JSAutoRealm realm(cx, function_);
     JS::RootedValueVector argv(cx);
     for (int i = 0; i < argc; ++i)
@@ -497,358 +395,134 @@ private:
   JS::PersistentRootedObject function_;
 };
 
-/* objc.method(CLASS, ["-class",] SELECTOR, TYPES, FUNCTION) */
-bool methodFunction(JSContext *cx, unsigned argc, JS::Value *vp) {
-  JS::CallArgs args = JS::CallArgsFromVp(argc, vp);
-  NativeScope scope;
-  JsScript &script = scriptOf(cx);
-  std::string flag;
-  bool classSide = args.length() == 5 && args[1].isString() &&
-                   textArg(cx, args[1], flag) && flag == "-class";
-  unsigned at = classSide ? 2 : 1;
-  if ((args.length() != 4 && !classSide) || !args[at].isString() ||
-      !args[at + 1].isString() || !args[at + 2].isObject() ||
-      !JS::IsCallable(&args[at + 2].toObject()))
-    return usage(cx, "method", "CLASS, [\"-class\",] SELECTOR, TYPES, FUNCTION");
-  Class cls = nullptr;
-  std::string selector, types;
-  if (!classArg(cx, script, args[0], cls) ||
-      !textArg(cx, args[at], selector) || !textArg(cx, args[at + 1], types))
-    return false;
-  auto body = std::make_unique<JsMethodBody>(cx, script,
-                                             &args[at + 2].toObject());
-  std::string error;
-  if (!zelbridge::defineMethod(cls, classSide,
-                               sel_registerName(selector.c_str()),
-                               types.c_str(), std::move(body), error))
-    return fail(cx, error);
-  args.rval().setUndefined();
-  return true;
-}
-
-/* ===================== objc.ivar ===================== */
-
-bool ivarFunction(JSContext *cx, unsigned argc, JS::Value *vp) {
-  JS::CallArgs args = JS::CallArgsFromVp(argc, vp);
-  NativeScope scope;
-  JsScript &script = scriptOf(cx);
-  if (args.length() < 2 || args.length() > 3 || !args[1].isString())
-    return usage(cx, "ivar", "OBJECT, NAME, VALUE");
-  id object = nil;
-  std::string name;
-  if (!objectArg(cx, script, args[0], object) || !textArg(cx, args[1], name))
-    return false;
-  std::string error;
-  if (args.length() == 3) {
-    if (!zelbridge::setIvar(script, object, name.c_str(), lend(cx, args[2]),
-                            error))
-      return fail(cx, error);
-    args.rval().set(args[2]);
-    return true;
+std::unique_ptr<zelbridge::MethodBody>
+JsScript::newBody(ScriptValue *words, const char *, int, std::string &error) {
+  JS::HandleValue function = valueOf(words[0]);
+  if (!function.isObject() || !JS::IsCallable(&function.toObject())) {
+    zelbridge::Arena arena;
+    error = std::string("expected a function but got \"") +
+            getText(words[0], arena) + "\"";
+    return nullptr;
   }
-  ScriptValue value = nullptr;
-  if (!zelbridge::getIvar(script, object, name.c_str(), value, error))
-    return fail(cx, error);
-  return succeed(args, value);
+  return std::make_unique<JsMethodBody>(zeljs::context(), *this,
+                                        &function.toObject());
 }
 
-/* ===================== objc.protocol ===================== */
+/* ===================== C functions ===================== */
 
-bool protocolArg(JSContext *cx, JsScript &script, JS::HandleValue value,
-                 Protocol *&protocol) {
-  Handle handle;
-  if (handleOf(value, handle)) {
-    id object = nil;
-    std::string error;
-    if (!zelbridge::resolve(handle, object, error))
-      return fail(cx, error);
-    protocol = reinterpret_cast<Protocol *>(object);
-    return true;
-  }
-  std::string name;
-  if (!textArg(cx, value, name))
-    return false;
-  protocol = zelbridge::findProtocol(name.c_str());
-  (void)script;
-  return protocol ? true : fail(cx, "no protocol named " + name);
-}
-
-bool protocolFind(JSContext *cx, unsigned argc, JS::Value *vp) {
-  JS::CallArgs args = JS::CallArgsFromVp(argc, vp);
-  NativeScope scope;
-  std::string name;
-  if (args.length() != 1 || !args[0].isString())
-    return usage(cx, "protocol.find", "NAME");
-  if (!textArg(cx, args[0], name))
-    return false;
-  Protocol *protocol = zelbridge::findProtocol(name.c_str());
-  if (!protocol) {
-    args.rval().setNull();
-    return true;
-  }
-  args.rval().set(handleValue(scriptOf(cx), reinterpret_cast<id>(protocol)));
-  return true;
-}
-
-bool protocolList(JSContext *cx, unsigned argc, JS::Value *vp) {
-  JS::CallArgs args = JS::CallArgsFromVp(argc, vp);
-  NativeScope scope;
-  JsScript &script = scriptOf(cx);
-  std::vector<ScriptValue> names;
-  for (const std::string &name : zelbridge::protocolNames())
-    names.push_back(script.newText(name.c_str()));
-  return succeed(args, script.newList(names.data(),
-                                      static_cast<int>(names.size())));
-}
-
-/* The selector: types pairs of a plain object. */
-bool methodDescriptions(JSContext *cx, JS::HandleValue value,
-                        std::vector<zelbridge::MethodDescription> &out) {
-  if (value.isNullOrUndefined())
-    return true;
-  if (!value.isObject())
-    return fail(cx, "objc.protocol.create: methods are given as an object "
-                    "of selector: types pairs");
-  JS::RootedObject object(cx, &value.toObject());
-  JS::Rooted<JS::IdVector> ids(cx, JS::IdVector(cx));
-  if (!JS_Enumerate(cx, object, &ids))
-    return false;
-  JS::RootedValue key(cx), types(cx);
-  for (size_t i = 0; i < ids.length(); ++i) {
-    zelbridge::MethodDescription description;
-    if (!JS_IdToValue(cx, ids[i], &key) ||
-        !textArg(cx, key, description.selector) ||
-        !JS_GetPropertyById(cx, object, ids[i], &types) ||
-        !textArg(cx, types, description.types))
-      return false;
-    out.push_back(description);
-  }
-  return true;
-}
-
-bool protocolNamesOf(JSContext *cx, JS::HandleValue value,
-                     std::vector<std::string> &out) {
-  if (value.isNullOrUndefined())
-    return true;
-  bool isArray = false;
-  if (!JS::IsArrayObject(cx, value, &isArray))
-    return false;
-  if (!isArray)
-    return fail(cx, "objc.protocol.create: incorporated protocols are given "
-                    "as an array of names");
-  JS::RootedObject array(cx, &value.toObject());
-  uint32_t length = 0;
-  if (!JS::GetArrayLength(cx, array, &length))
-    return false;
-  JS::RootedValue item(cx);
-  for (uint32_t index = 0; index < length; ++index) {
-    std::string name;
-    if (!JS_GetElement(cx, array, index, &item) || !textArg(cx, item, name))
-      return false;
-    out.push_back(name);
-  }
-  return true;
-}
-
-/* objc.protocol.create(NAME, INCORPORATED, INSTANCE, CLASS) */
-bool protocolCreate(JSContext *cx, unsigned argc, JS::Value *vp) {
-  JS::CallArgs args = JS::CallArgsFromVp(argc, vp);
-  NativeScope scope;
-  if (args.length() < 1 || args.length() > 4 || !args[0].isString())
-    return usage(cx, "protocol.create",
-                 "NAME, INCORPORATED, INSTANCEMETHODS, CLASSMETHODS");
-  std::string name;
-  std::vector<std::string> incorporated;
-  std::vector<zelbridge::MethodDescription> instance, classSide;
-  if (!textArg(cx, args[0], name) ||
-      !protocolNamesOf(cx, args.get(1), incorporated) ||
-      !methodDescriptions(cx, args.get(2), instance) ||
-      !methodDescriptions(cx, args.get(3), classSide))
-    return false;
-  std::string error;
-  Protocol *protocol = zelbridge::createProtocol(name.c_str(), incorporated,
-                                                 instance, classSide, error);
-  if (!protocol)
-    return fail(cx, error);
-  args.rval().set(handleValue(scriptOf(cx), reinterpret_cast<id>(protocol)));
-  return true;
-}
-
-using ProtocolTest = BOOL (*)(Class, Protocol *);
-
-bool protocolTest(ProtocolTest test, const char *name, JSContext *cx,
-                  unsigned argc, JS::Value *vp) {
-  JS::CallArgs args = JS::CallArgsFromVp(argc, vp);
-  NativeScope scope;
-  JsScript &script = scriptOf(cx);
-  if (args.length() != 2)
-    return usage(cx, name, "CLASS, PROTOCOL");
-  Class cls = nullptr;
-  Protocol *protocol = nullptr;
-  if (!classArg(cx, script, args[0], cls) ||
-      !protocolArg(cx, script, args[1], protocol))
-    return false;
-  args.rval().setBoolean(test(cls, protocol) != NO);
-  return true;
-}
-
-bool protocolImplements(JSContext *cx, unsigned argc, JS::Value *vp) {
-  return protocolTest(ZelObjC_ImplementsProtocol, "protocol.implements", cx,
-                      argc, vp);
-}
-
-bool protocolConforms(JSContext *cx, unsigned argc, JS::Value *vp) {
-  return protocolTest(ZelObjC_ConformsToProtocol, "protocol.conforms", cx,
-                      argc, vp);
-}
-
-/* ===================== objc.cfunction ===================== */
-
-/* C functions live as long as the process: a script may keep the
+/* A C function lives as long as the process: a script may keep the
    JavaScript function anywhere. */
+struct CFunction {
+  std::unique_ptr<zelbridge::Function> function;
+  std::string name;
+};
+
 enum { functionSlot };
 
 bool callCFunction(JSContext *cx, unsigned argc, JS::Value *vp) {
   JS::CallArgs args = JS::CallArgsFromVp(argc, vp);
   NativeScope scope;
-  JsScript &script = scriptOf(cx);
-  auto *function = static_cast<zelbridge::Function *>(
+  JsScript &script = scriptOf(JS::CurrentGlobalOrNull(cx));
+  auto &function = *static_cast<CFunction *>(
       js::GetFunctionNativeReserved(&args.callee(), functionSlot).toPrivate());
-  std::vector<ScriptValue> values = lendArgs(cx, args, 0);
+  std::vector<ScriptValue> values;
+  for (unsigned i = 0; i < args.length(); ++i)
+    values.push_back(lend(cx, args[i]));
   ScriptValue result = nullptr;
   std::string error;
-  if (!zelbridge::call(script, *function->signature, function->address,
-                       values.data(), static_cast<int>(values.size()), result,
-                       error))
+  if (!zelbridge::callFunction(script, *function.function,
+                               function.name.c_str(), values.data(),
+                               static_cast<int>(values.size()), result, error))
     return fail(cx, error);
-  return succeed(args, result);
+  args.rval().set(valueOf(result));
+  return true;
 }
 
-/* objc.cfunction(NAME, [SIGNATURE, [JSNAME]]): a function calling the C
-   function; with JSNAME it is also a global of that name. */
-bool cfunctionFunction(JSContext *cx, unsigned argc, JS::Value *vp) {
-  JS::CallArgs args = JS::CallArgsFromVp(argc, vp);
-  NativeScope scope;
-  if (args.length() < 1 || args.length() > 3 || !args[0].isString())
-    return usage(cx, "cfunction", "NAME, SIGNATURE, JSNAME");
-  std::string name, types, jsName;
-  bool typed = args.length() >= 2 && !args[1].isNullOrUndefined();
-  if (!textArg(cx, args[0], name) || (typed && !textArg(cx, args[1], types)) ||
-      (args.length() == 3 && !textArg(cx, args[2], jsName)))
-    return false;
-  std::string error;
-  std::unique_ptr<zelbridge::Function> function =
-      zelbridge::cfunction(name.c_str(), typed ? types.c_str() : nullptr,
-                           error);
-  if (!function)
-    return fail(cx, error);
-  const std::string &shown = jsName.empty() ? name : jsName;
-  JSFunction *made = js::NewFunctionWithReserved(
-      cx, callCFunction,
-      static_cast<unsigned>(function->signature->arguments.size()), 0,
-      shown.c_str());
-  if (!made)
-    return false;
+ScriptValue JsScript::newFunction(std::unique_ptr<zelbridge::Function> function,
+                                  const char *name, bool nameGiven,
+                                  std::string &error) {
+  JSContext *cx = zeljs::context();
+  unsigned arity = static_cast<unsigned>(function->signature->arguments.size());
+  JSFunction *made =
+      js::NewFunctionWithReserved(cx, callCFunction, arity, 0, name);
+  if (!made) {
+    error = zeljs::pendingErrorText(cx);
+    return nullptr;
+  }
   JS::RootedObject object(cx, JS_GetFunctionObject(made));
-  js::SetFunctionNativeReserved(object, functionSlot,
-                                JS::PrivateValue(function.release()));
-  if (!jsName.empty()) {
-    JS::RootedObject global(cx, JS::CurrentGlobalOrNull(cx));
-    if (!JS_DefineProperty(cx, global, jsName.c_str(), object,
-                           JSPROP_ENUMERATE))
-      return false;
+  js::SetFunctionNativeReserved(
+      object, functionSlot,
+      JS::PrivateValue(new CFunction{std::move(function), name}));
+  JS::RootedObject global(cx, global_);
+  if (nameGiven &&
+      !JS_DefineProperty(cx, global, name, object, JSPROP_ENUMERATE)) {
+    error = zeljs::pendingErrorText(cx);
+    return nullptr;
   }
-  args.rval().setObject(*object);
-  return true;
+  return make(JS::ObjectValue(*object));
 }
 
-/* ===================== objc.symbols ===================== */
+/* ===================== The commands ===================== */
 
-bool symbolsLoad(JSContext *cx, unsigned argc, JS::Value *vp) {
-  JS::CallArgs args = JS::CallArgsFromVp(argc, vp);
-  NativeScope scope;
-  std::string path, error;
-  if (args.length() != 1 || !args[0].isString())
-    return usage(cx, "symbols.load", "PATH");
-  if (!textArg(cx, args[0], path))
-    return false;
-  if (!zelbridge::loadSymbols(path.c_str(), error))
-    return fail(cx, error);
-  args.rval().setInt32(
-      static_cast<int32_t>(zelbridge::loadedSymbolTables().size()));
-  return true;
-}
-
-JSObject *definition(JSContext *cx, int kind, const char *name,
-                     const char *type) {
-  JS::RootedObject object(cx, JS_NewPlainObject(cx));
-  const char *kindName = zelbridge::symbolKindName(kind);
-  JS::RootedValue value(cx);
-  for (auto [key, text] : {std::pair<const char *, const char *>{"kind",
-                                                                 kindName},
-                           {"name", name},
-                           {"type", type}}) {
-    JSString *string = zeljs::newString(cx, text ? text : "");
-    if (!object || !string)
-      return nullptr;
-    value.setString(string);
-    if (!JS_SetProperty(cx, object, key, value))
-      return nullptr;
-  }
-  return object;
-}
-
-/* objc.symbols.lookup(NAME): {kind, name, type} from the first loaded
-   table that defines it, or null. */
-bool symbolsLookup(JSContext *cx, unsigned argc, JS::Value *vp) {
-  JS::CallArgs args = JS::CallArgsFromVp(argc, vp);
-  NativeScope scope;
-  std::string name;
-  if (args.length() != 1 || !args[0].isString())
-    return usage(cx, "symbols.lookup", "NAME");
-  if (!textArg(cx, args[0], name))
-    return false;
-  for (SymbolTable *table : zelbridge::loadedSymbolTables()) {
-    const char *type = nullptr;
-    if (int kind = ZelObjC_LookupSymbol(table, name.c_str(), &type)) {
-      JSObject *found = definition(cx, kind, name.c_str(), type);
-      if (!found)
-        return false;
-      args.rval().setObject(*found);
-      return true;
-    }
-  }
-  args.rval().setNull();
-  return true;
-}
-
-struct Listing {
-  JSContext *cx;
-  JS::RootedValueVector *items;
-  bool ok;
+/* A command and the name scripts call it by ("objc.protocol.create"). */
+struct Bound {
+  const zelbridge::Command *command;
+  std::string path;
 };
 
-void listDefinition(int kind, const char *name, const char *type,
-                    void *context) {
-  auto *listing = static_cast<Listing *>(context);
-  if (!listing->ok)
-    return;
-  JSObject *object = definition(listing->cx, kind, name, type);
-  listing->ok = object && listing->items->append(JS::ObjectValue(*object));
+enum { boundSlot };
+
+bool arityError(JSContext *cx, const Bound &bound, JsScript &script,
+                unsigned argc) {
+  const zelbridge::Command &command = *bound.command;
+  return fail(cx, bound.path + ": expected (" +
+                      zelbridge::usage(command, script, true) + ") but got " +
+                      std::to_string(argc) +
+                      (argc == 1 ? " argument" : " arguments"));
 }
 
-/* objc.symbols.list(): every definition of every loaded table. */
-bool symbolsList(JSContext *cx, unsigned argc, JS::Value *vp) {
+bool dispatch(JSContext *cx, unsigned argc, JS::Value *vp) {
   JS::CallArgs args = JS::CallArgsFromVp(argc, vp);
   NativeScope scope;
-  JS::RootedValueVector items(cx);
-  Listing listing{cx, &items, true};
-  for (SymbolTable *table : zelbridge::loadedSymbolTables())
-    ZelObjC_EnumerateSymbols(table, listDefinition, &listing);
-  JSObject *array = listing.ok ? JS::NewArrayObject(cx, items) : nullptr;
-  if (!array)
-    return false;
-  args.rval().setObject(*array);
+  auto &bound = *static_cast<Bound *>(
+      js::GetFunctionNativeReserved(&args.callee(), boundSlot).toPrivate());
+  JsScript &script = scriptOf(JS::CurrentGlobalOrNull(cx));
+  int count = static_cast<int>(args.length());
+  if (!zelbridge::arityFits(*bound.command, script, count))
+    return arityError(cx, bound, script, args.length());
+  std::vector<ScriptValue> values;
+  for (unsigned i = 0; i < args.length(); ++i)
+    values.push_back(lend(cx, args[i]));
+  ScriptValue result = nullptr;
+  std::string error;
+  if (!zelbridge::runCommand(*bound.command, script, values.data(), count,
+                             result, error))
+    return fail(cx, error);
+  args.rval().set(valueOf(result));
+  return true;
+}
+
+bool bind(JSContext *cx, JS::HandleObject target, const std::string &path,
+          const zelbridge::Command *commands) {
+  for (const zelbridge::Command *command = commands; command->name; ++command) {
+    std::string name = path + "." + command->name;
+    if (command->subcommands) {
+      JS::RootedObject group(cx, JS_NewPlainObject(cx));
+      if (!group || !bind(cx, group, name, command->subcommands) ||
+          !JS_DefineProperty(cx, target, command->name, group,
+                             JSPROP_ENUMERATE))
+        return false;
+      continue;
+    }
+    JSFunction *function = js::DefineFunctionWithReserved(
+        cx, target, command->name, dispatch,
+        static_cast<unsigned>(command->minimum), JSPROP_ENUMERATE);
+    if (!function)
+      return false;
+    JS::RootedObject object(cx, JS_GetFunctionObject(function));
+    js::SetFunctionNativeReserved(object, boundSlot,
+                                  JS::PrivateValue(new Bound{command, name}));
+  }
   return true;
 }
 
@@ -857,7 +531,6 @@ bool symbolsList(JSContext *cx, unsigned argc, JS::Value *vp) {
 /* "<NSString 0x...>", a class's name, or what became of a freed object. */
 bool handleToString(JSContext *cx, unsigned argc, JS::Value *vp) {
   JS::CallArgs args = JS::CallArgsFromVp(argc, vp);
-  NativeScope scope;
   Handle handle;
   if (!handleOf(args.thisv(), handle))
     return fail(cx, "toString: not an Objective-C object");
@@ -885,45 +558,9 @@ bool handleEquals(JSContext *cx, unsigned argc, JS::Value *vp) {
   return true;
 }
 
-/* ===================== Installation ===================== */
-
-const JSFunctionSpec objcFunctions[] = {
-    JS_FN("class", classFunction, 1, 0),
-    JS_FN("string", stringFunction, 1, 0),
-    JS_FN("send", sendFunction, 2, 0),
-    JS_FN("super", superFunction, 2, 0),
-    JS_FN("former", formerFunction, 2, 0),
-    JS_FN("defineClass", defineClassFunction, 3, 0),
-    JS_FN("method", methodFunction, 4, 0),
-    JS_FN("ivar", ivarFunction, 2, 0),
-    JS_FN("cfunction", cfunctionFunction, 2, 0),
-    JS_FS_END};
-
-const JSFunctionSpec protocolFunctions[] = {
-    JS_FN("find", protocolFind, 1, 0),
-    JS_FN("list", protocolList, 0, 0),
-    JS_FN("create", protocolCreate, 4, 0),
-    JS_FN("implements", protocolImplements, 2, 0),
-    JS_FN("conforms", protocolConforms, 2, 0),
-    JS_FS_END};
-
-const JSFunctionSpec symbolFunctions[] = {
-    JS_FN("load", symbolsLoad, 1, 0),
-    JS_FN("lookup", symbolsLookup, 1, 0),
-    JS_FN("list", symbolsList, 0, 0),
-    JS_FS_END};
-
 const JSFunctionSpec handleFunctions[] = {
     JS_FN("toString", handleToString, 0, 0),
-    JS_FN("equals", handleEquals, 1, 0),
-    JS_FS_END};
-
-bool defineGroup(JSContext *cx, JS::HandleObject objc, const char *name,
-                 const JSFunctionSpec *functions) {
-  JS::RootedObject group(cx, JS_NewPlainObject(cx));
-  return group && JS_DefineFunctions(cx, group, functions) &&
-         JS_DefineProperty(cx, objc, name, group, JSPROP_ENUMERATE);
-}
+    JS_FN("equals", handleEquals, 1, 0), JS_FS_END};
 
 } // namespace
 
@@ -938,10 +575,20 @@ bool installObjc(JSContext *cx, JS::HandleObject global) {
   JS::SetReservedSlot(global, bridgeSlot,
                       JS::PrivateValue(new JsScript(cx, global)));
   JS::RootedObject objc(cx, JS_NewPlainObject(cx));
-  return objc && JS_DefineFunctions(cx, objc, objcFunctions) &&
-         defineGroup(cx, objc, "protocol", protocolFunctions) &&
-         defineGroup(cx, objc, "symbols", symbolFunctions) &&
+  return objc && bind(cx, objc, "objc", zelbridge::commands()) &&
          JS_DefineProperty(cx, global, "objc", objc, JSPROP_ENUMERATE);
+}
+
+zelbridge::ScriptValue lendValue(JSContext *cx, JS::HandleValue value) {
+  return lend(cx, value);
+}
+
+JS::HandleValue lentValue(zelbridge::ScriptValue value) {
+  return valueOf(value);
+}
+
+zelbridge::Script &scriptOfGlobal(JSObject *global) {
+  return scriptOf(global);
 }
 
 } // namespace zeljs

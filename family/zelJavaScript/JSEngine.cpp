@@ -3,8 +3,6 @@
    JavaScript errors as exceptions. */
 #include "js_objects.h"
 
-#include <zelJavaScript/zelJavaScript.h>
-#include <Foundation/Foundation.h>
 
 #include <js/CompilationAndEvaluation.h>
 #include <js/Conversions.h>
@@ -205,16 +203,6 @@ bool textOf(JSContext *cx, JS::HandleValue value, std::string &text) {
     return false;
   text = chars.get();
   return true;
-}
-
-id exceptionWithReason(const std::string &reason) {
-  id text = objc_send_class("NSString", "stringWithCString:", reason.c_str());
-  return objc_send_class("NSException", "exceptionWithName:reason:userInfo:",
-                         ZELJavaScriptException, text, nil);
-}
-
-id exceptionFromPending(JSContext *cx) {
-  return exceptionWithReason(pendingReason(cx));
 }
 
 std::string pendingErrorText(JSContext *cx) { return pendingReason(cx); }

@@ -1,4 +1,5 @@
-/* ZELJSInterp: a JavaScript global object as an interpreter. */
+/* The JavaScript language: its interpreters (a global object each) for the
+   classes the bridge core makes (ZELJSInterp, ZELJSValue, ZELJSLanguage). */
 #include "js_objects.h"
 
 #include <zelJavaScript/zelJavaScript.h>
@@ -15,75 +16,11 @@
 #include <fstream>
 #include <sstream>
 
-using namespace objc_module_records;
-using zeljs::InterpObject;
+using zelbridge::ScriptValue;
+
+ZEL_EXPORT id ZELJavaScriptException = NSSTR("ZELJavaScriptException");
 
 namespace {
-
-id mainInterp_ = nil; /* the first interpreter made, kept for ever */
-
-JSObject *globalOf(id self) {
-  JS::PersistentRootedObject *global =
-      reinterpret_cast<InterpObject *>(self)->global;
-  return global ? global->get() : nullptr;
-}
-
-id noEngine() {
-  return zeljs::exceptionWithReason("the JavaScript engine could not start");
-}
-
-/* Makes the interpreter's global; an exception to raise on failure. */
-id makeGlobal(id self) {
-  JSContext *cx = zeljs::context();
-  if (!cx)
-    return noEngine();
-  JSObject *global = zeljs::newGlobal(cx);
-  if (!global)
-    return zeljs::exceptionFromPending(cx);
-  reinterpret_cast<InterpObject *>(self)->global =
-      new JS::PersistentRootedObject(cx, global);
-  return nil;
-}
-
-id init(id self, SEL) {
-  if (id failure = makeGlobal(self)) {
-    objc_send<void>(self, "release");
-    objc_send<void>(failure, "raise");
-  }
-  if (!mainInterp_)
-    mainInterp_ = objc_send(self, "retain");
-  return self;
-}
-
-void dealloc(id self, SEL) {
-  if (!zeljs::engineStopped())
-    delete reinterpret_cast<InterpObject *>(self)->global;
-  zeljs::superDealloc(self);
-}
-
-id mainInterp(id self, SEL) {
-  if (!mainInterp_)
-    objc_send(objc_send(self, "alloc"), "init");  /* kept as the main one */
-  return mainInterp_;
-}
-
-/* The property on the global; an exception to raise on failure. */
-id assign(id self, const char *name, id value) {
-  JSContext *cx = zeljs::context();
-  JS::RootedObject global(cx, globalOf(self));
-  JSAutoRealm realm(cx, global);
-  JS::RootedValue rooted(cx, zeljs::valueOf(value));
-  if (!JS_WrapValue(cx, &rooted) ||
-      !JS_SetProperty(cx, global, name, rooted))
-    return zeljs::exceptionFromPending(cx);
-  return nil;
-}
-
-void setVariable(id self, SEL, id name, id value, BOOL) {
-  const char *text = objc_send<const char *>(name, "cString");
-  if (id failure = assign(self, text ? text : "", value))
-    objc_send<void>(failure, "raise");
-}
 
 bool readFile(const char *path, std::string &contents) {
   std::ifstream file(path, std::ios::binary);
@@ -95,66 +32,102 @@ bool readFile(const char *path, std::string &contents) {
   return !file.bad();
 }
 
-/* Runs the file in the interpreter's realm: its completion value in
-   *result, or an exception to raise. */
-id evaluateFile(id self, const char *path, id *result) {
-  std::string source;
-  if (!readFile(path, source))
-    return zeljs::exceptionWithReason(std::string("couldn't read file \"") +
-                                      path + "\": " + std::strerror(errno));
-  JSContext *cx = zeljs::context();
-  JS::RootedObject global(cx, globalOf(self));
-  JSAutoRealm realm(cx, global);
-  JS::CompileOptions options(cx);
-  options.setFileAndLine(path, 1);
-  JS::SourceText<mozilla::Utf8Unit> text;
-  JS::RootedValue value(cx);
-  zeljs::Running running;
-  if (!text.init(cx, source.data(), source.size(),
-                 JS::SourceOwnership::Borrowed) ||
-      !JS::Evaluate(cx, options, text, &value))
-    return zeljs::exceptionFromPending(cx);
-  *result = zeljs::newValue(cx, value);
-  return nil;
+class JsInterpreter : public zelbridge::Interpreter {
+public:
+  JsInterpreter(JSContext *cx, JSObject *global)
+      : global_(new JS::PersistentRootedObject(cx, global)) {}
+  ~JsInterpreter() override {
+    if (!zeljs::engineStopped()) /* else its roots went with the engine */
+      delete global_;
+  }
+
+  zelbridge::Script &script() override {
+    return zeljs::scriptOfGlobal(*global_);
+  }
+
+  bool sourceFile(const char *path, ScriptValue &result,
+                  std::string &error) override {
+    std::string source;
+    if (!readFile(path, source)) {
+      error = std::string("couldn't read file \"") + path +
+              "\": " + std::strerror(errno);
+      return false;
+    }
+    bool ok = run(path, source, result, error);
+    std::fflush(stdout); /* before the report of an error */
+    return ok;
+  }
+
+  bool evaluate(const char *text, ScriptValue &result,
+                std::string &error) override {
+    bool ok = run("(evaluate)", text, result, error);
+    std::fflush(stdout);
+    return ok;
+  }
+
+  /* A property of the global whatever the flag says: a script's top level
+     has no other scope. */
+  bool setVariable(const char *name, ScriptValue value, bool,
+                   std::string &error) override {
+    JSContext *cx = zeljs::context();
+    JSAutoRealm realm(cx, *global_);
+    JS::RootedValue rooted(cx, zeljs::lentValue(value));
+    if (JS_WrapValue(cx, &rooted) &&
+        JS_SetProperty(cx, *global_, name, rooted))
+      return true;
+    error = zeljs::pendingErrorText(cx);
+    return false;
+  }
+
+private:
+  bool run(const char *file, const std::string &source, ScriptValue &result,
+           std::string &error) {
+    JSContext *cx = zeljs::context();
+    JSAutoRealm realm(cx, *global_);
+    JS::CompileOptions options(cx);
+    options.setFileAndLine(file, 1);
+    JS::SourceText<mozilla::Utf8Unit> text;
+    JS::RootedValue value(cx);
+    zeljs::Running running;
+    if (!text.init(cx, source.data(), source.size(),
+                   JS::SourceOwnership::Borrowed) ||
+        !JS::Evaluate(cx, options, text, &value)) {
+      error = zeljs::pendingErrorText(cx);
+      return false;
+    }
+    result = zeljs::lendValue(cx, value);
+    return true;
+  }
+
+  JS::PersistentRootedObject *global_;
+};
+
+class JsLanguage : public zelbridge::Language {
+public:
+  const char *name() override { return "JavaScript"; }
+  const char *classPrefix() override { return "ZELJS"; }
+  const char *fileExtension() override { return "js"; }
+  const char *exceptionName() override { return "ZELJavaScriptException"; }
+  zelbridge::Interpreter *newInterpreter(std::string &error) override {
+    JSContext *cx = zeljs::context();
+    if (!cx) {
+      error = "the JavaScript engine could not start";
+      return nullptr;
+    }
+    JSObject *global = zeljs::newGlobal(cx);
+    if (!global) {
+      error = zeljs::pendingErrorText(cx);
+      return nullptr;
+    }
+    return new JsInterpreter(cx, global);
+  }
+};
+
+/* After the modules are registered (priorities 101 to 103). */
+__attribute__((constructor(110))) void registerJavaScript() {
+  zelbridge::registerLanguage(new JsLanguage);
 }
-
-/* What the script printed comes out before the report of its error. */
-id sourceFile(id self, SEL, id path) {
-  const char *text = path ? objc_send<const char *>(path, "cString") : "";
-  id result = nil;
-  id failure = evaluateFile(self, text ? text : "", &result);
-  std::fflush(stdout);
-  if (failure)
-    objc_send<void>(failure, "raise");
-  return result;
-}
-
-MethodList<1> Interp_cmethods = {
-    nullptr, 1, {OBJC_METHOD("mainInterp", "@8@0:4", mainInterp)}};
-MethodList<4> Interp_imethods = {
-    nullptr, 4,
-    {OBJC_METHOD("init", "@8@0:4", init),
-     OBJC_METHOD("dealloc", "v8@0:4", dealloc),
-     OBJC_METHOD("setVariable:toValue:global:", "v20@0:4@8@12c16",
-                 setVariable),
-     OBJC_METHOD("sourceFile:", "@12@0:4@8", sourceFile)}};
-
-OBJC_CLASS_RECORDS(Interp_class, "ZELJSInterp", "NSObject",
-                   sizeof(InterpObject), nullptr, &Interp_imethods,
-                   &Interp_cmethods);
-
-OBJC_MODULE_RECORD(Interp_module, 1, 0, &Interp_class);
 
 } // namespace
 
 OBJC_CLASS_SYMBOL(ZELJSInterp);
-OBJC_REGISTER_MODULE(Interp_module)
-
-namespace zeljs {
-
-JSObject *mainGlobal() {
-  id interp = objc_send_class("ZELJSInterp", "mainInterp");
-  return globalOf(interp);
-}
-
-} // namespace zeljs

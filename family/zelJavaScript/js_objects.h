@@ -1,33 +1,15 @@
 /* What the modules of zelJavaScript share: the one engine context of the
-   process, the instance layouts of the interpreter and value classes, and
-   turning JavaScript errors into exceptions.
-
-   Exceptions of the platform unwind with longjmp and skip destructors, so
-   no function here raises one while a rooted value or an entered realm is
-   alive on its stack: the work is done in a function that answers the
-   exception to raise, and its caller raises it. */
+   process, globals with the objc object, and error texts. */
 #ifndef ZELJAVASCRIPT_JS_OBJECTS_H
 #define ZELJAVASCRIPT_JS_OBJECTS_H
 
-#include <objc/objc.h>
+#include <zelBridge/zelBridge.h>
 
 #include <jsapi.h>
 
 #include <string>
 
 namespace zeljs {
-
-/* An instance of ZELJSInterp: one global object, in its own realm. */
-struct InterpObject {
-  Class isa;
-  JS::PersistentRootedObject *global; /* owned */
-};
-
-/* An instance of ZELJSValue. */
-struct ValueObject {
-  Class isa;
-  JS::PersistentRootedValue *value; /* owned */
-};
 
 /* The engine's context, started on first use (and shut down at exit);
    null when the engine cannot start. */
@@ -52,21 +34,6 @@ public:
    global shares, so that values pass between them unwrapped. */
 JSObject *newGlobal(JSContext *cx);
 
-/* The main interpreter's global, making the main interpreter if needed;
-   values made from C live in its realm. */
-JSObject *mainGlobal();
-
-/* An autoreleased ZELJSValue holding a copy of the value. */
-id newValue(JSContext *cx, JS::HandleValue value);
-
-/* The value of a ZELJSValue; undefined for nil. */
-JS::Value valueOf(id value);
-
-/* An autoreleased exception named ZELJavaScriptException for the pending
-   JavaScript error (which is cleared): reason "FILE:LINE: MESSAGE", then
-   the stack, one frame a line. */
-id exceptionFromPending(JSContext *cx);
-
 /* The text of the pending JavaScript error (which is cleared): "FILE:LINE:
    MESSAGE", then the stack, one frame a line. */
 std::string pendingErrorText(JSContext *cx);
@@ -83,15 +50,17 @@ static_assert(bridgeSlot < JSCLASS_GLOBAL_APPLICATION_SLOTS);
 /* Defines the objc object on a new global (in its realm). */
 bool installObjc(JSContext *cx, JS::HandleObject global);
 
-/* An autoreleased ZELJavaScriptException with the reason text. */
-id exceptionWithReason(const std::string &reason);
+/* A rooted copy of the value lent to the bridge core (freed back to the
+   core's marks), and the value of one. */
+zelbridge::ScriptValue lendValue(JSContext *cx, JS::HandleValue value);
+JS::HandleValue lentValue(zelbridge::ScriptValue value);
+
+/* The bridge core's view of a global's values. */
+zelbridge::Script &scriptOfGlobal(JSObject *global);
 
 /* The UTF-8 text of a value converted as String() would; false with the
    error pending. */
 bool textOf(JSContext *cx, JS::HandleValue value, std::string &text);
-
-/* Calls the implementation that NSObject has for dealloc. */
-void superDealloc(id self);
 
 } // namespace zeljs
 

@@ -176,7 +176,8 @@ TEST_F(JavaScriptBridge, RedefinedMethodReachesItsFormerAndSuperclassMethods) {
 
 TEST_F(JavaScriptBridge, BadCallsThrowClearErrors) {
   EXPECT_EQ(thrown("objc.send()"),
-            "objc.send: expected (RECEIVER, SELECTOR, ARG...)");
+            "objc.send: expected (RECEIVER, SELECTOR, ...ARG) but got 0 "
+            "arguments");
   EXPECT_EQ(thrown("objc.send(objc.class('NSObject'), 'noSuchThing')"),
             "NSObject does not respond to noSuchThing");
   EXPECT_EQ(thrown("objc.send(objc.string('x'), 'isEqualToString:')"),
@@ -188,8 +189,10 @@ TEST_F(JavaScriptBridge, BadCallsThrowClearErrors) {
   EXPECT_EQ(thrown("objc.send('NoSuchClass', 'alloc')"),
             "no class named NoSuchClass");
   EXPECT_EQ(thrown("objc.method(objc.class('NSObject'), 'x', 'v8@0:4', 3)"),
-            "objc.method: expected (CLASS, [\"-class\",] SELECTOR, TYPES, "
-            "FUNCTION)");
+            "expected a function but got \"3\"");
+  EXPECT_EQ(thrown("objc.method(objc.class('NSObject'), 'x')"),
+            "objc.method: expected (CLASS, [-class], SELECTOR, TYPES, "
+            "FUNCTION) but got 2 arguments");
   EXPECT_EQ(thrown("objc.defineClass('NSObject', objc.class('NSObject'))"),
             "a class named NSObject exists already");
   EXPECT_EQ(thrown("objc.defineClass('JSBadIvars', objc.class('NSObject'), "
