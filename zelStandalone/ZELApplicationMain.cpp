@@ -17,6 +17,7 @@ using namespace objc_module_records;
 OBJC_IMPORT_CLASS(NSFramework_zelObjCRuntime);
 OBJC_IMPORT_CLASS(NSFramework_zelTcl);
 OBJC_IMPORT_CLASS(NSFramework_zelJavaScript);
+OBJC_IMPORT_CLASS(NSFramework_zelLua);
 OBJC_IMPORT_CLASS(ZELScriptingLanguage);
 OBJC_IMPORT_CLASS(ZELTclInterp);
 

@@ -1,0 +1,501 @@
+/* zelLua: the Lua language (the system's Lua 5.4), on the bridge core.
+
+   Values: nil is nil; integers are Lua integers (64 bits: a `Q` beyond
+   2^63-1 comes back as its decimal text); floats, booleans and strings
+   as themselves; a table with the keys 1..n is a list (struct, array),
+   another table a map; objects and classes are full userdata handles
+   (`tostring` describes the object, `==` compares objects); pointers are
+   "0x..." strings.
+
+   The core's values are the absolute stack slots of the state that called
+   in: a command's values go when it returns, a script method's once its
+   result is converted. Lua errors unwind with longjmp, so every function
+   that raises one does its work in a function that returns first. */
+#include <zelBridge/zelBridge.h>
+#include <zelLua/zelLua.h>
+#include <objc/objc-load.h>
+#include <Foundation/Foundation.h>
+
+#include <lua5.4/lua.hpp>
+
+#include <cinttypes>
+#include <utility>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+
+using namespace objc_module_records;
+using zelbridge::Handle;
+using zelbridge::ScriptValue;
+
+ZEL_EXPORT id ZELLuaException = NSSTR("ZELLuaException");
+
+namespace {
+
+const char handleMetatable[] = "ObjCObject";
+
+ScriptValue slot(int index) {
+  return reinterpret_cast<ScriptValue>(static_cast<intptr_t>(index));
+}
+
+int indexOf(ScriptValue value) {
+  return static_cast<int>(reinterpret_cast<intptr_t>(value));
+}
+
+/* The states a Lua C function was entered with: the core's values are
+   slots of the innermost. */
+class LuaScript : public zelbridge::Script {
+public:
+  explicit LuaScript(lua_State *main) : main_(main), current_(main) {}
+
+  lua_State *state() const { return current_; }
+  lua_State *enter(lua_State *L) { return std::exchange(current_, L); }
+  void leave(lua_State *previous) { current_ = previous; }
+
+  bool isNil(ScriptValue value, bool) override {
+    return lua_isnoneornil(current_, indexOf(value));
+  }
+  bool getInteger(ScriptValue value, long long &out) override {
+    int isInteger = 0;
+    if (lua_type(current_, indexOf(value)) != LUA_TNUMBER)
+      return false;
+    out = lua_tointegerx(current_, indexOf(value), &isInteger);
+    return isInteger != 0;
+  }
+  bool getBoolean(ScriptValue value, bool &out) override {
+    int type = lua_type(current_, indexOf(value));
+    if (type == LUA_TNUMBER)
+      out = lua_tonumber(current_, indexOf(value)) != 0;
+    else if (type == LUA_TBOOLEAN)
+      out = lua_toboolean(current_, indexOf(value));
+    return type == LUA_TNUMBER || type == LUA_TBOOLEAN;
+  }
+  bool getDouble(ScriptValue value, double &out) override {
+    if (lua_type(current_, indexOf(value)) != LUA_TNUMBER)
+      return false;
+    out = lua_tonumber(current_, indexOf(value));
+    return true;
+  }
+  const char *getText(ScriptValue value, zelbridge::Arena &arena) override;
+  bool getItems(ScriptValue value, std::vector<ScriptValue> &items) override;
+  bool getEntries(ScriptValue value,
+                  std::vector<std::pair<ScriptValue, ScriptValue>> &out) override;
+  bool getHandle(ScriptValue value, Handle &out) override {
+    auto *handle = static_cast<Handle *>(
+        luaL_testudata(current_, indexOf(value), handleMetatable));
+    if (handle)
+      out = *handle;
+    return handle != nullptr;
+  }
+
+  ScriptValue newNil() override { return pushed((lua_pushnil(current_), 0)); }
+  ScriptValue newInteger(long long value) override {
+    return pushed((lua_pushinteger(current_, value), 0));
+  }
+  /* Beyond the signed range (a large Q) the decimal text itself. */
+  ScriptValue newWideInteger(const char *decimal) override {
+    long long value = 0;
+    if (decimal[0] == '-' || zelObjC_strtoull(decimal, nullptr, 10) <= LLONG_MAX)
+      value = std::strtoll(decimal, nullptr, 10);
+    else
+      return newText(decimal);
+    return newInteger(value);
+  }
+  ScriptValue newDouble(double value) override {
+    return pushed((lua_pushnumber(current_, value), 0));
+  }
+  ScriptValue newText(const char *text) override {
+    return pushed((lua_pushstring(current_, text), 0));
+  }
+  ScriptValue newBoolean(bool value) override {
+    return pushed((lua_pushboolean(current_, value), 0));
+  }
+  ScriptValue newList(ScriptValue *items, int count) override {
+    lua_createtable(current_, count, 0);
+    for (int i = 0; i < count; ++i) {
+      lua_pushvalue(current_, indexOf(items[i]));
+      lua_rawseti(current_, -2, i + 1);
+    }
+    return pushed(0);
+  }
+  ScriptValue newRecord(const char *const *names, ScriptValue *values,
+                        int count) override {
+    lua_createtable(current_, 0, count);
+    for (int i = 0; i < count; ++i) {
+      lua_pushvalue(current_, indexOf(values[i]));
+      lua_setfield(current_, -2, names[i]);
+    }
+    return pushed(0);
+  }
+  ScriptValue newHandle(const Handle &handle) override {
+    auto *made =
+        static_cast<Handle *>(lua_newuserdatauv(current_, sizeof(Handle), 0));
+    *made = handle;
+    luaL_setmetatable(current_, handleMetatable);
+    return pushed(0);
+  }
+  ScriptValue newPointer(void *pointer) override {
+    return newText(zelbridge::formatPointer(pointer).c_str());
+  }
+  void discard(ScriptValue) override {}
+
+  size_t mark() override { return static_cast<size_t>(lua_gettop(current_)); }
+  void release(size_t mark) override {
+    lua_settop(current_, static_cast<int>(mark));
+  }
+  void *keep(ScriptValue value) override {
+    lua_pushvalue(current_, indexOf(value));
+    return slot(luaL_ref(current_, LUA_REGISTRYINDEX) - LUA_REFNIL);
+  }
+  ScriptValue kept(void *hold) override {
+    lua_rawgeti(current_, LUA_REGISTRYINDEX, indexOf(hold) + LUA_REFNIL);
+    return pushed(0);
+  }
+  void unkeep(void *hold) override {
+    luaL_unref(main_, LUA_REGISTRYINDEX, indexOf(hold) + LUA_REFNIL);
+  }
+
+  std::unique_ptr<zelbridge::MethodBody> newBody(ScriptValue *words,
+                                                 const char *, int,
+                                                 std::string &error) override;
+  ScriptValue newFunction(std::unique_ptr<zelbridge::Function> function,
+                          const char *name, bool nameGiven,
+                          std::string &error) override;
+  const char *exceptionName() override { return "ZELLuaException"; }
+
+  /* Calls the function at `function` with the values, in protected mode:
+     its first result, or the error's text with a traceback. */
+  bool callProtected(int function, ScriptValue *args, int argc,
+                     ScriptValue &result, std::string &error);
+
+private:
+  ScriptValue pushed(int) { return slot(lua_gettop(current_)); }
+
+  lua_State *main_;
+  lua_State *current_;
+};
+
+const char *LuaScript::getText(ScriptValue value, zelbridge::Arena &arena) {
+  lua_State *L = current_;
+  int index = indexOf(value);
+  Handle handle;
+  std::string text;
+  if (lua_type(L, index) == LUA_TSTRING || lua_type(L, index) == LUA_TNUMBER) {
+    lua_pushvalue(L, index); /* tolstring would turn a number slot to text */
+    size_t length = 0;
+    const char *chars = lua_tolstring(L, -1, &length);
+    text.assign(chars, length);
+    lua_pop(L, 1);
+  } else if (getHandle(value, handle)) {
+    text = zelbridge::formatHandle(handle);
+  } else if (lua_type(L, index) == LUA_TBOOLEAN) {
+    text = lua_toboolean(L, index) ? "true" : "false";
+  } else if (lua_isnoneornil(L, index)) {
+    text = "nil";
+  } else {
+    char pointer[64];
+    std::snprintf(pointer, sizeof pointer, "%s: %p", luaL_typename(L, index),
+                  lua_topointer(L, index));
+    text = pointer;
+  }
+  return arena.keep(text.data(), text.size());
+}
+
+/* A table whose keys are exactly 1..n (an empty table included). */
+bool LuaScript::getItems(ScriptValue value, std::vector<ScriptValue> &items) {
+  lua_State *L = current_;
+  int table = indexOf(value);
+  if (lua_type(L, table) != LUA_TTABLE)
+    return false;
+  lua_Integer length = static_cast<lua_Integer>(lua_rawlen(L, table));
+  lua_Integer keys = 0;
+  for (lua_pushnil(L); lua_next(L, table); lua_pop(L, 1))
+    ++keys;
+  if (keys != length)
+    return false;
+  items.clear();
+  for (lua_Integer i = 1; i <= length; ++i) {
+    lua_rawgeti(L, table, i);
+    items.push_back(slot(lua_gettop(L)));
+  }
+  return true;
+}
+
+bool LuaScript::getEntries(ScriptValue value,
+                           std::vector<std::pair<ScriptValue, ScriptValue>> &out) {
+  lua_State *L = current_;
+  int table = indexOf(value);
+  std::vector<ScriptValue> items;
+  if (lua_type(L, table) != LUA_TTABLE || getItems(value, items))
+    return false;
+  for (lua_pushnil(L); lua_next(L, table);) {
+    int top = lua_gettop(L);
+    out.emplace_back(slot(top - 1), slot(top));
+    lua_pushvalue(L, top - 1); /* the key lua_next goes on from */
+  }
+  return true;
+}
+
+/* The message handler of protected calls: the error and a traceback. */
+int traceback(lua_State *L) {
+  const char *message = luaL_tolstring(L, 1, nullptr);
+  luaL_traceback(L, L, message, 1);
+  return 1;
+}
+
+bool LuaScript::callProtected(int function, ScriptValue *args, int argc,
+                              ScriptValue &result, std::string &error) {
+  lua_State *L = current_;
+  lua_pushcfunction(L, traceback);
+  int handler = lua_gettop(L);
+  lua_pushvalue(L, function);
+  for (int i = 0; i < argc; ++i)
+    lua_pushvalue(L, indexOf(args[i]));
+  if (lua_pcall(L, argc, 1, handler) != LUA_OK) {
+    error = lua_tostring(L, -1) ? lua_tostring(L, -1) : "error without text";
+    return false;
+  }
+  result = slot(lua_gettop(L));
+  return true;
+}
+
+/* ---- method bodies ---- */
+
+class LuaMethodBody : public zelbridge::MethodBody {
+public:
+  LuaMethodBody(LuaScript &script, int reference)
+      : script_(script), reference_(reference) {}
+
+  zelbridge::Script &script() override { return script_; }
+
+  bool run(ScriptValue *args, int argc, ScriptValue &result,
+           std::string &error) override {
+    lua_rawgeti(script_.state(), LUA_REGISTRYINDEX, reference_);
+    return script_.callProtected(lua_gettop(script_.state()), args, argc,
+                                 result, error);
+  }
+
+private:
+  LuaScript &script_;
+  int reference_;
+};
+
+std::unique_ptr<zelbridge::MethodBody>
+LuaScript::newBody(ScriptValue *words, const char *, int, std::string &error) {
+  if (lua_type(current_, indexOf(words[0])) != LUA_TFUNCTION) {
+    zelbridge::Arena arena;
+    error = std::string("expected a function but got \"") +
+            getText(words[0], arena) + "\"";
+    return nullptr;
+  }
+  lua_pushvalue(current_, indexOf(words[0]));
+  return std::make_unique<LuaMethodBody>(*this,
+                                         luaL_ref(current_, LUA_REGISTRYINDEX));
+}
+
+/* ---- calls from Lua ---- */
+
+LuaScript &scriptOf(lua_State *L) {
+  return *static_cast<LuaScript *>(lua_touserdata(L, lua_upvalueindex(1)));
+}
+
+/* Runs work with the core's values as slots of L: the number of results,
+   or -1 with the error message pushed (to be raised once work's frame is
+   gone). */
+template <typename Work> int entered(lua_State *L, Work work) {
+  LuaScript &script = scriptOf(L);
+  lua_State *previous = script.enter(L);
+  std::vector<ScriptValue> args;
+  for (int i = 1; i <= lua_gettop(L); ++i)
+    args.push_back(slot(i));
+  ScriptValue result = nullptr;
+  std::string error;
+  bool ok = work(script, args, result, error);
+  script.leave(previous);
+  if (!ok) {
+    lua_pushlstring(L, error.data(), error.size());
+    return -1;
+  }
+  lua_pushvalue(L, indexOf(result));
+  return 1;
+}
+
+int raiseOr(lua_State *L, int results) {
+  return results < 0 ? lua_error(L) : results;
+}
+
+struct CFunction {
+  std::unique_ptr<zelbridge::Function> function;
+  std::string name;
+};
+
+int callCFunction(lua_State *L) {
+  auto &function =
+      *static_cast<CFunction *>(lua_touserdata(L, lua_upvalueindex(2)));
+  return raiseOr(L, entered(L, [&](LuaScript &script, auto &args,
+                                   ScriptValue &result, std::string &error) {
+    return zelbridge::callFunction(script, *function.function,
+                                   function.name.c_str(), args.data(),
+                                   static_cast<int>(args.size()), result,
+                                   error);
+  }));
+}
+
+ScriptValue LuaScript::newFunction(std::unique_ptr<zelbridge::Function> function,
+                                   const char *name, bool nameGiven,
+                                   std::string &) {
+  lua_pushlightuserdata(current_, this);
+  lua_pushlightuserdata(current_, new CFunction{std::move(function), name});
+  lua_pushcclosure(current_, callCFunction, 2);
+  if (nameGiven) {
+    lua_pushvalue(current_, -1);
+    lua_setglobal(current_, name);
+  }
+  return pushed(0);
+}
+
+/* A command and the name scripts call it by ("objc.protocol.create"). */
+struct Bound {
+  const zelbridge::Command *command;
+  std::string path;
+};
+
+int dispatch(lua_State *L) {
+  auto &bound = *static_cast<Bound *>(lua_touserdata(L, lua_upvalueindex(2)));
+  return raiseOr(L, entered(L, [&](LuaScript &script, auto &args,
+                                   ScriptValue &result, std::string &error) {
+    int argc = static_cast<int>(args.size());
+    if (!zelbridge::arityFits(*bound.command, script, argc)) {
+      error = bound.path + ": expected (" +
+              zelbridge::usage(*bound.command, script, true) + ") but got " +
+              std::to_string(argc) + (argc == 1 ? " argument" : " arguments");
+      return false;
+    }
+    return zelbridge::runCommand(*bound.command, script, args.data(), argc,
+                                 result, error);
+  }));
+}
+
+/* Fills the table on top of the stack with the commands. */
+void bind(lua_State *L, LuaScript *script, const std::string &path,
+          const zelbridge::Command *commands) {
+  for (const zelbridge::Command *command = commands; command->name; ++command) {
+    std::string name = path + "." + command->name;
+    if (command->subcommands) {
+      lua_newtable(L);
+      bind(L, script, name, command->subcommands);
+    } else {
+      lua_pushlightuserdata(L, script);
+      lua_pushlightuserdata(L, new Bound{command, name});
+      lua_pushcclosure(L, dispatch, 2);
+    }
+    lua_setfield(L, -2, command->name);
+  }
+}
+
+/* ---- handles' metamethods ---- */
+
+int handleToString(lua_State *L) {
+  Handle handle = *static_cast<Handle *>(luaL_checkudata(L, 1, handleMetatable));
+  id object = nil;
+  std::string error;
+  std::string text = zelbridge::resolve(handle, object, error)
+                         ? zelbridge::describe(object)
+                         : "<" + error + ">";
+  lua_pushlstring(L, text.data(), text.size());
+  return 1;
+}
+
+int handleEquals(lua_State *L) {
+  auto *mine = static_cast<Handle *>(luaL_testudata(L, 1, handleMetatable));
+  auto *other = static_cast<Handle *>(luaL_testudata(L, 2, handleMetatable));
+  lua_pushboolean(L, mine && other && mine->object == other->object &&
+                         mine->serial == other->serial);
+  return 1;
+}
+
+void makeHandleMetatable(lua_State *L) {
+  luaL_newmetatable(L, handleMetatable);
+  lua_pushcfunction(L, handleToString);
+  lua_setfield(L, -2, "__tostring");
+  lua_pushcfunction(L, handleEquals);
+  lua_setfield(L, -2, "__eq");
+  lua_pop(L, 1);
+}
+
+/* ---- interpreters ---- */
+
+class LuaInterpreter : public zelbridge::Interpreter {
+public:
+  LuaInterpreter() : L_(luaL_newstate()), script_(new LuaScript(L_)) {
+    luaL_openlibs(L_);
+    makeHandleMetatable(L_);
+    lua_newtable(L_);
+    bind(L_, script_, "objc", zelbridge::commands());
+    lua_setglobal(L_, "objc");
+  }
+  /* The state stays: method bodies may still run in it. */
+  ~LuaInterpreter() override = default;
+
+  zelbridge::Script &script() override { return *script_; }
+
+  bool sourceFile(const char *path, ScriptValue &result,
+                  std::string &error) override {
+    return run(luaL_loadfile(L_, path), result, error);
+  }
+  bool evaluate(const char *text, ScriptValue &result,
+                std::string &error) override {
+    return run(luaL_loadbuffer(L_, text, std::strlen(text), "=(evaluate)"),
+               result, error);
+  }
+  bool setVariable(const char *name, ScriptValue value, bool,
+                   std::string &) override {
+    lua_pushvalue(script_->state(), indexOf(value));
+    lua_setglobal(script_->state(), name);
+    return true;
+  }
+
+private:
+  bool run(int loaded, ScriptValue &result, std::string &error) {
+    bool ok = loaded == LUA_OK &&
+              script_->callProtected(lua_gettop(L_), nullptr, 0, result, error);
+    if (loaded != LUA_OK)
+      error = lua_tostring(L_, -1);
+    std::fflush(stdout); /* before the report of an error */
+    return ok;
+  }
+
+  lua_State *L_;
+  LuaScript *script_; /* kept for ever, as the state */
+};
+
+class LuaLanguage : public zelbridge::Language {
+public:
+  const char *name() override { return "Lua"; }
+  const char *classPrefix() override { return "ZELLua"; }
+  const char *fileExtension() override { return "lua"; }
+  const char *exceptionName() override { return "ZELLuaException"; }
+  zelbridge::Interpreter *newInterpreter(std::string &) override {
+    return new LuaInterpreter;
+  }
+};
+
+/* After the modules are registered (priorities 101 to 103). */
+__attribute__((constructor(110))) void registerLua() {
+  zelbridge::registerLanguage(new LuaLanguage);
+}
+
+/* The framework marker; zelLua imports zelJavaScript's in turn, so that
+   the languages are listed Tcl, JavaScript, Lua. */
+OBJC_CLASS_RECORDS(Framework_class, "NSFramework_zelLua", "NSObject",
+                   sizeof(id), nullptr, nullptr, nullptr);
+
+OBJC_MODULE_RECORD(Framework_module, 1, 0, &Framework_class);
+
+} // namespace
+
+OBJC_IMPORT_CLASS(NSFramework_zelJavaScript);
+OBJC_CLASS_SYMBOL(ZELLuaInterp);
+OBJC_CLASS_SYMBOL(NSFramework_zelLua);
+OBJC_REGISTER_MODULE(Framework_module)
+OBJC_LIBRARY_REGISTRATION()
