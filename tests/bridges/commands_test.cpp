@@ -1,0 +1,502 @@
+// The bridge commands in every language from one table of cases: each case
+// is the same request written in Tcl, JavaScript and Lua, with the answer
+// all three must give, so that the languages cannot drift apart. Cases run
+// through each language's interpreter object (evaluate:), and the classes
+// the core makes for every language are checked alike.
+#include <zelObjCRuntime/zelObjCRuntime.h>
+#include <objc/objc-load.h>
+#include <Foundation/Foundation.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+OBJC_IMPORT_CLASS(NSFramework_zelLua);
+OBJC_LIBRARY_REGISTRATION()
+
+extern "C" __attribute__((visibility("default"))) int probeTwice(int value) {
+  return 2 * value;
+}
+
+namespace {
+
+enum Language { Tcl, JS, Lua };
+const char *const prefixes[] = {"ZELTcl", "ZELJS", "ZELLua"};
+const char *const tags[] = {"Tcl", "JS", "Lua"};
+
+// "*" in an expected answer stands for any text; %L is the language's tag
+// (so that each language makes classes and protocols of its own) and %P
+// the path of a symbol table file.
+struct Case {
+  const char *name;
+  const char *tcl;
+  const char *js;
+  const char *lua;
+  const char *expected;
+  const char *perLanguage[3] = {nullptr, nullptr, nullptr};
+};
+
+const Case cases[] = {
+    {"StringRoundTrip", "objc::send [objc::string {hello world}] cString",
+     "objc.send(objc.string('hello world'), 'cString')",
+     "return objc.send(objc.string('hello world'), 'cString')",
+     "hello world"},
+    {"SendWithArguments",
+     "objc::send [objc::string abc] isEqualToString: abc",
+     "objc.send(objc.string('abc'), 'isEqualToString:', 'abc')",
+     "return objc.send(objc.string('abc'), 'isEqualToString:', 'abc')", "1"},
+    {"UnknownClass", "objc::class NoSuchClass",
+     "objc.class('NoSuchClass')", "return objc.class('NoSuchClass')",
+     "error: no class named NoSuchClass"},
+    {"ClassNameAsReceiver", "objc::send [objc::send NSString new] length",
+     "objc.send(objc.send('NSString', 'new'), 'length')",
+     "return objc.send(objc.send('NSString', 'new'), 'length')", "0"},
+    {"NilReceiverAnswersNil", "objc::send {} length",
+     "objc.send(null, 'length')", "return objc.send(nil, 'length')", ""},
+    {"NotUnderstood", "objc::send [objc::class NSObject] noSuchThing",
+     "objc.send(objc.class('NSObject'), 'noSuchThing')",
+     "return objc.send(objc.class('NSObject'), 'noSuchThing')",
+     "error: NSObject does not respond to noSuchThing"},
+    {"BadIntegerArgument",
+     "objc::send [objc::send NSMutableArray array] objectAtIndex: one",
+     "objc.send(objc.send('NSMutableArray', 'array'), 'objectAtIndex:', 'one')",
+     "return objc.send(objc.send('NSMutableArray', 'array'), "
+     "'objectAtIndex:', 'one')",
+     "error: expected integer but got \"one\""},
+    {"ArgumentCountOfAMethod",
+     "objc::send [objc::string x] isEqualToString:",
+     "objc.send(objc.string('x'), 'isEqualToString:')",
+     "return objc.send(objc.string('x'), 'isEqualToString:')",
+     "error: *expected 1*got 0"},
+    {"ArityOfACommand", "objc::send", "objc.send()", "return objc.send()",
+     nullptr,
+     {"error: wrong # args: should be \"objc::send RECEIVER SELECTOR ?ARG "
+      "...?\"",
+      "error: objc.send: expected (RECEIVER, SELECTOR, ...ARG) but got 0 "
+      "arguments",
+      "error: objc.send: expected (RECEIVER, SELECTOR, ...ARG) but got 0 "
+      "arguments"}},
+    {"FreedObject",
+     "set o [objc::send NSObject new]; objc::send $o release; "
+     "objc::send $o hash",
+     "const o = objc.send('NSObject', 'new'); objc.send(o, 'release'); "
+     "objc.send(o, 'hash')",
+     "local o = objc.send('NSObject', 'new'); objc.send(o, 'release'); "
+     "return objc.send(o, 'hash')",
+     "error: object 0x* was freed"},
+    {"ClassExists", "objc::defineClass NSObject NSObject",
+     "objc.defineClass('NSObject', 'NSObject')",
+     "return objc.defineClass('NSObject', 'NSObject')",
+     "error: a class named NSObject exists already"},
+    {"SuperclassMustBeAClass",
+     "objc::defineClass %LOdd [objc::string x]",
+     "objc.defineClass('%LOdd', objc.string('x'))",
+     "return objc.defineClass('%LOdd', objc.string('x'))",
+     "error: expected a class but got *"},
+    {"MethodsIvarsAndSuper",
+     "objc::defineClass %LCounter NSObject {{C=\"count\"i}}\n"
+     "objc::method %LCounter init @8@0:4 {} {\n"
+     "  set self [objc::super $self init]; objc::ivar $self count 5\n"
+     "  return $self }\n"
+     "objc::method %LCounter bump: i12@0:4i8 {by} {\n"
+     "  objc::ivar $self count [expr {[objc::ivar $self count] + $by}] }\n"
+     "set c [objc::send [objc::send %LCounter alloc] init]\n"
+     "objc::send $c bump: 3; objc::send $c performSelector:withObject: bump: {}\n"
+     "objc::ivar $c count",
+     "objc.defineClass('%LCounter', 'NSObject', '{C=\"count\"i}');\n"
+     "objc.method('%LCounter', 'init', '@8@0:4', function (self) {\n"
+     "  self = objc.super(self, 'init'); objc.ivar(self, 'count', 5);\n"
+     "  return self; });\n"
+     "objc.method('%LCounter', 'bump:', 'i12@0:4i8', function (self, _cmd, by) {\n"
+     "  return objc.ivar(self, 'count', objc.ivar(self, 'count') + by); });\n"
+     "const c = objc.send(objc.send('%LCounter', 'alloc'), 'init');\n"
+     "objc.send(c, 'bump:', 3);\n"
+     "objc.send(c, 'performSelector:withObject:', 'bump:', null);\n"
+     "objc.ivar(c, 'count')",
+     "objc.defineClass('%LCounter', 'NSObject', '{C=\"count\"i}')\n"
+     "objc.method('%LCounter', 'init', '@8@0:4', function (self)\n"
+     "  self = objc.super(self, 'init'); objc.ivar(self, 'count', 5)\n"
+     "  return self end)\n"
+     "objc.method('%LCounter', 'bump:', 'i12@0:4i8', function (self, _cmd, by)\n"
+     "  return objc.ivar(self, 'count', objc.ivar(self, 'count') + by) end)\n"
+     "local c = objc.send(objc.send('%LCounter', 'alloc'), 'init')\n"
+     "objc.send(c, 'bump:', 3)\n"
+     "objc.send(c, 'performSelector:withObject:', 'bump:', nil)\n"
+     "return objc.ivar(c, 'count')",
+     "8"},
+    {"ClassSideMethodAndFormer",
+     "objc::defineClass %LMaker NSObject\n"
+     "objc::method %LMaker -class answer i8@0:4 {} { return 20 }\n"
+     "objc::method %LMaker -class answer i8@0:4 {} {\n"
+     "  expr {[objc::former $self answer] + 1} }\n"
+     "objc::send %LMaker answer",
+     "objc.defineClass('%LMaker', 'NSObject');\n"
+     "objc.method('%LMaker', '-class', 'answer', 'i8@0:4', () => 20);\n"
+     "objc.method('%LMaker', '-class', 'answer', 'i8@0:4',\n"
+     "  (self) => objc.former(self, 'answer') + 1);\n"
+     "objc.send('%LMaker', 'answer')",
+     "objc.defineClass('%LMaker', 'NSObject')\n"
+     "objc.method('%LMaker', '-class', 'answer', 'i8@0:4', function() "
+     "return 20 end)\n"
+     "objc.method('%LMaker', '-class', 'answer', 'i8@0:4', function(self)\n"
+     "  return objc.former(self, 'answer') + 1 end)\n"
+     "return objc.send('%LMaker', 'answer')",
+     "21"},
+    {"MethodTypesChecked",
+     "objc::method NSObject %Lfoo: zzz {} {}",
+     "objc.method('NSObject', '%Lfoo:', 'zzz', () => 0)",
+     "return objc.method('NSObject', '%Lfoo:', 'zzz', function() end)",
+     "error: unsupported type encoding \"z\""},
+    {"MethodBodyIsChecked", nullptr,
+     "objc.method('NSObject', '%Lbar', 'v8@0:4', 3)",
+     "return objc.method('NSObject', '%Lbar', 'v8@0:4', 3)",
+     "error: expected a function but got \"3\""},
+    {"UnknownInstanceVariable",
+     "objc::ivar [objc::send NSObject new] nothing",
+     "objc.ivar(objc.send('NSObject', 'new'), 'nothing')",
+     "return objc.ivar(objc.send('NSObject', 'new'), 'nothing')",
+     "error: <NSObject 0x*> has no instance variable nothing"},
+    {"ProtocolTypesRefused",
+     "objc::protocol create %LBad {} {foo: zzz}",
+     "objc.protocol.create('%LBad', [], [['foo:', 'zzz']])",
+     "return objc.protocol.create('%LBad', {}, {{'foo:', 'zzz'}})",
+     "error: unsupported type encoding \"z\""},
+    {"ProtocolTypesRefusedInMaps", nullptr,
+     "objc.protocol.create('%LBadMap', [], {'foo:': 'zzz'})",
+     "return objc.protocol.create('%LBadMap', {}, {['foo:'] = 'zzz'})",
+     "error: unsupported type encoding \"z\""},
+    {"ProtocolMethodsAsPairs",
+     "objc::protocol create %LPairs {} {{length I8@0:4} {hash I8@0:4}}\n"
+     "objc::protocol implements NSString %LPairs",
+     "objc.protocol.create('%LPairs', [], [['length', 'I8@0:4'], "
+     "['hash', 'I8@0:4']]);\n"
+     "objc.protocol.implements('NSString', '%LPairs')",
+     "objc.protocol.create('%LPairs', {}, {{'length', 'I8@0:4'}, "
+     "{'hash', 'I8@0:4'}})\n"
+     "return objc.protocol.implements('NSString', '%LPairs')",
+     "1"},
+    {"ProtocolMethodsFlatOrAsAMap",
+     "objc::protocol create %LFlat {} {length I8@0:4 noSuchMethod v8@0:4}\n"
+     "objc::protocol implements NSString %LFlat",
+     "objc.protocol.create('%LFlat', [], {length: 'I8@0:4', "
+     "noSuchMethod: 'v8@0:4'});\n"
+     "objc.protocol.implements('NSString', '%LFlat')",
+     "objc.protocol.create('%LFlat', {}, {length = 'I8@0:4', "
+     "noSuchMethod = 'v8@0:4'})\n"
+     "return objc.protocol.implements('NSString', '%LFlat')",
+     "0"},
+    {"ProtocolNameFindAndList",
+     "set p [objc::protocol create %LNamed]\n"
+     "list [objc::protocol name $p] [objc::protocol name %LNamed] "
+     "[expr {\"%LNamed\" in [objc::protocol list]}] "
+     "[objc::protocol find %LNothing]",
+     "const p = objc.protocol.create('%LNamed');\n"
+     "[objc.protocol.name(p), objc.protocol.name('%LNamed'),\n"
+     " objc.protocol.list().includes('%LNamed') ? 1 : 0,\n"
+     " objc.protocol.find('%LNothing') === null ? '{}' : 'x'].join(' ')",
+     "local p = objc.protocol.create('%LNamed')\n"
+     "local listed = 0\n"
+     "for _, name in ipairs(objc.protocol.list()) do\n"
+     "  if name == '%LNamed' then listed = 1 end end\n"
+     "return table.concat({objc.protocol.name(p), "
+     "objc.protocol.name('%LNamed'), listed,\n"
+     "  objc.protocol.find('%LNothing') == nil and '{}' or 'x'}, ' ')",
+     "%LNamed %LNamed 1 {}"},
+    {"ProtocolIncorporatesAndConforms",
+     "objc::protocol create %LOuter {%LNamed2}\n"
+     "objc::protocol conforms NSObject %LOuter",
+     "objc.protocol.create('%LOuter', ['%LNamed2'])",
+     "return objc.protocol.create('%LOuter', {'%LNamed2'})",
+     "error: no protocol named %LNamed2"},
+    {"AnObjectIsNoProtocol",
+     "objc::protocol name [objc::send NSObject new]",
+     "objc.protocol.name(objc.send('NSObject', 'new'))",
+     "return objc.protocol.name(objc.send('NSObject', 'new'))",
+     "error: expected a protocol but got *"},
+    {"AClassIsNoProtocol",
+     "objc::protocol conforms NSObject [objc::class NSString]",
+     "objc.protocol.conforms('NSObject', objc.class('NSString'))",
+     "return objc.protocol.conforms('NSObject', objc.class('NSString'))",
+     "error: expected a protocol but got *"},
+    {"CFunctionNamedOrNot",
+     "objc::cfunction probeTwice i4i0 %Ltwice\n"
+     "expr {[%Ltwice 21] + [[objc::cfunction probeTwice i4i0] 0]}",
+     "objc.cfunction('probeTwice', 'i4i0', '%Ltwice');\n"
+     "%Ltwice(21) + objc.cfunction('probeTwice', 'i4i0')(0)",
+     "objc.cfunction('probeTwice', 'i4i0', '%Ltwice')\n"
+     "return %Ltwice(21) + objc.cfunction('probeTwice', 'i4i0')(0)",
+     "42"},
+    {"CFunctionErrorsNameTheFunction",
+     "objc::cfunction probeTwice i4i0 %LtwiceBad; %LtwiceBad x",
+     "objc.cfunction('probeTwice', 'i4i0', '%LtwiceBad')('x')",
+     "return objc.cfunction('probeTwice', 'i4i0', '%LtwiceBad')('x')",
+     "error: %LtwiceBad: expected integer but got \"x\""},
+    {"UnknownCFunction", "objc::cfunction no_such_function_here v0",
+     "objc.cfunction('no_such_function_here', 'v0')",
+     "return objc.cfunction('no_such_function_here', 'v0')",
+     "error: unknown C symbol no_such_function_here"},
+    {"SymbolsLoadAnswersTheTable",
+     "expr {[objc::symbols load %P] in [objc::symbols tables]}",
+     "const t = objc.symbols.load('%P'); objc.symbols.tables().includes(t)",
+     "local t = objc.symbols.load('%P')\n"
+     "for _, each in ipairs(objc.symbols.tables()) do\n"
+     "  if each == t then return true end end\nreturn false",
+     "1"},
+    {"SymbolsLookupInATable",
+     "lrange [objc::symbols lookup probeTwice [objc::symbols load %P]] 0 1",
+     "const d = objc.symbols.lookup('probeTwice', objc.symbols.load('%P'));\n"
+     "d.kind + ' ' + d.name",
+     "local d = objc.symbols.lookup('probeTwice', objc.symbols.load('%P'))\n"
+     "return d.kind .. ' ' .. d.name",
+     "FUNCTION probeTwice"},
+    {"SymbolsLookupMisses", "objc::symbols lookup noSuchSymbolAnywhere",
+     "objc.symbols.lookup('noSuchSymbolAnywhere')",
+     "return objc.symbols.lookup('noSuchSymbolAnywhere')", ""},
+    {"SymbolsEnumerateATable",
+     "llength [objc::symbols enumerate [objc::symbols load %P]]",
+     "objc.symbols.enumerate(objc.symbols.load('%P')).length",
+     "return #objc.symbols.enumerate(objc.symbols.load('%P'))", "2"},
+    {"SymbolsSignatureForCFunction",
+     "objc::symbols load %P; objc::cfunction probeTwice {} %LfromTable\n"
+     "%LfromTable 4",
+     "objc.symbols.load('%P');\n"
+     "objc.cfunction('probeTwice', null, '%LfromTable')(4)",
+     "objc.symbols.load('%P')\n"
+     "return objc.cfunction('probeTwice', nil, '%LfromTable')(4)",
+     "8"},
+    {"SymbolsUnknownTable", "objc::symbols enumerate 0x00001234",
+     "objc.symbols.enumerate('0x00001234')",
+     "return objc.symbols.enumerate('0x00001234')",
+     "error: no symbol table 0x00001234"},
+    {"SymbolsUnreadableFile", "objc::symbols load /no/such/file.sym",
+     "objc.symbols.load('/no/such/file.sym')",
+     "return objc.symbols.load('/no/such/file.sym')",
+     "error: cannot load symbol table /no/such/file.sym"},
+};
+
+std::string symbolFile() {
+  static std::string path = [] {
+    std::string made = testing::TempDir() + "bridge_commands.sym";
+    SymbolTable *table = ZelObjC_NewSymbolTable();
+    ZelObjC_DefineSymbol(table, "probeTwice", ZEL_SYMBOL_FUNCTION, "i4i0");
+    ZelObjC_DefineSymbol(table, "PROBE_LIMIT", ZEL_SYMBOL_MACRO, "10");
+    ZelObjC_SaveSymbolTable(table, made.c_str());
+    ZelObjC_DestroySymbolTable(table);
+    return made;
+  }();
+  return path;
+}
+
+std::string replaced(std::string text, const std::string &from,
+                     const std::string &to) {
+  for (size_t at = text.find(from); at != std::string::npos;
+       at = text.find(from, at + to.size()))
+    text.replace(at, from.size(), to);
+  return text;
+}
+
+std::string prepared(const char *text, Language language) {
+  return replaced(replaced(text, "%L", tags[language]), "%P", symbolFile());
+}
+
+std::string jsString(const std::string &text) {
+  std::string quoted = "'";
+  for (char c : text) {
+    if (c == '\\' || c == '\'')
+      quoted += '\\';
+    quoted += c == '\n' ? std::string("\\n") : std::string(1, c);
+  }
+  return quoted + "'";
+}
+
+// The case's script wrapped so that its answer, or "error: MESSAGE", is
+// the text of the result; nil answers "".
+std::string wrapped(const std::string &script, Language language) {
+  switch (language) {
+  case Tcl:
+    return "if {[catch {" + script + "} r]} {set r \"error: $r\"} else "
+           "{set r}";
+  case JS:
+    return "(() => { try { const r = eval(" + jsString(script) +
+           "); return r === null || r === undefined ? '' : "
+           "r === true ? '1' : r === false ? '0' : String(r); } "
+           "catch (e) { return 'error: ' + e.message; } })()";
+  default:
+    return "local ok, r = pcall(load([==========[" + script +
+           "]==========]))\n"
+           "if not ok then return 'error: ' .. tostring(r) end\n"
+           "if r == nil then return '' elseif r == true then return '1' "
+           "elseif r == false then return '0' end\nreturn tostring(r)";
+  }
+}
+
+std::string text(id string) {
+  const char *chars = string ? objc_send<const char *>(string, "cString") : "";
+  return chars ? chars : "";
+}
+
+id nsString(const std::string &text) {
+  return objc_send_class("NSString", "stringWithCString:", text.c_str());
+}
+
+id interp(Language language) {
+  return objc_send_class((std::string(prefixes[language]) + "Interp").c_str(),
+                         "mainInterp");
+}
+
+id raised = nil;
+
+// evaluate: of the language's main interpreter: the result's description,
+// or "raised NAME: REASON".
+std::string evaluate(Language language, const std::string &script) {
+  raised = nil;
+  id volatile result = nil;
+  id target = interp(language);
+  id source = nsString(script);
+  NS_DURING
+    result = objc_send(target, "evaluate:", source);
+  NS_HANDLER
+    raised = localException;
+  NS_ENDHANDLER
+  if (raised)
+    return "raised " + text(objc_send(raised, "name")) + ": " +
+           text(objc_send(raised, "reason"));
+  return text(objc_send(result, "description"));
+}
+
+// '*' matches any text.
+bool matches(const char *pattern, const char *text) {
+  if (!*pattern)
+    return !*text;
+  if (*pattern == '*')
+    return matches(pattern + 1, text) || (*text && matches(pattern, text + 1));
+  return *pattern == *text && matches(pattern + 1, text + 1);
+}
+
+class InAutoreleasePool {
+protected:
+  InAutoreleasePool()
+      : pool_(objc_send(objc_send_class("NSAutoreleasePool", "alloc"),
+                        "init")) {}
+  ~InAutoreleasePool() { objc_send<void>(pool_, "release"); }
+  id pool_;
+};
+
+using Run = std::tuple<size_t, Language>;
+
+class Commands : public testing::TestWithParam<Run>,
+                 protected InAutoreleasePool {};
+
+TEST_P(Commands, AnswerAlikeInEveryLanguage) {
+  const Case &test = cases[std::get<0>(GetParam())];
+  Language language = std::get<1>(GetParam());
+  const char *scripts[] = {test.tcl, test.js, test.lua};
+  if (!scripts[language])
+    GTEST_SKIP() << "not a case in this language";
+  const char *expected = test.perLanguage[language] ? test.perLanguage[language]
+                                                    : test.expected;
+  std::string answer =
+      evaluate(language, wrapped(prepared(scripts[language], language), language));
+  std::string pattern = prepared(expected, language);
+  EXPECT_TRUE(matches(pattern.c_str(), answer.c_str()))
+      << "expected: " << pattern << "\n     got: " << answer;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, Commands,
+    testing::Combine(testing::Range<size_t>(0, std::size(cases)),
+                     testing::Values(Tcl, JS, Lua)),
+    [](const testing::TestParamInfo<Run> &info) {
+      return std::string(cases[std::get<0>(info.param)].name) + "_" +
+             tags[std::get<1>(info.param)];
+    });
+
+// ---- the classes the core makes for each language ----
+
+class LanguageClasses : public testing::TestWithParam<Language>,
+                        protected InAutoreleasePool {
+protected:
+  std::string className(const char *suffix) {
+    return std::string(prefixes[GetParam()]) + suffix;
+  }
+  id language() {
+    id cls = objc_getClass(className("Language").c_str());
+    id all = objc_send_class("ZELScriptingLanguage", "availableLanguages");
+    id each = objc_send(all, "objectEnumerator");
+    for (id found; (found = objc_send(each, "nextObject"));)
+      if (found->isa == reinterpret_cast<Class>(cls))
+        return found;
+    return nil;
+  }
+};
+
+TEST_P(LanguageClasses, AreRegisteredInTheOrderTclJavaScriptLua) {
+  id all = objc_send_class("ZELScriptingLanguage", "availableLanguages");
+  id each = objc_send(all, "objectEnumerator");
+  std::string order;
+  for (id found; (found = objc_send(each, "nextObject"));)
+    order += text(objc_send(found, "fileExtension")) + " ";
+  EXPECT_EQ(order, "tcl js lua ");
+  ASSERT_NE(language(), nil);
+  EXPECT_EQ(objc_send<Class>(language(), "interpClass"),
+            reinterpret_cast<Class>(objc_getClass(className("Interp").c_str())));
+}
+
+TEST_P(LanguageClasses, ValuesFromCReachTheScript) {
+  id values = objc_getClass(className("Value").c_str());
+  EXPECT_EQ(text(objc_send(objc_send(values, "valueWithInt:", 42),
+                           "description")),
+            "42");
+  const char *words[] = {"one", "two words", nullptr};
+  id list = objc_send(values, "valueWithPointer:toObjCType:", words, "*");
+  objc_send<void>(interp(GetParam()), "setVariable:toValue:global:",
+                  nsString("probeWords"), list, YES);
+  const char *count[] = {"llength $probeWords", "probeWords.length",
+                         "return #probeWords"};
+  EXPECT_EQ(evaluate(GetParam(), count[GetParam()]), "2");
+}
+
+TEST_P(LanguageClasses, AnObjectThatIsNoValueIsRefused) {
+  id target = interp(GetParam());
+  id name = nsString("probe");
+  id notAValue = nsString("hello");
+  raised = nil;
+  NS_DURING
+    objc_send<void>(target, "setVariable:toValue:global:", name, notAValue, YES);
+  NS_HANDLER
+    raised = localException;
+  NS_ENDHANDLER
+  ASSERT_NE(raised, nil);
+  std::string expected = "expected a " + className("Value") + " but got <NSString 0x*>";
+  EXPECT_TRUE(matches(expected.c_str(), text(objc_send(raised, "reason")).c_str()))
+      << text(objc_send(raised, "reason"));
+}
+
+TEST_P(LanguageClasses, ScriptErrorsRaiseTheLanguagesException) {
+  const char *failing[] = {"error {on purpose}", "throw new Error('on purpose')",
+                           "error('on purpose')"};
+  const char *names[] = {"ZELTclException", "ZELJavaScriptException",
+                         "ZELLuaException"};
+  std::string answer = evaluate(GetParam(), failing[GetParam()]);
+  EXPECT_EQ(answer.rfind(std::string("raised ") + names[GetParam()] + ": ", 0),
+            0u)
+      << answer;
+  EXPECT_NE(answer.find("on purpose"), std::string::npos) << answer;
+  ASSERT_NE(raised, nil);
+  id all = objc_send_class("ZELScriptingLanguage", "availableLanguages");
+  id each = objc_send(all, "objectEnumerator");
+  int claims = 0;
+  for (id found; (found = objc_send(each, "nextObject"));)
+    claims += objc_send<BOOL>(found, "isResponsibleForException:", raised);
+  EXPECT_EQ(claims, 1);
+  EXPECT_TRUE(objc_send<BOOL>(language(), "isResponsibleForException:", raised));
+}
+
+INSTANTIATE_TEST_SUITE_P(Each, LanguageClasses, testing::Values(Tcl, JS, Lua),
+                         [](const testing::TestParamInfo<Language> &info) {
+                           return std::string(tags[info.param]);
+                         });
+
+} // namespace
