@@ -1,6 +1,8 @@
-// Benchmarks of the Tcl bridge against baselines measured in the same run:
+// Benchmarks of the bridges against baselines measured in the same run:
 // a send from Tcl against a message from C and against a Tcl command that
-// only parses its arguments, and a Tcl method called from C against a C
+// only parses its arguments, the same send from JavaScript and Lua against
+// a native function of that language reading the same two arguments
+// (Object.is, rawequal), and a Tcl method called from C against a C
 // method. The program ends with the table of ratios.
 #include <benchmark/benchmark.h>
 
@@ -19,6 +21,7 @@
 using namespace objc_module_records;
 
 OBJC_IMPORT_CLASS(NSFramework_zelTcl);
+OBJC_IMPORT_CLASS(NSFramework_zelLua);
 
 namespace {
 
@@ -142,6 +145,63 @@ void BM_MessageTclMethod(benchmark::State &state) {
 }
 
 // ---------------------------------------------------------------------
+// JavaScript and Lua: loops of 1000 calls inside the language, defined
+// once and run through the interpreter object.
+
+id languageInterp(const char *className, const char *setup) {
+  id interp = objc_send_class(className, "mainInterp");
+  objc_send(interp, "evaluate:",
+            objc_send_class("NSString", "stringWithCString:", setup));
+  return interp;
+}
+
+void evalLoop(benchmark::State &state, id interp, const char *call) {
+  id text = objc_send_class("NSString", "stringWithCString:", call);
+  objc_send(text, "retain");
+  for (auto _ : state) {
+    id pool = objc_send(objc_send_class("NSAutoreleasePool", "alloc"), "init");
+    objc_send(interp, "evaluate:", text);
+    objc_send<void>(pool, "release");
+  }
+  objc_send<void>(text, "release");
+}
+
+id jsInterp() {
+  static id interp = languageInterp(
+      "ZELJSInterp",
+      "var target = objc.send(objc.class('TclBenchTarget'), 'alloc');\n"
+      "function sendLoop() { for (let i = 0; i < 1000; ++i)\n"
+      "  objc.send(target, 'nothing'); }\n"
+      "function nativeLoop() { for (let i = 0; i < 1000; ++i)\n"
+      "  Object.is(target, 'nothing'); }");
+  return interp;
+}
+
+id luaInterp() {
+  static id interp = languageInterp(
+      "ZELLuaInterp",
+      "target = objc.send(objc.class('TclBenchTarget'), 'alloc')\n"
+      "function sendLoop() for i = 1, 1000 do\n"
+      "  objc.send(target, 'nothing') end end\n"
+      "function nativeLoop() for i = 1, 1000 do\n"
+      "  rawequal(target, 'nothing') end end");
+  return interp;
+}
+
+void BM_JsSend(benchmark::State &state) {
+  evalLoop(state, jsInterp(), "sendLoop()");
+}
+void BM_JsNative(benchmark::State &state) {
+  evalLoop(state, jsInterp(), "nativeLoop()");
+}
+void BM_LuaSend(benchmark::State &state) {
+  evalLoop(state, luaInterp(), "sendLoop()");
+}
+void BM_LuaNative(benchmark::State &state) {
+  evalLoop(state, luaInterp(), "nativeLoop()");
+}
+
+// ---------------------------------------------------------------------
 // The table of ratios
 
 struct Row {
@@ -156,10 +216,16 @@ const Row rows[] = {
      "msgsend_c", 0.0},
     {"objc::send of a no-argument method / Tcl command parsing the same "
      "arguments",
-     "tcl_send", "tcl_parse_only", 3.0},
+     "tcl_send", "tcl_parse_only", 1.9},
     {"objc::send answering an object / Tcl command parsing the same "
      "arguments",
      "tcl_send_object", "tcl_parse_only", 0.0},
+    {"objc.send of a no-argument method / JavaScript native function "
+     "reading the same arguments (Object.is)",
+     "js_send", "js_native", 0.0},
+    {"objc.send of a no-argument method / Lua native function reading the "
+     "same arguments (rawequal)",
+     "lua_send", "lua_native", 0.0},
     {"Tcl-defined method called from C / C method", "msgsend_tcl_method",
      "msgsend_c", 0.0},
 };
@@ -209,6 +275,10 @@ int main(int argc, char **argv) {
   benchmark::RegisterBenchmark("tcl_send_object", BM_TclSendObjectResult);
   benchmark::RegisterBenchmark("msgsend_c", BM_MessageC);
   benchmark::RegisterBenchmark("msgsend_tcl_method", BM_MessageTclMethod);
+  benchmark::RegisterBenchmark("js_send", BM_JsSend);
+  benchmark::RegisterBenchmark("js_native", BM_JsNative);
+  benchmark::RegisterBenchmark("lua_send", BM_LuaSend);
+  benchmark::RegisterBenchmark("lua_native", BM_LuaNative);
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv))
     return 1;

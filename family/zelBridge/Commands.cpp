@@ -509,7 +509,7 @@ const Command allCommands[] = {
     {"defineClass", "NAME SUPERCLASS ?IVARS?", 2, 3, defineClassCommand,
      nullptr, "a new class; IVARS a struct encoding of its variables"},
     {"method", "CLASS ?-class? SELECTOR TYPES BODY", 4, 5, methodCommand,
-     nullptr, "defines a method written in the language"},
+     nullptr, "defines a method written in the language", true},
     {"ivar", "OBJECT NAME ?VALUE?", 2, 3, ivarCommand, nullptr,
      "reads or writes an instance variable"},
     {"protocol", "SUBCOMMAND ?ARG ...?", 1, -1, nullptr, protocolCommands,
@@ -519,10 +519,6 @@ const Command allCommands[] = {
     {"symbols", "SUBCOMMAND ?ARG ...?", 1, -1, nullptr, symbolCommands,
      "symbol tables"},
     {nullptr, nullptr, 0, 0, nullptr, nullptr, nullptr}};
-
-bool takesBody(const Command &command) {
-  return std::strstr(command.parameters, "BODY") != nullptr;
-}
 
 /* "?ARG ...?" as "...ARG", "?X?" as "[X]", words joined by ", ". */
 std::string functionNotation(const std::string &words) {
@@ -552,7 +548,7 @@ std::string functionNotation(const std::string &words) {
 const Command *commands() { return allCommands; }
 
 bool arityFits(const Command &command, Script &script, int argc) {
-  int extra = takesBody(command) ? script.bodyWords() - 1 : 0;
+  int extra = command.body ? script.bodyWords() - 1 : 0;
   return argc >= command.minimum + extra &&
          (command.maximum < 0 || argc <= command.maximum + extra);
 }

@@ -389,6 +389,7 @@ struct Command {
   CommandProc run;           /* null for a group */
   const Command *subcommands; /* a group's commands, ended by a null name */
   const char *summary;        /* one line: what it answers */
+  bool body = false;          /* whether BODY is among the parameters */
 };
 
 /* The commands, ended by an entry with a null name. */
