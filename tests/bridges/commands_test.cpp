@@ -237,6 +237,12 @@ const Case cases[] = {
      "objc.cfunction('no_such_function_here', 'v0')",
      "return objc.cfunction('no_such_function_here', 'v0')",
      "error: unknown C symbol no_such_function_here"},
+    {"TclGroupsAreEnsembles",
+     "list [objc::protocol na [objc::protocol create %LPrefixed]] "
+     "[namespace ensemble exists objc::symbols]",
+     nullptr, nullptr, "%LPrefixed 1"},
+    {"TclUnknownSubcommand", "objc::protocol frob", nullptr, nullptr,
+     "error: unknown or ambiguous subcommand \"frob\": must be *"},
     {"SymbolsLoadAnswersTheTable",
      "expr {[objc::symbols load %P] in [objc::symbols tables]}",
      "const t = objc.symbols.load('%P'); objc.symbols.tables().includes(t)",

@@ -1,5 +1,6 @@
-// Tcl comes before JavaScript among the available languages, so a bundle
-// with both main.tcl and main.js runs main.tcl only. This program lives in
+// Tcl comes before JavaScript, and JavaScript before Lua, among the
+// available languages, so a bundle with both main.tcl and main.js runs
+// main.tcl only. This program lives in
 // languages.app, whose resources hold both scripts.
 #include <zelStandalone/zelStandalone.h>
 #include <objc/objc-load.h>
@@ -26,9 +27,9 @@ std::vector<std::string> extensions() {
   return found;
 }
 
-TEST(LanguageOrder, TclComesBeforeJavaScript) {
+TEST(LanguageOrder, TclComesBeforeJavaScriptAndJavaScriptBeforeLua) {
   id pool = objc_send(objc_send_class("NSAutoreleasePool", "alloc"), "init");
-  EXPECT_EQ(extensions(), (std::vector<std::string>{"tcl", "js"}));
+  EXPECT_EQ(extensions(), (std::vector<std::string>{"tcl", "js", "lua"}));
   objc_send<void>(pool, "release");
 }
 
