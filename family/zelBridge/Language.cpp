@@ -244,6 +244,11 @@ void setVariable(id self, SEL, id name, id value, BOOL global) {
     objc_send<void>(failure, "raise");
 }
 
+BOOL isCompleteScript(id self, SEL, id text) {
+  Kit &kit = *kitOf(self);
+  return interpreterField(kit, self)->isComplete(cString(text)) ? YES : NO;
+}
+
 /* ---- the language object ---- */
 
 id fileExtension(id self, SEL) {
@@ -321,7 +326,8 @@ void makeInterpClass(Kit &kit) {
           {"dealloc", "v8@0:4", imp(interpDealloc)},
           {"setVariable:toValue:global:", "v20@0:4@8@12c16", imp(setVariable)},
           {"sourceFile:", "@12@0:4@8", imp(sourceFile)},
-          {"evaluate:", "@12@0:4@8", imp(evaluate)}});
+          {"evaluate:", "@12@0:4@8", imp(evaluate)},
+          {"isCompleteScript:", "c12@0:4@8", imp(isCompleteScript)}});
   attach(kit.interpClass->isa, {{"mainInterp", "@8@0:4", imp(mainInterp)}});
 }
 

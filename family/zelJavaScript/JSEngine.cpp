@@ -95,6 +95,17 @@ bool printError(JSContext *cx, unsigned argc, JS::Value *vp) {
   return writeLine(cx, argc, vp, stderr);
 }
 
+/* exit(N) and quit(N), as the engine's own shell has them: the process
+   ends with status N (0 without one). */
+bool exitProcess(JSContext *cx, unsigned argc, JS::Value *vp) {
+  JS::CallArgs args = JS::CallArgsFromVp(argc, vp);
+  int32_t status = 0;
+  if (args.length() > 0 && !JS::ToInt32(cx, args[0], &status))
+    return false;
+  std::fflush(nullptr);
+  std::exit(status);
+}
+
 bool defineConsole(JSContext *cx, JS::HandleObject global) {
   JS::RootedObject console(cx, JS_NewPlainObject(cx));
   return console && JS_DefineFunction(cx, console, "log", print, 0, 0) &&
@@ -102,7 +113,9 @@ bool defineConsole(JSContext *cx, JS::HandleObject global) {
          JS_DefineFunction(cx, console, "warn", printError, 0, 0) &&
          JS_DefineFunction(cx, console, "error", printError, 0, 0) &&
          JS_DefineProperty(cx, global, "console", console, 0) &&
-         JS_DefineFunction(cx, global, "print", print, 0, 0);
+         JS_DefineFunction(cx, global, "print", print, 0, 0) &&
+         JS_DefineFunction(cx, global, "exit", exitProcess, 1, 0) &&
+         JS_DefineFunction(cx, global, "quit", exitProcess, 1, 0);
 }
 
 std::string utf8(JSContext *cx, JSString *string) {

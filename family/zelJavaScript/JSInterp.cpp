@@ -79,6 +79,13 @@ public:
     return false;
   }
 
+  bool isComplete(const char *text) override {
+    JSContext *cx = zeljs::context();
+    JSAutoRealm realm(cx, *global_);
+    JS::RootedObject global(cx, *global_);
+    return JS_Utf8BufferIsCompilableUnit(cx, global, text, std::strlen(text));
+  }
+
 private:
   bool run(const char *file, const std::string &source, ScriptValue &result,
            std::string &error) {

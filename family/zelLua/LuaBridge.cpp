@@ -443,10 +443,28 @@ public:
                   std::string &error) override {
     return run(luaL_loadfile(L_, path), result, error);
   }
+  /* An expression answers its value, as in Lua's own console. */
   bool evaluate(const char *text, ScriptValue &result,
                 std::string &error) override {
+    std::string expression = std::string("return ") + text;
+    if (luaL_loadbuffer(L_, expression.data(), expression.size(),
+                        "=(evaluate)") == LUA_OK)
+      return run(LUA_OK, result, error);
+    lua_pop(L_, 1);
     return run(luaL_loadbuffer(L_, text, std::strlen(text), "=(evaluate)"),
                result, error);
+  }
+  /* Cut short when the compiler's complaint is about the end of input. */
+  bool isComplete(const char *text) override {
+    if (luaL_loadbuffer(L_, text, std::strlen(text), "=(console)") == LUA_OK) {
+      lua_pop(L_, 1);
+      return true;
+    }
+    size_t length = 0;
+    const char *message = lua_tolstring(L_, -1, &length);
+    bool cutShort = length >= 5 && std::strcmp(message + length - 5, "<eof>") == 0;
+    lua_pop(L_, 1);
+    return !cutShort;
   }
   bool setVariable(const char *name, ScriptValue value, bool,
                    std::string &) override {

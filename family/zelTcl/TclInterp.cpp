@@ -9,6 +9,8 @@
 
 #include <initializer_list>
 
+#include <unistd.h>
+
 using namespace objc_module_records;
 using zelbridge::ScriptValue;
 
@@ -16,11 +18,16 @@ ZEL_EXPORT id ZELTclException = NSSTR("ZELTclException");
 
 namespace {
 
-/* Readies Tcl's encodings and script library, once per process. */
+/* Readies Tcl's encodings and script library, once per process, with the
+   program's path for `info nameofexecutable`. */
 void prepareTcl() {
   static bool prepared = false;
-  if (!prepared)
-    Tcl_FindExecutable(nullptr);
+  if (prepared)
+    return;
+  char path[4096];
+  ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+  path[length > 0 ? length : 0] = '\0';
+  Tcl_FindExecutable(length > 0 ? path : nullptr);
   prepared = true;
 }
 
@@ -44,9 +51,11 @@ public:
 
   zelbridge::Script &script() override { return *script_; }
 
+  /* argv0 names the file, as in tclsh. */
   bool sourceFile(const char *path, ScriptValue &result,
                   std::string &error) override {
     Tcl_Preserve(interp_);
+    Tcl_SetVar2(interp_, "argv0", nullptr, path, TCL_GLOBAL_ONLY);
     int status = Tcl_EvalFile(interp_, path);
     return finish(status, result, error);
   }
@@ -66,6 +75,10 @@ public:
       return true;
     error = zeltcl::errorReport(interp_);
     return false;
+  }
+
+  bool isComplete(const char *text) override {
+    return Tcl_CommandComplete(text) != 0;
   }
 
 private:

@@ -423,6 +423,12 @@ public:
                         std::string &error) = 0;
   virtual bool setVariable(const char *name, ScriptValue value, bool global,
                            std::string &error) = 0;
+  /* Whether the text is a whole script, not one cut short (an open brace,
+     string or block): a console reads on while it is not. */
+  virtual bool isComplete(const char *text) {
+    (void)text;
+    return true;
+  }
 };
 
 /* What a language tells the kit that makes its classes. */
@@ -448,7 +454,8 @@ public:
      is +mainInterp (kept for ever); setVariable:toValue:global: (a value of
      PREFIXValue, or nil), sourceFile: and evaluate: (an NSString), which
      answer a PREFIXValue and raise the language's exception, whose reason
-     is the language's report, when the script fails.
+     is the language's report, when the script fails; isCompleteScript: (an
+     NSString) whether a console has read a whole script.
    - PREFIXValue (NSObject): +valueWithInt:, +valueWithPointer:toObjCType:
      (for the type "*" a list of the C strings of a null-terminated vector,
      else the pointer), -description (the value's text).
