@@ -373,6 +373,7 @@ TclScript *installObjcCommands(Tcl_Interp *interp) {
   Tcl_CallWhenDeleted(interp, interpDeleted, script);
   Tcl_CreateNamespace(interp, "::objc", nullptr, nullptr);
   bind(interp, script, "::objc", zelbridge::commands());
+  Tcl_PkgProvide(interp, "zelTcl", "1.0");
   return script;
 }
 

@@ -9,7 +9,11 @@
 
 #include <initializer_list>
 
+#include <dlfcn.h>
 #include <unistd.h>
+
+#include <cstdlib>
+#include <string>
 
 using namespace objc_module_records;
 using zelbridge::ScriptValue;
@@ -18,8 +22,23 @@ ZEL_EXPORT id ZELTclException = NSSTR("ZELTclException");
 
 namespace {
 
+extern "C" int Zeltcl_SafeInit(Tcl_Interp *interp);
+
+/* The folder of this library's package index (beside the library). */
+std::string packageFolder() {
+  Dl_info info;
+  if (!dladdr(reinterpret_cast<void *>(&Zeltcl_SafeInit), &info) ||
+      !info.dli_fname)
+    return "";
+  std::string library = info.dli_fname;
+  size_t slash = library.rfind('/');
+  return slash == std::string::npos ? "." : library.substr(0, slash);
+}
+
 /* Readies Tcl's encodings and script library, once per process, with the
-   program's path for `info nameofexecutable`. */
+   program's path for `info nameofexecutable`; the interpreters of this
+   process, child interpreters included, find the package zelTcl (and
+   `load {} Zeltcl` works in any of them). */
 void prepareTcl() {
   static bool prepared = false;
   if (prepared)
@@ -28,6 +47,11 @@ void prepareTcl() {
   ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
   path[length > 0 ? length : 0] = '\0';
   Tcl_FindExecutable(length > 0 ? path : nullptr);
+  std::string folders = packageFolder();
+  if (const char *given = std::getenv("TCLLIBPATH"))
+    folders = std::string(given) + " " + folders;
+  setenv("TCLLIBPATH", folders.c_str(), 1);
+  Tcl_StaticPackage(nullptr, "Zeltcl", Zeltcl_Init, Zeltcl_SafeInit);
   prepared = true;
 }
 
@@ -127,9 +151,21 @@ OBJC_CLASS_SYMBOL(NSFramework_zelTcl);
 OBJC_REGISTER_MODULE(Framework_module)
 OBJC_LIBRARY_REGISTRATION()
 
-/* `load libzelTcl.so` in a tclsh: the objc commands in that interpreter,
-   as the package zelTcl. */
+/* `package require zelTcl` (or `load libzelTcl.so`) in a tclsh: the objc
+   commands in that interpreter. Objects autoreleased by its commands go to
+   a pool made at the first load, which lasts as long as the process. */
 extern "C" ZEL_EXPORT int Zeltcl_Init(Tcl_Interp *interp) {
+  static id pool =
+      objc_send(objc_send_class("NSAutoreleasePool", "alloc"), "init");
+  (void)pool;
   zeltcl::installObjcCommands(interp);
-  return Tcl_PkgProvide(interp, "zelTcl", "1.0");
+  return TCL_OK;
+}
+
+/* A safe interpreter gets no bridge: every command could reach memory. */
+extern "C" ZEL_EXPORT int Zeltcl_SafeInit(Tcl_Interp *interp) {
+  Tcl_SetObjResult(interp, Tcl_NewStringObj(
+                               "zelTcl cannot be loaded into a safe "
+                               "interpreter", -1));
+  return TCL_ERROR;
 }

@@ -51,9 +51,14 @@ ZEL_EXPORT extern id ZELTclException;
 
 struct Tcl_Interp;
 
-/* The package entry of `load libzelTcl.so`: makes the objc commands in
-   the interpreter and provides the package zelTcl. TCL_OK or TCL_ERROR. */
+/* The package entry of `load libzelTcl.so` (and of `package require
+   zelTcl`, through the package index installed in lib/zelTcl/): makes the
+   objc commands in the interpreter and provides the package zelTcl.
+   TCL_OK or TCL_ERROR. */
 ZEL_EXPORT int Zeltcl_Init(struct Tcl_Interp *interp);
+/* Refuses a safe interpreter (TCL_ERROR): every command of the bridge can
+   reach the process's memory. */
+ZEL_EXPORT int Zeltcl_SafeInit(struct Tcl_Interp *interp);
 
 OBJC_END_DECLS
 
