@@ -29,6 +29,7 @@ write_basic_package_version_file(${CMAKE_BINARY_DIR}/zelConfigVersion.cmake
   COMPATIBILITY SameMajorVersion ARCH_INDEPENDENT)
 install(FILES ${CMAKE_BINARY_DIR}/zelConfig.cmake
   ${CMAKE_BINARY_DIR}/zelConfigVersion.cmake DESTINATION ${_config_dir})
+install(FILES cmake/zelApplication.cmake DESTINATION ${_config_dir})
 foreach(lib zelObjCRuntime zelStandalone)
   if(TARGET ${lib})
     configure_file(cmake/${lib}.pc.in ${CMAKE_BINARY_DIR}/${lib}.pc @ONLY)
