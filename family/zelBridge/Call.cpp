@@ -51,9 +51,10 @@ bool fillSlot(const char *type, bool argument, Slot &slot, int &offset,
   int flags = argument ? APPLY_PROMOTE | APPLY_ARRAY_AS_POINTER : 0;
   if (!zelObjC_TypeToApplyVal(type, flags, &slot.val) ||
       (argument && slot.val.kind == APPLY_VOID)) {
-    error = "unsupported type encoding " +
-            quoteType(objc_skip_type_qualifiers(type));
-    return false;
+    if (slot.val.kind == APPLY_VOID || checkType(type, TypeUse::convert, error))
+      error = "unsupported type encoding " +
+              quoteType(objc_skip_type_qualifiers(type));
+    return false; /* with the check's reason where it has one */
   }
   if (slot.val.kind != APPLY_VOID) {
     TypeCheck check;
@@ -129,6 +130,18 @@ bool charArray(const char *element) {
   return letter == 'c' || letter == 'C';
 }
 
+/* A value that is a text rather than a list of other length: not a list,
+   or a list of one item that is the value's own text (a word, in a
+   language where every text reads as a list). */
+bool plainWord(Script &script, ScriptValue value,
+               const std::vector<ScriptValue> &items) {
+  if (items.size() != 1)
+    return false;
+  Arena arena;
+  return std::strcmp(script.getText(value, arena),
+                     script.getText(items[0], arena)) == 0;
+}
+
 /* A text of at most count bytes, as a zero-filled char array. */
 bool textArray(Script &script, ScriptValue value, long long count,
                char *storage, Arena &arena) {
@@ -153,9 +166,11 @@ bool arrayArgument(Script &script, const Slot &slot, ScriptValue value,
   long long count = 0;
   const char *element = nullptr;
   bool counted = arrayCount(body, count, element);
+  if (!counted) /* only a pointer can stand for it */
+    return checkType(slot.type, TypeUse::convert, error);
   std::vector<ScriptValue> items;
-  if (script.getItems(value, items) && counted &&
-      items.size() == static_cast<size_t>(count)) {
+  bool list = script.getItems(value, items);
+  if (list && counted && items.size() == static_cast<size_t>(count)) {
     if (!checkType(slot.type, TypeUse::convert, error))
       return false;
     void *array = arena.bytes(static_cast<size_t>(storageSize(slot.type)));
@@ -167,7 +182,8 @@ bool arrayArgument(Script &script, const Slot &slot, ScriptValue value,
       return false;
   }
   bool chars = charArray(element);
-  if (chars && counted && textArray(script, value, count, storage, arena))
+  if (chars && counted && (!list || plainWord(script, value, items)) &&
+      textArray(script, value, count, storage, arena))
     return true;
   error = "expected a pointer or a list of " + std::to_string(count) +
           " elements" +
