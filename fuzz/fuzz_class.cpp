@@ -1,8 +1,10 @@
 // Classes made from arbitrary instance-variable descriptions: made,
 // subclassed, described, instantiated with every variable written by its
 // own type, rebuilt from their own description and destroyed again,
-// leaving the class table as it was. Each input runs inside an
-// autorelease pool, as a bridge's calls do.
+// leaving the class table as it was. The same description defined through
+// the bridge core keeps every member it has, and each variable written
+// through the core's instance-variable path stays inside its own bytes.
+// Each input runs inside an autorelease pool, as a bridge's calls do.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -11,6 +13,9 @@
 
 #include <Foundation/Foundation.h>
 #include <zelObjCRuntime/zelObjCRuntime.h>
+
+#include "fake_script.h"
+#include "value_maker.h"
 
 namespace {
 
@@ -98,6 +103,7 @@ void rebuildFromDescription(Class cls, const std::string &name) {
     std::abort();
 }
 
+
 void destroy(Class cls, const std::string &name) {
   if (!ZelObjC_DestroyClass(cls))
     std::abort();
@@ -105,7 +111,96 @@ void destroy(Class cls, const std::string &name) {
     std::abort(); // the name must be free again
 }
 
+// The members of a description, counted by its grammar alone (-1 when
+// it has no member list): an optional quoted name, then a type, a
+// bitfield being its `b` and digits.
+int describedMembers(const char *description) {
+  const char *p = description + std::strcspn(description, "=}");
+  if (*p != '=')
+    return -1;
+  int count = 0;
+  for (++p; *p;) {
+    if (*p == '"') {
+      const char *close = std::strchr(p + 1, '"');
+      if (!close)
+        break;
+      p = close + 1;
+    }
+    const char *body = objc_skip_type_qualifiers(p);
+    if (!*body || *body == '}')
+      break;
+    if (*body == 'b')
+      for (p = body + 1; *p >= '0' && *p <= '9'; ++p) {
+      }
+    else
+      p = objc_skip_typespec(p);
+    ++count;
+  }
+  return count;
+}
+
+bool namedOnce(Class cls, const char *name) {
+  int uses = 0;
+  for (int i = 0; i < cls->ivars->ivar_count; ++i)
+    uses += std::strcmp(cls->ivars->ivar_list[i].ivar_name, name) == 0;
+  return uses == 1 && *name;
+}
+
+// Writes the variable through the core; no byte outside its own room
+// (for a bitfield: the bytes its bits can reach) changes.
+void writeThroughCore(fake::Script &script, id object, long size,
+                      const struct objc_ivar &ivar, Choices &choices) {
+  const char *body = objc_skip_type_qualifiers(ivar.ivar_type);
+  long room = *body == 'b' ? (std::atol(body + 1) + 7) / 8 + 1
+                           : objc_sizeof_type(ivar.ivar_type);
+  const auto *bytes = reinterpret_cast<const unsigned char *>(object);
+  std::string before(reinterpret_cast<const char *>(bytes), size_t(size));
+  Maker maker(script, choices);
+  ScriptValue value = *body == 'b' ? script.integer(1)
+                                   : maker.value(ivar.ivar_type, 0);
+  std::string error;
+  bool written = zelbridge::setIvar(script, object, ivar.ivar_name, value,
+                                    error);
+  for (long k = 0; k < size; ++k)
+    if ((k < ivar.ivar_offset || k >= ivar.ivar_offset + room) &&
+        bytes[k] != static_cast<unsigned char>(before[size_t(k)]))
+      std::abort();
+  ScriptValue back = nullptr;
+  if (written &&
+      !zelbridge::getIvar(script, object, ivar.ivar_name, back, error))
+    std::abort(); // what was written reads back
+}
+
+// Defined through the core, a class keeps every member its description
+// has; a description the core refuses gets a reason.
+void throughCore(const std::string &name, const std::string &ivars) {
+  std::string error;
+  Class cls = zelbridge::defineClass(name.c_str(), rootClass(),
+                                     ivars.c_str(), error);
+  if (!cls) {
+    if (error.empty())
+      std::abort();
+    return;
+  }
+  int made = cls->ivars ? cls->ivars->ivar_count : -1;
+  if (made != describedMembers(ivars.c_str()))
+    std::abort(); // a member was dropped
+  if (cls->ivars && cls->instance_size <= maxInstanceSize) {
+    id object = objc_send(reinterpret_cast<id>(cls), "new");
+    fake::Script script;
+    Choices choices(reinterpret_cast<const std::uint8_t *>(ivars.data()),
+                    ivars.size());
+    for (int i = 0; object && i < made; ++i)
+      if (namedOnce(cls, cls->ivars->ivar_list[i].ivar_name))
+        writeThroughCore(script, object, cls->instance_size,
+                         cls->ivars->ivar_list[i], choices);
+    objc_send<void>(object, "release");
+  }
+  destroy(cls, name);
+}
+
 void run(const std::string &name, const std::string &ivars) {
+  throughCore(name + "Core", ivars);
   Class cls = ZelObjC_NewClass(name.c_str(), rootClass(), ivars.c_str());
   if (!cls)
     return;

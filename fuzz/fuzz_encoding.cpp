@@ -1,7 +1,8 @@
 // Type encodings on arbitrary text: every walk stays inside the text and
 // ends, a type reads nothing past the end its skip gives and measures as
 // that spanned text alone, the work stays in proportion to the text, and
-// well-formed types built from the input are compatible with themselves.
+// well-formed types built from the input measure as an independent
+// reference gives, nested ones too, and are compatible with themselves.
 // The walks are compiled in with their work counter.
 #include <sys/mman.h>
 #include <unistd.h>
@@ -10,7 +11,9 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include <zelObjCRuntime/zelObjCRuntime.h>
 
@@ -143,60 +146,173 @@ private:
   std::size_t pos_ = 0;
 };
 
-void appendType(Choices &choices, std::string &out, int depth);
+// What the layout rules give a generated type, worked out as it is
+// generated: the reference the measuring functions are compared with.
+struct Reference {
+  long long size;
+  long long alignment;
+};
 
-void appendMembers(Choices &choices, std::string &out, int depth) {
-  unsigned count = choices.next(4);
-  for (unsigned i = 0; i < count; ++i) {
-    if (choices.next(2))
-      out += "\"m" + std::to_string(i) + "\"";
-    appendType(choices, out, depth + 1);
+long long roundUp(long long value, long long alignment) {
+  if (value == 0 || alignment <= 0)
+    return value;
+  return (value + alignment - 1) / alignment * alignment;
+}
+
+Reference bitfieldRun(long long bits) {
+  long long bytes = bits == 0 ? 0 : (bits + 7) / 8;
+  return {bytes, bytes == 1 || bytes == 2 ? bytes : 4};
+}
+
+Reference scalarReference(char letter) {
+  switch (letter) {
+  case 'c': case 'C': return {1, 1};
+  case 's': case 'S': return {2, 2};
+  case 'q': case 'Q': case 'd': return {8, 4};
+  default: return {4, 4};
   }
 }
 
-void appendType(Choices &choices, std::string &out, int depth) {
+// A generated type that is not a bitfield (a bitfield's skip takes the
+// whole run it belongs to): where it starts and ends, and its layout.
+struct Span {
+  std::size_t start, end;
+  Reference layout;
+};
+
+class Generator {
+public:
+  explicit Generator(Choices &choices) : choices_(choices) {}
+
+  // Appends one type; bits is set for a bitfield (its width), else -1.
+  // A pointer's target is no bitfield: its run would take in a bitfield
+  // member behind the pointer.
+  Reference type(std::string &out, int depth, long long &bits,
+                 bool bitfield = true);
+  std::vector<Span> spans;
+
+private:
+  Reference members(std::string &out, int depth, bool isStruct);
+
+  Choices &choices_;
+};
+
+Reference Generator::members(std::string &out, int depth, bool isStruct) {
+  unsigned count = choices_.next(4);
+  long long offset = 0;
+  Reference whole = {0, isStruct ? 4 : 0};
+  long long run = -1; // bits of the open bitfield run
+  auto place = [&](Reference member) {
+    if (isStruct) {
+      if (offset != 0)
+        offset = roundUp(offset, member.alignment);
+      offset += member.size;
+    } else {
+      whole.size = std::max(whole.size, member.size);
+      whole.alignment = std::max(whole.alignment, member.alignment);
+    }
+  };
+  for (unsigned i = 0; i < count; ++i) {
+    if (choices_.next(2))
+      out += "\"m" + std::to_string(i) + "\"";
+    long long bits = -1;
+    Reference member = type(out, depth + 1, bits);
+    if (bits >= 0) { // adjacent bitfields, names between, are one run
+      run = run < 0 ? bits : run + bits;
+      continue;
+    }
+    if (run >= 0)
+      place(bitfieldRun(run));
+    run = -1;
+    place(member);
+  }
+  if (run >= 0)
+    place(bitfieldRun(run));
+  if (isStruct)
+    whole.size = offset;
+  return whole;
+}
+
+Reference Generator::type(std::string &out, int depth, long long &bits,
+                          bool bitfield) {
   static const char scalars[] = "cCsSiIlLqQfdv*#:?@";
-  if (choices.next(4) == 0)
+  const std::size_t start = out.size();
+  if (choices_.next(4) == 0)
     out += 'r';
-  unsigned pick = depth > 12 ? 0 : choices.next(8);
+  unsigned pick = depth > 12 ? 0 : choices_.next(8);
+  if (pick == 6 && !bitfield)
+    pick = 0;
+  Reference layout = {4, 4};
+  long long inner = -1;
+  bits = -1;
   switch (pick) {
-  case 1: out += '^'; appendType(choices, out, depth + 1); break;
-  case 2:
-    out += '[' + std::to_string(choices.next(5));
-    appendType(choices, out, depth + 1);
-    out += ']';
+  case 1:
+    out += '^';
+    type(out, depth + 1, inner, false);
     break;
+  case 2: {
+    unsigned count = choices_.next(5);
+    out += '[' + std::to_string(count);
+    Reference element = type(out, depth + 1, inner);
+    if (inner >= 0)
+      element = bitfieldRun(inner);
+    out += ']';
+    layout = {count * roundUp(element.size, element.alignment),
+              element.alignment};
+    break;
+  }
   case 3:
     out += "{s" + std::to_string(depth) + "=";
-    appendMembers(choices, out, depth);
+    layout = members(out, depth, true);
     out += '}';
     break;
   case 4:
     out += "(u=";
-    appendMembers(choices, out, depth);
+    layout = members(out, depth, false);
     out += ')';
     break;
-  case 5: out += "{name}"; break;
-  case 6: out += 'b' + std::to_string(choices.next(33)); break;
-  default: out += scalars[choices.next(sizeof scalars - 1)]; break;
+  case 5:
+    out += "{xyz}"; // a name alone: its letters measure as members
+    layout = {12, 4};
+    break;
+  case 6:
+    bits = choices_.next(33);
+    out += 'b' + std::to_string(bits);
+    return bitfieldRun(bits);
+  default: {
+    char letter = scalars[choices_.next(sizeof scalars - 1)];
+    out += letter;
+    layout = scalarReference(letter);
+    break;
   }
+  }
+  spans.push_back({start, out.size(), layout});
+  return layout;
 }
 
-// A method signature of well-formed types is compatible with itself, and
-// each of its types is walked to its end in one skip.
+// A method signature of well-formed types is compatible with itself; each
+// of its types, and every type nested in one, ends where its skip says and
+// measures as the layout rules give.
 void wellFormed(const std::uint8_t *data, std::size_t size) {
   Choices choices(data, size);
+  Generator generator(choices);
   std::string signature;
   unsigned count = 1 + choices.next(4);
   for (unsigned i = 0; i < count; ++i) {
-    std::string type;
-    appendType(choices, type, 0);
-    if (objc_skip_typespec(type.c_str()) != type.c_str() + type.size())
-      std::abort();
+    long long bits = -1;
+    generator.type(signature, 0, bits);
     // A '+' keeps the offset's digits apart from a bitfield's width.
-    signature += type + "+" + std::to_string(4 * i);
+    signature += "+" + std::to_string(4 * i);
   }
-  if (zelObjC_CompatibleTypes(signature.c_str(), signature.c_str()) != 1)
+  const char *text = signature.c_str();
+  for (const Span &span : generator.spans) {
+    const char *start = text + span.start;
+    if (objc_skip_typespec(start) != text + span.end ||
+        objc_sizeof_type(start) != span.layout.size ||
+        objc_alignof_type(start) != span.layout.alignment)
+      std::abort();
+  }
+  if (zelObjC_CompatibleTypes(text, text) != 1)
     std::abort();
 }
 

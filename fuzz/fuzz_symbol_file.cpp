@@ -1,7 +1,9 @@
 // Symbol table files of arbitrary bytes: a well-formed file must load, a
 // file that loads must hold what a plain reading of its records says, and
 // must survive a save and a reload unchanged, the saved file as long as
-// its definitions laid end to end.
+// its definitions laid end to end. Definitions made on top of a loaded
+// table stand beside the loaded ones, and saving over the file the table
+// was loaded from keeps both.
 #include <unistd.h>
 
 #include <cstddef>
@@ -126,6 +128,27 @@ private:
   id pool_;
 };
 
+
+// Definitions made on top of a loaded table, drawn from the input: some
+// redefine loaded names (with other kinds and types), some are new.
+void defineSome(SymbolTable *table, const std::uint8_t *data,
+                std::size_t size, Definitions &expected) {
+  std::size_t count = size % 5;
+  auto loaded = expected.begin();
+  for (std::size_t i = 0; i < count; ++i) {
+    std::uint8_t pick = data[(i * 7) % size];
+    std::string name;
+    if ((pick & 1) && loaded != expected.end())
+      name = (loaded++)->first;
+    else
+      name = "defined" + std::to_string(pick);
+    char kind = static_cast<char>(1 + pick % 6);
+    std::string type = "t" + std::to_string(pick ^ i);
+    ZelObjC_DefineSymbol(table, name.c_str(), kind, type.c_str());
+    expected[name] = {kind, type};
+  }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data,
@@ -136,26 +159,41 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data,
   if (!writeFile(original, data, size))
     return 0;
   SymbolTable *table = ZelObjC_LoadSymbolTable(original.c_str());
-  std::remove(original.c_str());
   if (!table) {
+    std::remove(original.c_str());
     if (isWellFormed(data, size))
       std::abort(); // a well-formed file refused
     return 0;
   }
   if (!isWellFormed(data, size))
     std::abort(); // a malformed file taken
-  const Definitions loaded = enumerate(table);
-  if (loaded != readRecords(data, size))
+  Definitions expected = readRecords(data, size);
+  if (enumerate(table) != expected)
     std::abort();
+  if (size > 0)
+    defineSome(table, data, size, expected);
+  if (enumerate(table) != expected)
+    std::abort(); // loaded and defined entries side by side
+
+  // Saved over the very file it was loaded from, and loaded again.
+  if (!ZelObjC_SaveSymbolTable(table, original.c_str()))
+    std::abort();
+  if (fileLength(original) != static_cast<long>(savedLength(expected)))
+    std::abort();
+  SymbolTable *again = ZelObjC_LoadSymbolTable(original.c_str());
+  std::remove(original.c_str());
+  if (!again || enumerate(again) != expected)
+    std::abort();
+  ZelObjC_DestroySymbolTable(again);
+
   if (!ZelObjC_SaveSymbolTable(table, copy.c_str()))
     std::abort();
-  if (fileLength(copy) != static_cast<long>(savedLength(loaded)))
+  if (fileLength(copy) != static_cast<long>(savedLength(expected)))
     std::abort();
   ZelObjC_DestroySymbolTable(table);
-
   SymbolTable *reloaded = ZelObjC_LoadSymbolTable(copy.c_str());
   std::remove(copy.c_str());
-  if (!reloaded || enumerate(reloaded) != loaded)
+  if (!reloaded || enumerate(reloaded) != expected)
     std::abort();
   ZelObjC_DestroySymbolTable(reloaded);
   return 0;

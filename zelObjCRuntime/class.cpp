@@ -52,15 +52,18 @@ long long bitWidth(const char *&digits) {
    short: followed by the brace that closes a description of the class,
    it would take the brace in. Such a type is no member, so that the
    class's description reads back the same. One too large to measure
-   stays, to be refused. */
-bool isCutShort(const char *type, const char *end) {
+   stays, to be refused. `failed` is set when the copy could not be
+   made. */
+bool isCutShort(const char *type, const char *end, bool &failed) {
   zel::TypeWalk layout = zel::measureType(type);
   if (layout.overflow || layout.tooDeep)
     return false;
   size_t length = size_t(end - type);
   char *closed = static_cast<char *>(malloc(length + 2));
-  if (!closed)
+  if (!closed) {
+    failed = true;
     return true;
+  }
   memcpy(closed, type, length);
   closed[length] = '}';
   closed[length + 1] = '\0';
@@ -71,9 +74,10 @@ bool isCutShort(const char *type, const char *end) {
 
 /* Reads the member at p and moves p past it; false at the end of the
    list: the closing brace, the text's end, a name with no type after it,
-   or a type cut short by the text's end. A bitfield is its `b` and digits alone; any other type ends where
-   objc_skip_typespec says, and so takes exactly the text it measures. */
-bool nextMember(const char *&p, Member &member) {
+   or a type cut short by the text's end. A bitfield is its `b` and digits
+   alone; any other type ends where objc_skip_typespec says, and so takes
+   exactly the text it measures. `failed` is set when memory ran out. */
+bool nextMember(const char *&p, Member &member, bool &failed) {
   const char *name = p;
   size_t nameLength = 0;
   const char *type = p;
@@ -93,7 +97,7 @@ bool nextMember(const char *&p, Member &member) {
     member.typeEnd = digits;
   } else {
     member.typeEnd = objc_skip_typespec(type);
-    if (*member.typeEnd == '\0' && isCutShort(type, member.typeEnd))
+    if (*member.typeEnd == '\0' && isCutShort(type, member.typeEnd, failed))
       return false;
   }
   p = member.typeEnd;
@@ -101,32 +105,38 @@ bool nextMember(const char *&p, Member &member) {
 }
 
 /* Members after the `=`, up to the closing brace (or the text's end). */
-int countMembers(const char *members) {
+int countMembers(const char *members, bool &failed) {
   int count = 0;
   Member member;
-  for (const char *p = members; nextMember(p, member);)
+  for (const char *p = members; nextMember(p, member, failed);)
     ++count;
   return count;
 }
 
+/* Null when memory ran out. */
 struct objc_ivar_list *newIvarList(int count) {
   size_t size = sizeof(int) + sizeof(struct objc_ivar) * size_t(count);
   auto *list = static_cast<struct objc_ivar_list *>(malloc(size));
-  list->ivar_count = count;
+  if (list)
+    list->ivar_count = count;
   return list;
 }
 
-/* One block holds the name, a NUL, the type text and a NUL. */
-void setNameAndType(struct objc_ivar *ivar, const Member &member) {
+/* One block holds the name, a NUL, the type text and a NUL; false when
+   memory ran out. */
+bool setNameAndType(struct objc_ivar *ivar, const Member &member) {
   size_t typeLength = size_t(member.typeEnd - member.type);
   char *block =
       static_cast<char *>(malloc(member.nameLength + typeLength + 2));
+  if (!block)
+    return false;
   memcpy(block, member.name, member.nameLength);
   block[member.nameLength] = '\0';
   memcpy(block + member.nameLength + 1, member.type, typeLength);
   block[member.nameLength + 1 + typeLength] = '\0';
   ivar->ivar_name = block;
   ivar->ivar_type = block + member.nameLength + 1;
+  return true;
 }
 
 /* The room a bitfield run of that many bits takes: whole bytes, rounded
@@ -206,27 +216,33 @@ void freeIvars(struct objc_ivar_list *list) {
 
 /* Lays the members out into list (left null when the description has no
    member part) and grows size by their room. False, with nothing kept,
-   when the layout is too large to be an instance. */
+   when the layout is too large to be an instance or memory ran out. */
 bool buildIvars(const char *description, long &size,
                 struct objc_ivar_list *&list) {
   const char *p = description + strcspn(description, "=}");
   if (*p != '=')
     return true;
   const char *members = p + 1;
-  int count = countMembers(members);
-  list = newIvarList(count);
+  bool failed = false;
+  int count = countMembers(members, failed);
+  if (failed || !(list = newIvarList(count)))
+    return false;
   Layout layout{size};
   p = members;
   int filled = 0;
   Member member;
-  while (filled < count && nextMember(p, member)) {
-    struct objc_ivar *ivar = &list->ivar_list[filled++];
-    setNameAndType(ivar, member);
+  while (filled < count && nextMember(p, member, failed)) {
+    struct objc_ivar *ivar = &list->ivar_list[filled];
+    if (!setNameAndType(ivar, member)) {
+      failed = true;
+      break;
+    }
+    ++filled;
     ivar->ivar_offset = layout.place(member);
   }
   list->ivar_count = filled;
   layout.closeRun();
-  if (layout.tooLarge) {
+  if (layout.tooLarge || failed) {
     freeIvars(list);
     list = nullptr;
     return false;
@@ -249,9 +265,12 @@ Class rootObjectClass() {
   return objc_send<Class>(objc_getClass("NSObject"), "class");
 }
 
+/* Null when memory ran out. */
 struct objc_method_list **newMethodLists() {
   auto **lists = static_cast<struct objc_method_list **>(NSZoneMalloc(
       classTableZone(), methodListSlots * sizeof(struct objc_method_list *)));
+  if (!lists)
+    return nullptr;
   for (int i = 0; i < methodListSlots - 1; ++i)
     lists[i] = nullptr;
   lists[methodListSlots - 1] = END_OF_METHODS_LIST;
@@ -274,7 +293,6 @@ void fillMetaclass(Class meta, Class cls, Class superclass, long size) {
   }
   meta->version = 0;
   meta->info = CLS_META | CLS_INITIALIZED;
-  meta->methodLists = newMethodLists();
   meta->cache = nullptr;
   meta->protocols = nullptr;
 }
@@ -287,9 +305,19 @@ void fillClass(Class cls, Class meta, Class superclass, long size,
   cls->info = CLS_CLASS;
   cls->instance_size = size;
   cls->ivars = ivars;
-  cls->methodLists = newMethodLists();
   cls->cache = nullptr;
   cls->protocols = nullptr;
+}
+
+/* Both method-list arrays, or neither: false when memory ran out. */
+bool addMethodLists(Class cls, Class meta) {
+  cls->methodLists = newMethodLists();
+  meta->methodLists = cls->methodLists ? newMethodLists() : nullptr;
+  if (meta->methodLists)
+    return true;
+  if (cls->methodLists)
+    NSZoneFree(classTableZone(), cls->methodLists);
+  return false;
 }
 
 /* Class record, metaclass record and the name, in one malloc block. */
@@ -412,8 +440,9 @@ void forgetDescription(Class cls) {
 /* ===================== Exported ===================== */
 
 /* A class of that name with no methods, registered and announced; null
-   when the name is taken, the description is not a struct or its members
-   are too large to be an instance. */
+   when the name is taken, the description is not a struct, its members
+   are too large to be an instance or memory ran out (nothing is then
+   registered or kept). */
 ZEL_EXPORT Class ZelObjC_NewClass(const char *name, Class superclass,
                                   const char *ivars) noexcept {
   if (objc_lookUpClass(name))
@@ -432,6 +461,11 @@ ZEL_EXPORT Class ZelObjC_NewClass(const char *name, Class superclass,
   Class meta = cls + 1;
   fillMetaclass(meta, cls, superclass, size);
   fillClass(cls, meta, superclass, size, list);
+  if (!addMethodLists(cls, meta)) {
+    freeIvars(list);
+    free(cls);
+    return nullptr;
+  }
   objc_addClass(cls);
   ZelObjC_RegisterId(reinterpret_cast<id>(cls));
   ZelObjC_RegisterId(reinterpret_cast<id>(meta));

@@ -25,17 +25,26 @@ Method zel_lookup_rest(Class cls, SEL sel) noexcept;
 
 namespace {
 
-/* What the cache-free path answers for a selector nobody implements, and
-   both paths for a null class. Its type and implementation are filled
-   before zel_multithreaded is set. */
-struct objc_method notFound = {nullptr, nullptr, nullptr};
+/* What the runtime runs for a message that no method implements: the
+   implementation of every not-found record, found before
+   zel_multithreaded is set. */
+IMP notFoundImp = nullptr;
 
-/* The type and implementation of notFound: no type, and what the runtime
-   runs for a message that no method implements. */
-void fillNotFound() {
-  notFound.method_types = "";
+void findNotFoundImp() {
   Class root = reinterpret_cast<Class>(objc_lookUpClass("NSObject"));
-  notFound.method_imp = _class_lookupMethodAndLoadCache(root, nullptr);
+  notFoundImp = _class_lookupMethodAndLoadCache(root, nullptr);
+}
+
+/* What the cache-free path answers for a selector nobody implements, and
+   both paths for a null class: one record per thread, so that a miss on
+   one thread never rewrites the selector another thread is reading. */
+thread_local struct objc_method notFound = {nullptr, nullptr, nullptr};
+
+Method notFoundFor(SEL sel) {
+  notFound.method_name = sel;
+  notFound.method_types = "";
+  notFound.method_imp = notFoundImp;
+  return &notFound;
 }
 
 /* The record of a selector in the cache, or null. Stops at the first
@@ -61,7 +70,7 @@ Method probe(const struct objc_cache *cache, SEL sel) {
    that is still being initialised gets nothing cached: its answer goes out
    in a record of the library's own, rewritten at each such miss. */
 __attribute__((noinline)) Method lookup_cached(Class cls, SEL sel) {
-  static struct objc_method emergency = {nullptr, "v8@8:12", nullptr};
+  thread_local struct objc_method emergency = {nullptr, "v8@8:12", nullptr};
   if (Method hit = probe(cls->cache, sel))
     return hit;
   _class_lookupMethodAndLoadCache(cls, sel);
@@ -76,8 +85,7 @@ __attribute__((noinline)) Method lookup_cached(Class cls, SEL sel) {
 __attribute__((noinline)) Method lookup_uncached(Class cls, SEL sel) {
   if (Method method = class_getInstanceMethod(cls, sel))
     return method;
-  notFound.method_name = sel;
-  return &notFound;
+  return notFoundFor(sel);
 }
 
 } // namespace
@@ -88,9 +96,8 @@ Method zel_lookup_rest(Class cls, SEL sel) noexcept {
   if (zel_multithreaded)
     return lookup_uncached(cls, sel);
   if (!cls) {
-    fillNotFound();
-    notFound.method_name = sel;
-    return &notFound;
+    findNotFoundImp(); /* single-threaded here: no reader races it */
+    return notFoundFor(sel);
   }
   return lookup_cached(cls, sel);
 }
@@ -202,7 +209,7 @@ OBJC_REGISTER_MODULE(method_module)
    zel_lookup_rest. */
 
 ZEL_EXPORT void ZelObjC_SetMultithreaded(void) noexcept {
-  fillNotFound();
+  findNotFoundImp();
   zel_multithreaded = 1;
 }
 

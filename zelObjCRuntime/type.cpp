@@ -47,6 +47,11 @@ const char *structMembers(const char *t) {
   return p;
 }
 
+/* A structure given by its name alone ("{name}", not "{}" or "{x=}"). */
+bool nameAlone(const char *opener, const char *members) {
+  return *members == '}' && members > opener + 1 && members[-1] != '=';
+}
+
 /* Past a union's name: through '=' when one stands before the ')' or a
    nested opener; else right after the '('. */
 const char *unionMembers(const char *t) {
@@ -174,12 +179,20 @@ Comparison::Step Comparison::begin(const char *&o, const char *&d) {
     d = element;
     return open('[', 0);
   }
-  case '{':
+  case '{': {
     if (oc != '{')
       return decide(oc == '?' && d[1] == '(', o, d);
-    o = structMembers(o);
-    d = structMembers(d);
+    const char *offeredMembers = structMembers(o);
+    const char *declaredMembers = structMembers(d);
+    /* The measuring walk reads a name alone as members one level further
+       in: past the bound there, the type measures as too deep. */
+    if (depth_ + 1 >= zel::maxNesting &&
+        (nameAlone(o, offeredMembers) || nameAlone(d, declaredMembers)))
+      return Step::fail;
+    o = offeredMembers;
+    d = declaredMembers;
     return open('{', '}');
+  }
   case '(':
     if (oc != '(')
       return Step::fail;

@@ -3,6 +3,7 @@
 #include "bridge.h"
 
 #include <cstring>
+#include <new>
 #include <unordered_map>
 
 namespace zelbridge {
@@ -35,6 +36,14 @@ bool current(const PreparedMethod &entry, Method method) {
          entry.imp == method->method_imp && entry.epoch == methodListsEpoch;
 }
 
+bool isArrayType(const char *type) {
+  return *objc_skip_type_qualifiers(type) == '[';
+}
+
+/* Kind and size for apply, and a type the bridge converts both ways.
+   An array argument travels as a pointer: its element count matters only
+   when a list is given for it, so an array too large to convert is still
+   taken here. */
 bool fillSlot(const char *type, bool argument, Slot &slot, int &offset,
               std::string &error) {
   slot.type = type;
@@ -42,13 +51,49 @@ bool fillSlot(const char *type, bool argument, Slot &slot, int &offset,
   int flags = argument ? APPLY_PROMOTE | APPLY_ARRAY_AS_POINTER : 0;
   if (!zelObjC_TypeToApplyVal(type, flags, &slot.val) ||
       (argument && slot.val.kind == APPLY_VOID)) {
-    const char *body = objc_skip_type_qualifiers(type);
-    error = "unsupported type encoding \"" +
-            std::string(body, objc_skip_typespec(body)) + "\"";
-    return false;
+    if (slot.val.kind == APPLY_VOID || checkType(type, TypeUse::convert, error))
+      error = "unsupported type encoding " +
+              quoteType(objc_skip_type_qualifiers(type));
+    return false; /* with the check's reason where it has one */
+  }
+  if (slot.val.kind != APPLY_VOID) {
+    TypeCheck check;
+    bool array = argument && isArrayType(type);
+    if (!checkType(type, TypeUse::convert, check, error) &&
+        !(array && check.tooMany))
+      return false;
   }
   slot.offset = offset;
-  offset += slot.val.kind == APPLY_VOID ? 0 : storageSize(type);
+  if (slot.val.kind == APPLY_VOID)
+    return true;
+  offset += argument && isArrayType(type) ? 4 : storageSize(type);
+  return true;
+}
+
+/* The text after the last type of a signature, when that text is a
+   member name with no type behind it. */
+bool danglingName(const char *type) {
+  const char *body = objc_skip_type_qualifiers(type);
+  return *type == '"' && !*body;
+}
+
+/* Arguments beyond the bounds would only exhaust the stack apply copies
+   them onto. */
+bool withinArgumentBounds(const Signature &signature, std::string &error) {
+  long long bytes = 0;
+  for (const Slot &slot : signature.arguments)
+    bytes += (slot.val.size + 3) / 4 * 4;
+  if (signature.arguments.size() > static_cast<size_t>(maxArguments)) {
+    error = "signature " + quote(signature.text) + " has more than " +
+            std::to_string(maxArguments) + " arguments";
+    return false;
+  }
+  if (bytes > maxArgumentBytes) {
+    error = "signature " + quote(signature.text) + " passes " +
+            std::to_string(bytes) + " bytes of arguments, more than " +
+            std::to_string(maxArgumentBytes);
+    return false;
+  }
   return true;
 }
 
@@ -66,25 +111,98 @@ Method typedRecord(Class cls, SEL sel, Method found) {
   return found;
 }
 
-bool isArrayType(const char *type) {
-  return *objc_skip_type_qualifiers(type) == '[';
+/* A value that stands for a pointer itself: nil, an object, or pointer
+   text ("0x..."). A plain integer is not one: it would be taken for an
+   address by mistake. */
+bool isPointerValue(Script &script, ScriptValue value) {
+  Handle handle;
+  if (script.isNil(value, false) || script.getHandle(value, handle))
+    return true;
+  Arena arena;
+  const char *text = script.getText(value, arena);
+  void *pointer = nullptr;
+  return text[0] == '0' && (text[1] == 'x' || text[1] == 'X') &&
+         parsePointer(text, pointer);
 }
 
-/* Converts one argument into its slot; arrays go through a pointer to a
-   converted copy (or a pointer given as such). */
+bool charArray(const char *element) {
+  char letter = *objc_skip_type_qualifiers(element);
+  return letter == 'c' || letter == 'C';
+}
+
+/* A value that is a text rather than a list of other length: not a list,
+   or a list of one item that is the value's own text (a word, in a
+   language where every text reads as a list). */
+bool plainWord(Script &script, ScriptValue value,
+               const std::vector<ScriptValue> &items) {
+  if (items.size() != 1)
+    return false;
+  Arena arena;
+  return std::strcmp(script.getText(value, arena),
+                     script.getText(items[0], arena)) == 0;
+}
+
+/* A text of at most count bytes, as a zero-filled char array. */
+bool textArray(Script &script, ScriptValue value, long long count,
+               char *storage, Arena &arena) {
+  const char *text = script.getText(value, arena);
+  size_t length = std::strlen(text);
+  if (length > static_cast<size_t>(count))
+    return false;
+  void *array = arena.bytes(static_cast<size_t>(count));
+  std::memcpy(array, text, length);
+  std::memcpy(storage, &array, sizeof array);
+  return true;
+}
+
+/* An array argument: a pointer value, a list of exactly its element
+   count converted into a copy, or for an array of chars a text of at
+   most that many bytes. */
+bool arrayArgument(Script &script, const Slot &slot, ScriptValue value,
+                   char *storage, Arena &arena, std::string &error) {
+  if (isPointerValue(script, value))
+    return toC(script, value, "^v", storage, true, arena, error);
+  const char *body = objc_skip_type_qualifiers(slot.type);
+  long long count = 0;
+  const char *element = nullptr;
+  bool counted = arrayCount(body, count, element);
+  if (!counted) /* only a pointer can stand for it */
+    return checkType(slot.type, TypeUse::convert, error);
+  std::vector<ScriptValue> items;
+  bool list = script.getItems(value, items);
+  if (list && counted && items.size() == static_cast<size_t>(count)) {
+    if (!checkType(slot.type, TypeUse::convert, error))
+      return false;
+    void *array = arena.bytes(static_cast<size_t>(storageSize(slot.type)));
+    if (toC(script, value, slot.type, array, false, arena, error)) {
+      std::memcpy(storage, &array, sizeof array);
+      return true;
+    }
+    if (!charArray(element))
+      return false;
+  }
+  bool chars = charArray(element);
+  if (chars && counted && (!list || plainWord(script, value, items)) &&
+      textArray(script, value, count, storage, arena))
+    return true;
+  error = "expected a pointer or a list of " + std::to_string(count) +
+          " elements" +
+          (chars ? " or a text of at most " + std::to_string(count) +
+                       " bytes"
+                 : std::string()) +
+          " for " + quoteType(body) + " but got " + [&] {
+            Arena text;
+            return quote(script.getText(value, text));
+          }();
+  return false;
+}
+
+/* Converts one argument into its slot. */
 bool convertArgument(Script &script, const Slot &slot, ScriptValue value,
                      char *storage, Arena &arena, std::string &error) {
   if (!isArrayType(slot.type))
     return toC(script, value, slot.type, storage, true, arena, error);
-  std::vector<ScriptValue> items;
-  if (script.isNil(value, false) || !script.getItems(value, items) ||
-      items.size() == 1)
-    return toC(script, value, "^v", storage, true, arena, error);
-  void *array = arena.bytes(static_cast<size_t>(storageSize(slot.type)));
-  if (!toC(script, value, slot.type, array, false, arena, error))
-    return false;
-  std::memcpy(storage, &array, sizeof array);
-  return true;
+  return arrayArgument(script, slot, value, storage, arena, error);
 }
 
 ScriptValue resultValue(Script &script, const Slot &slot, const char *storage,
@@ -100,16 +218,25 @@ bool invoke(Script &script, const Signature &signature, void *fn,
             const void *const *fixed, int fixedCount, ScriptValue *args,
             int argc, ScriptValue &result, std::string &error) {
   const size_t count = signature.arguments.size();
-  if (static_cast<size_t>(argc + fixedCount) != count) {
-    error = "wrong # args: expected " + std::to_string(count - fixedCount) +
-            ", got " + std::to_string(argc);
+  if (argc < 0 || static_cast<size_t>(argc + fixedCount) != count) {
+    error = "expected " + std::to_string(count - fixedCount) +
+            " arguments, got " + std::to_string(argc);
     return false;
   }
+  NativeDepth depth;
+  if (!depth.entered(error))
+    return false;
   alignas(8) char local[256];
   std::unique_ptr<char[]> heap;
   char *buffer = local;
   if (signature.bufferSize > static_cast<int>(sizeof local)) {
-    heap.reset(new char[static_cast<size_t>(signature.bufferSize)]);
+    heap.reset(new (std::nothrow)
+                   char[static_cast<size_t>(signature.bufferSize)]);
+    if (!heap) {
+      error = "out of memory for the call's " +
+              std::to_string(signature.bufferSize) + " bytes";
+      return false;
+    }
     buffer = heap.get();
   }
   std::memset(buffer, 0, static_cast<size_t>(signature.bufferSize));
@@ -117,7 +244,7 @@ bool invoke(Script &script, const Signature &signature, void *fn,
   std::unique_ptr<ApplyVal[]> heapVals;
   ApplyVal *vals = localVals;
   if (count > 16) {
-    heapVals.reset(new ApplyVal[count]);
+    heapVals.reset(new ApplyVal[count]); /* at most maxArguments */
     vals = heapVals.get();
   }
   Arena arena;
@@ -193,11 +320,23 @@ std::unique_ptr<Signature> prepare(const char *types, std::string &error) {
   if (!fillSlot(type, false, signature->result, offset, error))
     return nullptr;
   for (type = objc_skip_argspec(type); *type; type = objc_skip_argspec(type)) {
+    if (danglingName(type)) {
+      error = "malformed signature " + quote(signature->text) +
+              ": a quoted name with no type after it";
+      return nullptr;
+    }
+    if (signature->arguments.size() >= static_cast<size_t>(maxArguments)) {
+      error = "signature " + quote(signature->text) + " has more than " +
+              std::to_string(maxArguments) + " arguments";
+      return nullptr;
+    }
     Slot slot;
     if (!fillSlot(type, true, slot, offset, error))
       return nullptr;
     signature->arguments.push_back(slot);
   }
+  if (!withinArgumentBounds(*signature, error))
+    return nullptr;
   signature->bufferSize = offset;
   return signature;
 }
@@ -231,8 +370,8 @@ const Signature *methodSignature(Class cls, SEL sel, id receiver, IMP &imp,
   if (!signature)
     return nullptr;
   if (signature->arguments.size() < 2) {
-    error = std::string("method signature \"") + typed->method_types +
-            "\" has no receiver and selector";
+    error = "method signature " + quote(typed->method_types) +
+            " has no receiver and selector";
     return nullptr;
   }
   PreparedMethod &entry = prepared[typed];

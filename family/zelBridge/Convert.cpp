@@ -15,52 +15,9 @@ const char *typeBody(const char *type) {
   return objc_skip_type_qualifiers(type);
 }
 
-std::string typeText(const char *type) {
-  return std::string(type, objc_skip_typespec(type));
-}
-
 bool unsupported(const char *type, std::string &error) {
-  error = "unsupported type encoding \"" + typeText(typeBody(type)) + "\"";
+  error = "unsupported type encoding " + quoteType(typeBody(type));
   return false;
-}
-
-/* ---- aggregates: walking members the way the encoding measures them ---- */
-
-/* The first member of a struct or union, or null for one given only by
-   name ("{name}"). */
-const char *firstMember(const char *body) {
-  char closer = *body == '{' ? '}' : ')';
-  for (const char *p = body + 1; *p; ++p) {
-    if (*p == '=')
-      return p + 1;
-    if (*p == closer || *p == '{' || *p == '(')
-      return nullptr;
-  }
-  return nullptr;
-}
-
-int roundUp(int value, int alignment) {
-  if (value == 0 || alignment <= 0)
-    return value;
-  return (value + alignment - 1) / alignment * alignment;
-}
-
-/* Calls visit(memberType, offset) for each member of a struct body;
-   false when one fails or the struct has no member list. */
-template <typename Visit>
-bool eachMember(const char *body, Visit visit) {
-  const char *member = firstMember(body);
-  if (!member)
-    return false;
-  int offset = 0;
-  while (*member && *member != '}') {
-    offset = roundUp(offset, objc_alignof_type(member));
-    if (!visit(member, offset))
-      return false;
-    offset += objc_sizeof_type(member);
-    member = objc_skip_typespec(member);
-  }
-  return true;
 }
 
 int memberCount(const char *body) {
@@ -69,19 +26,15 @@ int memberCount(const char *body) {
   return count;
 }
 
-/* Element type and count of an array body. */
-const char *arrayElement(const char *body, int &count) {
-  count = 0;
-  const char *p = body + 1;
-  while (*p >= '0' && *p <= '9')
-    count = count * 10 + (*p++ - '0');
-  return p;
-}
-
 std::string quoted(Script &script, ScriptValue value) {
   Arena arena;
-  return std::string("\"") + script.getText(value, arena) + "\"";
+  return quote(script.getText(value, arena));
 }
+
+bool valueIn(Script &script, ScriptValue value, const char *type,
+             void *storage, bool promoted, Arena &arena, std::string &error);
+ScriptValue valueOut(Script &script, const char *type, const void *storage,
+                     std::string &error);
 
 /* ---- integers ---- */
 
@@ -93,8 +46,8 @@ bool integerIn(Script &script, ScriptValue value, long long low,
     return false;
   }
   if (out < low || out > high) {
-    error = "integer " + std::to_string(out) + " does not fit type \"" +
-            typeText(type) + "\"";
+    error = "integer " + std::to_string(out) + " does not fit type " +
+            quoteType(type);
     return false;
   }
   return true;
@@ -118,7 +71,7 @@ bool wideFrom(Script &script, ScriptValue value, bool isSigned, void *storage,
   bool parsed = end != digits && *end == '\0' && *digits != '-' &&
                 *digits != '+' && *digits != ' ';
   if (!parsed && !overflow) {
-    error = std::string("expected integer but got \"") + text + "\"";
+    error = "expected integer but got " + quote(text);
     return false;
   }
   bool fits = !overflow;
@@ -127,7 +80,7 @@ bool wideFrom(Script &script, ScriptValue value, bool isSigned, void *storage,
   else
     fits = fits && (!negative || magnitude == 0);
   if (!fits) {
-    error = std::string("integer ") + text + " does not fit type \"" +
+    error = "integer " + cut(text) + " does not fit type \"" +
             (isSigned ? "q" : "Q") + "\"";
     return false;
   }
@@ -297,61 +250,62 @@ bool itemsOf(Script &script, ScriptValue value, size_t count,
   return true;
 }
 
+/* The conversions below run on a type that checkType accepted: each
+   member walked lies inside the storage the aggregate measures. */
 bool structFrom(Script &script, ScriptValue value, const char *body,
                 char *storage, Arena &arena, std::string &error) {
-  if (!firstMember(body))
-    return unsupported(body, error);
   std::vector<ScriptValue> items;
   if (!itemsOf(script, value, static_cast<size_t>(memberCount(body)),
                "members", items, error))
     return false;
   size_t index = 0;
   return eachMember(body, [&](const char *member, int offset) {
-    return toC(script, items[index++], member, storage + offset, false,
-               arena, error);
+    return valueIn(script, items[index++], member, storage + offset, false,
+                   arena, error);
   });
 }
 
 bool arrayFrom(Script &script, ScriptValue value, const char *body,
                char *storage, Arena &arena, std::string &error) {
-  int count = 0;
-  const char *element = arrayElement(body, count);
+  long long count = 0;
+  const char *element = nullptr;
+  arrayCount(body, count, element);
   std::vector<ScriptValue> items;
   if (!itemsOf(script, value, static_cast<size_t>(count), "elements", items,
                error))
     return false;
   int stride = objc_aligned_size(element);
-  for (int i = 0; i < count; ++i)
-    if (!toC(script, items[static_cast<size_t>(i)], element,
-             storage + i * stride, false, arena, error))
+  for (size_t i = 0; i < items.size(); ++i)
+    if (!valueIn(script, items[i], element, storage + i * size_t(stride),
+                 false, arena, error))
       return false;
   return true;
 }
 
 bool unionFrom(Script &script, ScriptValue value, const char *body,
                char *storage, Arena &arena, std::string &error) {
-  const char *member = firstMember(body);
-  if (!member || *member == ')')
-    return unsupported(body, error);
-  return toC(script, value, member, storage, false, arena, error);
+  return valueIn(script, value, firstMember(body), storage, false, arena,
+                 error);
 }
 
 /* ---- back to script values ---- */
+
+void discardAll(Script &script, const std::vector<ScriptValue> &items) {
+  for (ScriptValue item : items)
+    script.discard(item);
+}
 
 ScriptValue structValue(Script &script, const char *body, const char *storage,
                         std::string &error) {
   std::vector<ScriptValue> items;
   bool ok = eachMember(body, [&](const char *member, int offset) {
-    ScriptValue item = fromC(script, member, storage + offset, error);
+    ScriptValue item = valueOut(script, member, storage + offset, error);
     if (item)
       items.push_back(item);
     return item != nullptr;
   });
   if (!ok) {
-    for (ScriptValue item : items)
-      script.discard(item);
-    if (error.empty())
-      unsupported(body, error);
+    discardAll(script, items);
     return nullptr;
   }
   return script.newList(items.data(), static_cast<int>(items.size()));
@@ -359,20 +313,21 @@ ScriptValue structValue(Script &script, const char *body, const char *storage,
 
 ScriptValue arrayValue(Script &script, const char *body, const char *storage,
                        std::string &error) {
-  int count = 0;
-  const char *element = arrayElement(body, count);
+  long long count = 0;
+  const char *element = nullptr;
+  arrayCount(body, count, element);
   int stride = objc_aligned_size(element);
   std::vector<ScriptValue> items;
-  for (int i = 0; i < count; ++i) {
-    ScriptValue item = fromC(script, element, storage + i * stride, error);
+  for (long long i = 0; i < count; ++i) {
+    ScriptValue item =
+        valueOut(script, element, storage + i * stride, error);
     if (!item) {
-      for (ScriptValue each : items)
-        script.discard(each);
+      discardAll(script, items);
       return nullptr;
     }
     items.push_back(item);
   }
-  return script.newList(items.data(), count);
+  return script.newList(items.data(), static_cast<int>(count));
 }
 
 ScriptValue objectValue(Script &script, id object) {
@@ -390,15 +345,8 @@ ScriptValue wideValue(Script &script, const void *storage, bool isSigned) {
   return script.newWideInteger(digits);
 }
 
-} // namespace
-
-int storageSize(const char *type) {
-  int size = objc_aligned_size(type);
-  return size < 4 ? 4 : roundUp(size, 4);
-}
-
-bool toC(Script &script, ScriptValue value, const char *type, void *storage,
-         bool promoted, Arena &arena, std::string &error) {
+bool valueIn(Script &script, ScriptValue value, const char *type,
+             void *storage, bool promoted, Arena &arena, std::string &error) {
   const char *body = typeBody(type);
   char *bytes = static_cast<char *>(storage);
   switch (*body) {
@@ -433,8 +381,8 @@ bool toC(Script &script, ScriptValue value, const char *type, void *storage,
   }
 }
 
-ScriptValue fromC(Script &script, const char *type, const void *storage,
-                  std::string &error) {
+ScriptValue valueOut(Script &script, const char *type, const void *storage,
+                     std::string &error) {
   const char *body = typeBody(type);
   const char *bytes = static_cast<const char *>(storage);
   switch (*body) {
@@ -470,17 +418,36 @@ ScriptValue fromC(Script &script, const char *type, const void *storage,
     return structValue(script, body, bytes, error);
   case '[':
     return arrayValue(script, body, bytes, error);
-  case '(': {
-    const char *member = firstMember(body);
-    if (!member || *member == ')')
-      break;
-    return fromC(script, member, storage, error);
-  }
+  case '(':
+    return valueOut(script, firstMember(body), storage, error);
   default:
     break;
   }
   unsupported(type, error);
   return nullptr;
+}
+
+} // namespace
+
+int storageSize(const char *type) {
+  int size = objc_aligned_size(type);
+  return size < 4 ? 4 : roundUp(size, 4);
+}
+
+/* Both directions check the whole type first, so that a value is never
+   half converted for a type whose walk and measure disagree. */
+bool toC(Script &script, ScriptValue value, const char *type, void *storage,
+         bool promoted, Arena &arena, std::string &error) {
+  if (!checkType(type, TypeUse::convert, error))
+    return false;
+  return valueIn(script, value, type, storage, promoted, arena, error);
+}
+
+ScriptValue fromC(Script &script, const char *type, const void *storage,
+                  std::string &error) {
+  if (!checkType(type, TypeUse::convert, error))
+    return nullptr;
+  return valueOut(script, type, storage, error);
 }
 
 } // namespace zelbridge

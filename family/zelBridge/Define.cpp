@@ -135,6 +135,9 @@ bool convertResult(ScriptMethod &method, ScriptValue value, void *ret,
 char *runBody(ScriptMethod &method, void *ret, void **args) {
   std::string error;
   try {
+    NativeDepth depth;
+    if (!depth.entered(error))
+      return strdup(error.c_str());
     Script &script = method.body->script();
     /* What the call makes is not needed once its result is converted. */
     size_t mark = script.mark();
@@ -190,7 +193,7 @@ bool prepareClosure(ScriptMethod &method, void *&code, std::string &error) {
   if (ffi_prep_cif(&method.cif, FFI_DEFAULT_ABI,
                    static_cast<unsigned>(method.argumentTypes.size()),
                    resultType, method.argumentTypes.data()) != FFI_OK) {
-    error = "libffi cannot describe \"" + signature.text + "\"";
+    error = "libffi cannot describe " + quote(signature.text);
     return false;
   }
   void *closure = ffi_closure_alloc(sizeof(ffi_closure), &code);
@@ -201,7 +204,7 @@ bool prepareClosure(ScriptMethod &method, void *&code, std::string &error) {
   if (ffi_prep_closure_loc(static_cast<ffi_closure *>(closure), &method.cif,
                            closureEntry, &method, code) != FFI_OK) {
     ffi_closure_free(closure);
-    error = "libffi cannot make a closure for \"" + signature.text + "\"";
+    error = "libffi cannot make a closure for " + quote(signature.text);
     return false;
   }
   return true;
@@ -221,23 +224,145 @@ objc_method_list *singleMethodList(SEL sel, const char *types, void *code) {
   return list;
 }
 
+/* {================ Instance-variable descriptions ================ */
+
+/* Widths past this are refused: a bitfield is read into 32 bits. */
+constexpr long long maxBitfieldWidth = 32;
+
+bool descriptionFault(const char *ivars, const std::string &why,
+                      std::string &error) {
+  error = "instance variables " + quote(ivars) + ": " + why;
+  return false;
+}
+
+/* The name of a member at p (after its opening quote), for messages. */
+std::string memberName(const char *name, const char *close) {
+  return quote(std::string(name, close));
+}
+
+/* One bitfield member's digits; false past maxBitfieldWidth. */
+bool bitfieldDigits(const char *&p, long long &width) {
+  width = 0;
+  for (++p; *p >= '0' && *p <= '9'; ++p)
+    if ((width = width * 10 + (*p - '0')) > maxBitfieldWidth)
+      return false;
+  return true;
+}
+
+/* Walks a description as ZelObjC_NewClass reads it ("{Name=members}",
+   each member an optional quoted name and a type, a bitfield its `b` and
+   digits) and counts its members (-1 for a description without a member
+   list). False with the reason when a member would be dropped or could
+   not be converted where it lies: a name without a type, a type whose
+   walks disagree, nesting past the bound, text cut short or past the
+   closing brace. */
+bool checkDescription(const char *ivars, int &members, std::string &error) {
+  if (*ivars != '{') {
+    error = "instance variables must be a struct encoding, not " +
+            quote(ivars);
+    return false;
+  }
+  const char *p = ivars + std::strcspn(ivars, "=}");
+  members = -1;
+  if (*p != '=') {
+    if (*p == '}' && !p[1])
+      return true;
+    return descriptionFault(ivars, *p ? "text after the closing }"
+                                      : "no closing }", error);
+  }
+  members = 0;
+  for (++p;;) {
+    std::string name;
+    const char *type = p;
+    if (*p == '"') {
+      const char *close = std::strchr(p + 1, '"');
+      if (!close)
+        return descriptionFault(ivars, "a name without its closing quote",
+                                error);
+      name = memberName(p + 1, close);
+      type = close + 1;
+    }
+    const char *body = objc_skip_type_qualifiers(type);
+    if (!*body || (*body == '}' && !name.empty()))
+      return descriptionFault(
+          ivars, name.empty() ? "no closing }" : "variable " + name +
+                                                     " has no type",
+          error);
+    if (*body == '}')
+      return body[1] ? descriptionFault(ivars, "text after the closing }",
+                                        error)
+                     : true;
+    if (*body == 'b') {
+      long long width = 0;
+      p = body;
+      if (!bitfieldDigits(p, width))
+        return descriptionFault(ivars, "bitfield " + name +
+                                           " wider than 32 bits", error);
+    } else {
+      std::string fault;
+      if (!checkType(type, TypeUse::layout, fault))
+        return descriptionFault(ivars, fault, error);
+      p = objc_skip_typespec(type);
+    }
+    ++members;
+  }
+}
+
+/* The class has exactly the members the description gave, each inside the
+   instance by the room the bridge reads and writes. */
+bool laidOutAsDescribed(Class cls, int members, std::string &error) {
+  struct objc_ivar_list *list = cls->ivars;
+  int made = list ? list->ivar_count : -1;
+  if (made != members) {
+    error = "its description has " + std::to_string(members) +
+            " variables but the class got " + std::to_string(made);
+    return false;
+  }
+  for (int i = 0; i < made; ++i) {
+    const struct objc_ivar &ivar = list->ivar_list[i];
+    long long room = *objc_skip_type_qualifiers(ivar.ivar_type) == 'b'
+                         ? 1
+                         : objc_sizeof_type(ivar.ivar_type);
+    if (ivar.ivar_offset < 0 || room < 0 ||
+        ivar.ivar_offset + room > cls->instance_size) {
+      error = "variable " + quote(ivar.ivar_name) + " would lie outside "
+              "the instance";
+      return false;
+    }
+  }
+  return true;
+}
+
+/* }================================================================ */
+
 } // namespace
 
 Class defineClass(const char *name, Class superclass, const char *ivars,
                   std::string &error) {
+  if (!*name) {
+    error = "a class needs a name";
+    return nullptr;
+  }
   if (objc_lookUpClass(name)) {
-    error = std::string("a class named ") + name + " exists already";
+    error = "a class named " + cut(name) + " exists already";
     return nullptr;
   }
-  if (ivars && *ivars && *ivars != '{') {
-    error = std::string("instance variables must be a struct encoding, not \"") +
-            ivars + "\"";
+  if (ivars && !*ivars)
+    ivars = nullptr;
+  int members = -1;
+  if (ivars && !checkDescription(ivars, members, error))
+    return nullptr;
+  Class cls = ZelObjC_NewClass(name, superclass, ivars);
+  if (!cls) {
+    error = "cannot make class " + cut(name) +
+            ": out of memory, or its instances would pass 2 GB";
     return nullptr;
   }
-  Class cls = ZelObjC_NewClass(name, superclass, ivars && *ivars ? ivars
-                                                                 : nullptr);
-  if (!cls)
-    error = std::string("cannot make class ") + name;
+  if (!laidOutAsDescribed(cls, members, error)) {
+    ZelObjC_DestroyClass(cls);
+    error = "cannot make class " + cut(name) + ": " + error;
+    return nullptr;
+  }
   return cls;
 }
 
@@ -248,8 +373,8 @@ bool defineMethod(Class cls, bool classSide, SEL sel, const char *types,
   if (!method->signature)
     return false;
   if (method->signature->arguments.size() < 2) {
-    error = std::string("method signature \"") + types +
-            "\" has no receiver and selector";
+    error = "method signature " + quote(types) +
+            " has no receiver and selector";
     return false;
   }
   method->body = std::move(body);

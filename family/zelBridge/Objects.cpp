@@ -19,49 +19,54 @@ struct BitPlace {
 
 int bitWidth(const char *body) { return std::atoi(body + 1); }
 
-/* The bits before the variable in its bitfield run, read from the class's
-   layout description (the variable's record only gives the run's byte);
-   the last variable of that name wins, as the runtime's lookup would. */
-bool bitsBefore(Class cls, const char *name, int &before) {
-  const char *member = std::strchr(ZelObjC_IVarStruct(cls), '=');
-  if (!member)
-    return false;
-  ++member;
-  bool found = false;
-  int runBits = 0;
-  bool inRun = false;
-  size_t nameLength = std::strlen(name);
-  while (*member && *member != '}') {
-    const char *body = objc_skip_type_qualifiers(member);
-    bool named = *member == '"' &&
-                 std::strncmp(member + 1, name, nameLength) == 0 &&
-                 member[1 + nameLength] == '"';
-    if (*body == 'b') {
-      if (!inRun)
-        runBits = 0;
-      inRun = true;
-      if (named) {
-        before = runBits;
-        found = true;
-      }
-      runBits += bitWidth(body);
-      /* The next member of a run starts after the digits. */
-      member = body + 1;
-      while (*member >= '0' && *member <= '9')
-        ++member;
-      continue;
-    }
-    inRun = false;
-    member = objc_skip_typespec(member);
-  }
-  return found;
+bool isBitfield(Ivar ivar) {
+  return *objc_skip_type_qualifiers(ivar->ivar_type) == 'b';
 }
 
-bool bitPlace(Class cls, Ivar ivar, const char *name, BitPlace &place) {
+/* The class in cls's chain whose own list holds the record. */
+Class ownerOf(Class cls, Ivar ivar) {
+  for (Class each = cls; each; each = each->super_class) {
+    struct objc_ivar_list *list = each->ivars;
+    if (list && ivar >= list->ivar_list &&
+        ivar < list->ivar_list + list->ivar_count)
+      return each;
+  }
+  return nullptr;
+}
+
+/* The bits before the variable in its bitfield run (its record gives only
+   the byte the bits before it reach), counted in its own class's list: a
+   run is a sequence of bitfield records of one class, as the class was
+   laid out, so no run reaches across a class boundary, and a hidden class
+   is read like any other. */
+bool bitsBefore(Class owner, Ivar ivar, int &before) {
+  struct objc_ivar_list *list = owner->ivars;
+  long long runBits = 0;
+  bool inRun = false;
+  for (int i = 0; i < list->ivar_count; ++i) {
+    Ivar each = &list->ivar_list[i];
+    if (!isBitfield(each)) {
+      inRun = false;
+      continue;
+    }
+    if (!inRun)
+      runBits = 0;
+    inRun = true;
+    if (each == ivar) {
+      before = static_cast<int>(runBits % 8);
+      return true;
+    }
+    runBits += bitWidth(objc_skip_type_qualifiers(each->ivar_type));
+  }
+  return false;
+}
+
+bool bitPlace(Class cls, Ivar ivar, BitPlace &place) {
+  Class owner = ownerOf(cls, ivar);
   int before = 0;
-  if (!bitsBefore(cls, name, before))
+  if (!owner || !bitsBefore(owner, ivar, before) || ivar->ivar_offset < 0)
     return false;
-  place.firstBit = ivar->ivar_offset * 8 + before % 8;
+  place.firstBit = ivar->ivar_offset * 8 + before;
   place.width = bitWidth(objc_skip_type_qualifiers(ivar->ivar_type));
   return place.width > 0 && place.width <= 32;
 }
@@ -90,27 +95,54 @@ void writeBits(unsigned char *bytes, const BitPlace &place,
 
 bool findIvar(id object, const char *name, Ivar &ivar, std::string &error) {
   if (!object) {
-    error = std::string("nil has no instance variable ") + name;
+    error = "nil has no instance variable " + cut(name);
     return false;
   }
   ivar = ZelObjC_GetInstanceVariable(object->isa, name);
   if (!ivar) {
-    error = describe(object) + " has no instance variable " + name;
+    error = describe(object) + " has no instance variable " + cut(name);
     return false;
   }
   return true;
 }
 
-bool isBitfield(Ivar ivar) {
-  return *objc_skip_type_qualifiers(ivar->ivar_type) == 'b';
+/* The bytes an object of that class holds: a class object is a class
+   record, whatever its metaclass says. */
+long instanceRoom(Class cls) {
+  if (cls->info & CLS_META)
+    return static_cast<long>(sizeof(struct objc_class));
+  return cls->instance_size;
+}
+
+bool fitsInstance(Class cls, long long offset, long long size) {
+  return offset >= 0 && size >= 0 && offset + size <= instanceRoom(cls);
 }
 
 bool bitfieldOf(id object, Ivar ivar, const char *name, BitPlace &place,
                 std::string &error) {
-  if (bitPlace(object->isa, ivar, name, place))
-    return true;
-  error = std::string("cannot place bitfield ") + name;
-  return false;
+  if (!bitPlace(object->isa, ivar, place)) {
+    error = "cannot place bitfield " + cut(name);
+    return false;
+  }
+  if (!fitsInstance(object->isa, place.firstBit / 8,
+                    (place.firstBit % 8 + place.width + 7) / 8)) {
+    error = "bitfield " + cut(name) + " lies outside its object";
+    return false;
+  }
+  return true;
+}
+
+/* A variable of a type the bridge converts, lying inside its object. */
+bool valueIvar(id object, Ivar ivar, const char *name, std::string &error) {
+  if (!checkType(ivar->ivar_type, TypeUse::convert, error))
+    return false;
+  if (!fitsInstance(object->isa, ivar->ivar_offset,
+                    objc_sizeof_type(ivar->ivar_type))) {
+    error = "instance variable " + cut(name) +
+            " lies outside its object";
+    return false;
+  }
+  return true;
 }
 
 /* ---- protocols ---- */
@@ -174,6 +206,8 @@ bool getIvar(Script &script, id object, const char *name, ScriptValue &out,
     return false;
   auto *bytes = reinterpret_cast<unsigned char *>(object);
   if (!isBitfield(ivar)) {
+    if (!valueIvar(object, ivar, name, error))
+      return false;
     out = fromC(script, ivar->ivar_type, bytes + ivar->ivar_offset, error);
     return out != nullptr;
   }
@@ -194,10 +228,12 @@ bool setIvar(Script &script, id object, const char *name, ScriptValue value,
     Arena arena;
     const char *type = ivar->ivar_type;
     if (*objc_skip_type_qualifiers(type) == '*') {
-      error = std::string("cannot store a C string in ") + name +
+      error = "cannot store a C string in " + cut(name) +
               ": nothing would own it";
       return false;
     }
+    if (!valueIvar(object, ivar, name, error))
+      return false;
     std::vector<char> converted(static_cast<size_t>(storageSize(type)));
     if (!toC(script, value, type, converted.data(), false, arena, error))
       return false;
@@ -212,8 +248,8 @@ bool setIvar(Script &script, id object, const char *name, ScriptValue value,
   if (!script.getInteger(value, number) || number < 0 ||
       number >= (1LL << place.width)) {
     Arena arena;
-    error = std::string("value \"") + script.getText(value, arena) +
-            "\" does not fit bitfield " + name + " of " +
+    error = "value " + quote(script.getText(value, arena)) +
+            " does not fit bitfield " + cut(name) + " of " +
             std::to_string(place.width) + " bits";
     return false;
   }
@@ -247,14 +283,14 @@ Protocol *createProtocol(const char *name,
                          const std::vector<MethodDescription> &classSide,
                          std::string &error) {
   if (ZelObjC_LookupProtocol(name)) {
-    error = std::string("a protocol named ") + name + " exists already";
+    error = "a protocol named " + cut(name) + " exists already";
     return nullptr;
   }
   std::vector<id> included;
   for (const std::string &each : incorporated) {
     Protocol *protocol = ZelObjC_LookupProtocol(each.c_str());
     if (!protocol) {
-      error = "no protocol named " + each;
+      error = "no protocol named " + cut(each);
       return nullptr;
     }
     included.push_back(reinterpret_cast<id>(protocol));
@@ -278,7 +314,7 @@ Protocol *createProtocol(const char *name,
     free(list);
     freeDescriptions(instanceList);
     freeDescriptions(classList);
-    error = std::string("cannot make protocol ") + name;
+    error = "cannot make protocol " + cut(name);
   }
   return protocol;
 }
@@ -289,11 +325,11 @@ std::unique_ptr<Function> cfunction(const char *name, const char *types,
                                     std::string &error) {
   void *address = ZelObjC_LookupExternalSymbol(name);
   if (!address) {
-    error = std::string("unknown C symbol ") + name;
+    error = "unknown C symbol " + cut(name);
     return nullptr;
   }
   if (!types && !(types = declaredSignature(name))) {
-    error = std::string("no signature given for ") + name +
+    error = "no signature given for " + cut(name) +
             " and no loaded symbol table declares it as a function";
     return nullptr;
   }
@@ -308,7 +344,7 @@ std::unique_ptr<Function> cfunction(const char *name, const char *types,
 SymbolTable *loadSymbols(const char *path, std::string &error) {
   SymbolTable *table = ZelObjC_LoadSymbolTable(path);
   if (!table) {
-    error = std::string("cannot load symbol table ") + path;
+    error = "cannot load symbol table " + cut(path);
     return nullptr;
   }
   auto &tables = symbolTables();

@@ -273,8 +273,11 @@ TEST(Conversion, DiscardsTheMembersMadeBeforeAFailure) {
     int i;
     int bits;
   } record = {1, 0};
+  // The whole type is checked first: nothing is made for a type with a
+  // member that has no conversion.
   EXPECT_EQ(zelbridge::fromC(script, "{r=ib3}", &record, error), nullptr);
-  EXPECT_EQ(script.discarded, 1);
+  EXPECT_EQ(error, "unsupported type encoding \"b3\"");
+  EXPECT_EQ(script.discarded, 0);
 }
 
 // ---- prepared signatures ----

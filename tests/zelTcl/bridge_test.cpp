@@ -233,9 +233,9 @@ TEST_F(Bridge, ReportsSendErrorsWithoutHarm) {
   EXPECT_EQ(tcl("objc::send NSObject noSuchThing"),
             "ERROR: NSObject does not respond to noSuchThing");
   EXPECT_EQ(tcl("objc::send $probe echoInt:"),
-            "ERROR: wrong # args: expected 1, got 0");
+            "ERROR: expected 1 arguments, got 0");
   EXPECT_EQ(tcl("objc::send $probe echoInt: 1 2"),
-            "ERROR: wrong # args: expected 1, got 2");
+            "ERROR: expected 1 arguments, got 2");
   EXPECT_EQ(tcl("objc::send Nowhere alloc"), "ERROR: no class named Nowhere");
   EXPECT_EQ(tcl("objc::send $probe raiseUp"),
             "ERROR: ProbeException: raised on purpose");
@@ -492,7 +492,7 @@ TEST_F(Bridge, CallsCFunctionsWithScalarsAndStructs) {
   EXPECT_EQ(tcl("objc::cfunction libc.so.6:strlen I4*0 cstrlen\n"
                 "cstrlen {two words}"),
             "9");
-  EXPECT_EQ(tcl("strlen"), "ERROR: strlen: wrong # args: expected 1, got 0");
+  EXPECT_EQ(tcl("strlen"), "ERROR: strlen: expected 1 arguments, got 0");
   EXPECT_EQ(tcl("objc::cfunction noSuchFunctionAnywhere i0"),
             "ERROR: unknown C symbol noSuchFunctionAnywhere");
   EXPECT_EQ(tcl("objc::cfunction abs"),
@@ -517,6 +517,36 @@ TEST_F(Bridge, FindsSignaturesInLoadedSymbolTables) {
             "ERROR: cannot load symbol table /nonexistent/file");
   EXPECT_EQ(tcl("objc::symbols enumerate 0x1234"),
             "ERROR: no symbol table 0x1234");
+}
+
+// The reproducers of hostile scripts: each gives a clear error or the
+// right answer.
+TEST_F(Bridge, HostileScriptsGetErrorsNotCorruption) {
+  EXPECT_EQ(tcl("objc::cfunction atoi {i4[4c]0} atoi4\natoi4 {5}"), "5");
+  EXPECT_EQ(tcl("atoi4 {1 2}"),
+            "ERROR: atoi4: expected a pointer or a list of 4 elements or a text of "
+            "at most 4 bytes for \"[4c]\" but got \"1 2\"");
+  EXPECT_EQ(tcl("atoi4 {55 0 0 0}"), "7");
+  EXPECT_EQ(tcl("objc::defineClass BitBase2 NSObject {{B=\"a\"b7}}\n"
+                "objc::defineClass BitSub2 BitBase2 {{S=\"x\"b8}}\n"
+                "set o [objc::send BitSub2 new]\n"
+                "objc::ivar $o x 255\n"
+                "objc::ivar $o a 1\n"
+                "list [objc::ivar $o x] [objc::ivar $o a]"),
+            "255 1");
+  // Braces made by string map: the type's own are not balanced.
+  EXPECT_EQ(tcl("set t [string map {L \\{ R \\}} "
+                "{LX=\"v\"L=^L\"LR\"iRR\"[64i]RR}]\n"
+                "objc::defineClass Bad1 NSObject $t"),
+            "ERROR: instance variables \"{X=\"v\"{=^{\"{}\"i}}\"[64i]}}\": "
+            "unsupported type encoding \"{=^{\"{}\"i}}\"[64i]}\": its "
+            "members take 260 bytes where it measures 4");
+  EXPECT_EQ(tcl("objc::cfunction abs {v4{x=[268435456i]}0} big"),
+            "ERROR: unsupported type encoding \"[268435456i]\": more than "
+            "16777216 elements");
+  EXPECT_EQ(tcl("objc::cfunction abs {{x=[268435456i]}4i0} bigResult"),
+            "ERROR: unsupported type encoding \"[268435456i]\": more than "
+            "16777216 elements");
 }
 
 } // namespace
