@@ -219,8 +219,10 @@ bool invoke(Script &script, const Signature &signature, void *fn,
             int argc, ScriptValue &result, std::string &error) {
   const size_t count = signature.arguments.size();
   if (argc < 0 || static_cast<size_t>(argc + fixedCount) != count) {
-    error = "expected " + std::to_string(count - fixedCount) +
-            " arguments, got " + std::to_string(argc);
+    size_t wanted = count - static_cast<size_t>(fixedCount);
+    error = "expected " + std::to_string(wanted) +
+            (wanted == 1 ? " argument, got " : " arguments, got ") +
+            std::to_string(argc);
     return false;
   }
   NativeDepth depth;

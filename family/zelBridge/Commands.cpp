@@ -63,8 +63,8 @@ bool isKindOf(id object, const char *className) {
 
 bool expected(const char *what, Script &script, ScriptValue value,
               std::string &error) {
-  error = std::string("expected ") + what + " but got \"" +
-          textOf(script, value) + "\"";
+  error = std::string("expected ") + what + " but got " +
+          quote(textOf(script, value));
   return false;
 }
 
@@ -96,7 +96,7 @@ bool protocolFrom(Script &script, ScriptValue value, Protocol *&protocol,
   std::string name = textOf(script, value);
   protocol = findProtocol(name.c_str());
   if (!protocol)
-    error = "no protocol named " + name;
+    error = "no protocol named " + cut(name);
   return protocol != nullptr;
 }
 
@@ -111,7 +111,7 @@ bool tableFrom(Script &script, ScriptValue value, SymbolTable *&table,
         table = each;
         return true;
       }
-  error = "no symbol table " + text;
+  error = "no symbol table " + cut(text);
   return false;
 }
 
@@ -160,8 +160,8 @@ bool descriptionsFrom(Script &script, ScriptValue value,
     if (!signature)
       return false;
     if (signature->arguments.size() < 2) {
-      error = "method signature \"" + method.types +
-              "\" has no receiver and selector";
+      error = "method signature " + quote(method.types) +
+              " has no receiver and selector";
       return false;
     }
   }
@@ -183,7 +183,7 @@ bool classCommand(Script &script, ScriptValue *args, int, ScriptValue &result,
   std::string name = textOf(script, args[0]);
   id cls = objc_lookUpClass(name.c_str());
   if (!cls) {
-    error = "no class named " + name;
+    error = "no class named " + cut(name);
     return false;
   }
   result = handleValue(script, cls);
@@ -253,7 +253,7 @@ bool methodCommand(Script &script, ScriptValue *args, int argc,
   int fixed = argc - script.bodyWords();
   bool classSide = fixed == 4 && textOf(script, args[1]) == "-class";
   if (fixed != 3 && !classSide) {
-    error = "expected -class but got \"" + textOf(script, args[1]) + "\"";
+    error = "expected -class but got " + quote(textOf(script, args[1]));
     return false;
   }
   Class cls = nullptr;
@@ -267,9 +267,11 @@ bool methodCommand(Script &script, ScriptValue *args, int argc,
     return false;
   int arguments = static_cast<int>(signature->arguments.size()) - 2;
   if (arguments < 0) {
-    error = "method signature \"" + types + "\" has no receiver and selector";
+    error = "method signature " + quote(types) + " has no receiver and selector";
     return false;
   }
+  if (script.bodyWords() == 1 && !script.isFunction(rest[2]))
+    return expected("a function", script, rest[2], error);
   auto body = script.newBody(rest + 2, types.c_str(), arguments, error);
   if (!body ||
       !defineMethod(cls, classSide, sel_registerName(selector.c_str()),

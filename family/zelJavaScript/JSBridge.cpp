@@ -294,6 +294,10 @@ public:
       delete static_cast<JS::PersistentRootedValue *>(hold);
   }
 
+  bool isFunction(ScriptValue value) override {
+    JS::HandleValue v = valueOf(value);
+    return v.isObject() && JS::IsCallable(&v.toObject());
+  }
   std::unique_ptr<zelbridge::MethodBody> newBody(ScriptValue *words,
                                                  const char *, int,
                                                  std::string &error) override;
@@ -396,16 +400,9 @@ private:
 };
 
 std::unique_ptr<zelbridge::MethodBody>
-JsScript::newBody(ScriptValue *words, const char *, int, std::string &error) {
-  JS::HandleValue function = valueOf(words[0]);
-  if (!function.isObject() || !JS::IsCallable(&function.toObject())) {
-    zelbridge::Arena arena;
-    error = std::string("expected a function but got \"") +
-            getText(words[0], arena) + "\"";
-    return nullptr;
-  }
+JsScript::newBody(ScriptValue *words, const char *, int, std::string &) {
   return std::make_unique<JsMethodBody>(zeljs::context(), *this,
-                                        &function.toObject());
+                                        &valueOf(words[0]).toObject());
 }
 
 /* ===================== C functions ===================== */

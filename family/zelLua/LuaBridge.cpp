@@ -155,6 +155,9 @@ public:
     luaL_unref(main_, LUA_REGISTRYINDEX, indexOf(hold) + LUA_REFNIL);
   }
 
+  bool isFunction(ScriptValue value) override {
+    return lua_type(current_, indexOf(value)) == LUA_TFUNCTION;
+  }
   std::unique_ptr<zelbridge::MethodBody> newBody(ScriptValue *words,
                                                  const char *, int,
                                                  std::string &error) override;
@@ -281,13 +284,7 @@ private:
 };
 
 std::unique_ptr<zelbridge::MethodBody>
-LuaScript::newBody(ScriptValue *words, const char *, int, std::string &error) {
-  if (lua_type(current_, indexOf(words[0])) != LUA_TFUNCTION) {
-    zelbridge::Arena arena;
-    error = std::string("expected a function but got \"") +
-            getText(words[0], arena) + "\"";
-    return nullptr;
-  }
+LuaScript::newBody(ScriptValue *words, const char *, int, std::string &) {
   lua_pushvalue(current_, indexOf(words[0]));
   return std::make_unique<LuaMethodBody>(*this,
                                          luaL_ref(current_, LUA_REGISTRYINDEX));

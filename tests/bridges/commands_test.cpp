@@ -69,7 +69,7 @@ const Case cases[] = {
      "objc::send [objc::string x] isEqualToString:",
      "objc.send(objc.string('x'), 'isEqualToString:')",
      "return objc.send(objc.string('x'), 'isEqualToString:')",
-     "error: *expected 1*got 0"},
+     "error: expected 1 argument, got 0"},
     {"ArityOfACommand", "objc::send", "objc.send()", "return objc.send()",
      nullptr,
      {"error: wrong # args: should be \"objc::send RECEIVER SELECTOR ?ARG "

@@ -258,7 +258,7 @@ TEST(Bounds, ArityIsReportedInWordsForEveryLanguage) {
   EXPECT_FALSE(zelbridge::call(script, *signature,
                                reinterpret_cast<void *>(firstOfFour),
                                nullptr, 0, result, error));
-  EXPECT_EQ(error, "expected 1 arguments, got 0");
+  EXPECT_EQ(error, "expected 1 argument, got 0");
 }
 
 // A script method that sends itself the same message until the bridge

@@ -181,7 +181,7 @@ TEST_F(JavaScriptBridge, BadCallsThrowClearErrors) {
   EXPECT_EQ(thrown("objc.send(objc.class('NSObject'), 'noSuchThing')"),
             "NSObject does not respond to noSuchThing");
   EXPECT_EQ(thrown("objc.send(objc.string('x'), 'isEqualToString:')"),
-            "expected 1 arguments, got 0");
+            "expected 1 argument, got 0");
   EXPECT_EQ(thrown("objc.send(objc.send(objc.class('NSMutableArray'), "
                    "'array'), 'objectAtIndex:', 'one')"),
             "expected integer but got \"one\"");

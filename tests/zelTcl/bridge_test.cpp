@@ -233,9 +233,9 @@ TEST_F(Bridge, ReportsSendErrorsWithoutHarm) {
   EXPECT_EQ(tcl("objc::send NSObject noSuchThing"),
             "ERROR: NSObject does not respond to noSuchThing");
   EXPECT_EQ(tcl("objc::send $probe echoInt:"),
-            "ERROR: expected 1 arguments, got 0");
+            "ERROR: expected 1 argument, got 0");
   EXPECT_EQ(tcl("objc::send $probe echoInt: 1 2"),
-            "ERROR: expected 1 arguments, got 2");
+            "ERROR: expected 1 argument, got 2");
   EXPECT_EQ(tcl("objc::send Nowhere alloc"), "ERROR: no class named Nowhere");
   EXPECT_EQ(tcl("objc::send $probe raiseUp"),
             "ERROR: ProbeException: raised on purpose");
@@ -492,7 +492,7 @@ TEST_F(Bridge, CallsCFunctionsWithScalarsAndStructs) {
   EXPECT_EQ(tcl("objc::cfunction libc.so.6:strlen I4*0 cstrlen\n"
                 "cstrlen {two words}"),
             "9");
-  EXPECT_EQ(tcl("strlen"), "ERROR: strlen: expected 1 arguments, got 0");
+  EXPECT_EQ(tcl("strlen"), "ERROR: strlen: expected 1 argument, got 0");
   EXPECT_EQ(tcl("objc::cfunction noSuchFunctionAnywhere i0"),
             "ERROR: unknown C symbol noSuchFunctionAnywhere");
   EXPECT_EQ(tcl("objc::cfunction abs"),

@@ -154,6 +154,12 @@ public:
 
   /* ---- Script code the commands take ---- */
 
+  /* Whether the value is a function of the language (for a body of one
+     word: the core refuses anything else). */
+  virtual bool isFunction(ScriptValue value) {
+    (void)value;
+    return false;
+  }
   /* How many arguments make a method body, and how usage messages name
      them: Tcl takes "ARGNAMES BODY", JavaScript and Lua one "FUNCTION". */
   virtual int bodyWords() { return 1; }
