@@ -192,8 +192,10 @@ Script &mainScript(Kit &kit) {
 }
 
 /* Runs a file (or a text): the result as a value object in *result, or
-   the exception to raise. */
+   the exception to raise. The interpreter is kept until the pool drains,
+   so that a script that releases its own interpreter finishes first. */
 id runScript(id self, id text, bool file, id *result) {
+  objc_send(objc_send(self, "retain"), "autorelease");
   Kit &kit = *kitOf(self);
   Interpreter &interpreter = *interpreterField(kit, self);
   Script &script = interpreter.script();
@@ -223,6 +225,7 @@ id evaluate(id self, SEL, id text) {
 }
 
 id assign(id self, id name, id value, BOOL global) {
+  objc_send(objc_send(self, "retain"), "autorelease");
   Kit &kit = *kitOf(self);
   if (value && !isValue(kit, value))
     return exceptionNamed(kit, "expected a " + kit.prefix + "Value but got " +

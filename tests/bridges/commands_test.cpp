@@ -20,6 +20,22 @@ extern "C" __attribute__((visibility("default"))) int probeTwice(int value) {
   return 2 * value;
 }
 
+// The interpreter a script releases from inside its own evaluation.
+id probeDoomedInterp = nil;
+
+extern "C" __attribute__((visibility("default"))) void probeReleaseInterp() {
+  objc_send<void>(probeDoomedInterp, "release");
+}
+
+// Calls a script's method back from C, again and again.
+extern "C" __attribute__((visibility("default"))) int
+probeCallBack(id target, SEL selector, int times) {
+  int sum = 0;
+  for (int i = 0; i < times; ++i)
+    sum += objc_send<int>(target, selector, i);
+  return sum;
+}
+
 namespace {
 
 enum Language { Tcl, JS, Lua };
@@ -498,6 +514,62 @@ TEST_P(LanguageClasses, ScriptErrorsRaiseTheLanguagesException) {
     claims += objc_send<BOOL>(found, "isResponsibleForException:", raised);
   EXPECT_EQ(claims, 1);
   EXPECT_TRUE(objc_send<BOOL>(language(), "isResponsibleForException:", raised));
+}
+
+TEST_P(LanguageClasses, AnInterpreterReleasedByItsOwnScriptFinishesIt) {
+  id made = objc_send(objc_getClass(className("Interp").c_str()), "alloc");
+  probeDoomedInterp = objc_send(made, "init");
+  const char *scripts[] = {
+      "objc::cfunction probeReleaseInterp v0; probeReleaseInterp; "
+      "set after [expr {6 * 7}]",
+      "objc.cfunction('probeReleaseInterp', 'v0')(); 6 * 7",
+      "objc.cfunction('probeReleaseInterp', 'v0')(); return 6 * 7"};
+  id result = objc_send(probeDoomedInterp, "evaluate:",
+                        nsString(scripts[GetParam()]));
+  EXPECT_EQ(text(objc_send(result, "description")), "42");
+}
+
+long residentKilobytes() {
+  FILE *status = std::fopen("/proc/self/status", "r");
+  char line[256];
+  long kilobytes = 0;
+  while (status && std::fgets(line, sizeof line, status))
+    if (std::sscanf(line, "VmRSS: %ld", &kilobytes) == 1)
+      break;
+  if (status)
+    std::fclose(status);
+  return kilobytes;
+}
+
+// What a call from C makes in the language is given back when it returns,
+// not held for the whole outer call.
+TEST_P(LanguageClasses, CallbacksFromCKeepMemoryFlat) {
+  const char *define[] = {
+      "objc::defineClass %LEcho NSObject\n"
+      "objc::method %LEcho echo: i12@0:4i8 {n} { return 1 }\n"
+      "objc::cfunction probeCallBack i12@0:4i8 %LcallBack\n"
+      "set ::echo [objc::send [objc::send %LEcho alloc] init]; list",
+      "objc.defineClass('%LEcho', 'NSObject');\n"
+      "objc.method('%LEcho', 'echo:', 'i12@0:4i8', (self, _cmd, n) => 1);\n"
+      "globalThis.callBack = objc.cfunction('probeCallBack', 'i12@0:4i8');\n"
+      "globalThis.echo = objc.send(objc.send('%LEcho', 'alloc'), 'init'); 0",
+      "objc.defineClass('%LEcho', 'NSObject')\n"
+      "objc.method('%LEcho', 'echo:', 'i12@0:4i8', function() return 1 end)\n"
+      "callBack = objc.cfunction('probeCallBack', 'i12@0:4i8')\n"
+      "echo = objc.send(objc.send('%LEcho', 'alloc'), 'init')"};
+  const char *call[] = {"%LcallBack $::echo echo: COUNT",
+                        "callBack(echo, 'echo:', COUNT)",
+                        "return callBack(echo, 'echo:', COUNT)"};
+  Language language = GetParam();
+  evaluate(language, prepared(define[language], language));
+  auto run = [&](const char *count) {
+    return evaluate(language, replaced(prepared(call[language], language),
+                                       "COUNT", count));
+  };
+  EXPECT_EQ(run("20000"), "20000"); /* the engine's own growth comes first */
+  long before = residentKilobytes();
+  EXPECT_EQ(run("300000"), "300000");
+  EXPECT_LT(residentKilobytes() - before, 8 * 1024);
 }
 
 INSTANTIATE_TEST_SUITE_P(Each, LanguageClasses, testing::Values(Tcl, JS, Lua),
