@@ -430,7 +430,20 @@ bool sendFormer(Script &script, id receiver, SEL sel, ScriptValue *args,
     result = script.newNil();
     return true;
   }
-  /* Inside a script method, the method it displaced in its own class; a
+  /* Inside the script method of that selector, what the running
+     definition displaced, so that any number of definitions chain to the
+     original one. */
+  if (const MethodFrame *frame = runningFrame(receiver, sel)) {
+    IMP former = formerOf(*frame);
+    if (!former) {
+      error = describe(receiver) + " has no former method for " +
+              sel_getName(sel);
+      return false;
+    }
+    return sendWith(script, receiver, frame->owner, sel, former, args, argc,
+                    result, error);
+  }
+  /* Inside another script method, the method displaced in its own class; a
      subclass's instance would otherwise find the running one again. */
   Class owner = runningOwner(receiver);
   id target = owner ? reinterpret_cast<id>(owner) : receiver;
@@ -455,6 +468,35 @@ bool sendFormer(Script &script, id receiver, SEL sel, ScriptValue *args,
 std::vector<MethodFrame> &methodFrames() {
   static auto *frames = new std::vector<MethodFrame>;
   return *frames;
+}
+
+const MethodFrame *runningFrame(id receiver, SEL sel) {
+  auto &frames = methodFrames();
+  for (auto frame = frames.rbegin(); frame != frames.rend(); ++frame)
+    if (frame->self == receiver && frame->sel == sel)
+      return &*frame;
+  return nullptr;
+}
+
+/* The implementation after the frame's own among its class's method
+   lists, newest first, else the superclass's. */
+IMP formerOf(const MethodFrame &frame) {
+  void *iterator = nullptr;
+  bool passed = false;
+  while (objc_method_list *list = class_nextMethodList(frame.owner, &iterator))
+    for (int i = 0; i < list->method_count; ++i) {
+      const objc_method &method = list->method_list[i];
+      if (method.method_name != frame.sel)
+        continue;
+      if (passed)
+        return method.method_imp;
+      passed = method.method_imp == frame.imp;
+    }
+  if (!frame.owner->super_class)
+    return nullptr;
+  Method inherited = class_getInstanceMethod(frame.owner->super_class,
+                                             frame.sel);
+  return inherited ? inherited->method_imp : nullptr;
 }
 
 Class runningOwner(id receiver) {

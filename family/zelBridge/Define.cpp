@@ -17,6 +17,8 @@ struct ScriptMethod {
   std::unique_ptr<Signature> signature;
   std::unique_ptr<MethodBody> body;
   Class owner = nullptr;
+  SEL sel = nullptr;
+  IMP imp = nullptr; /* the closure's code */
   ffi_cif cif;
   std::vector<ffi_type *> argumentTypes;
   std::vector<std::unique_ptr<ffi_type>> aggregates;
@@ -146,7 +148,8 @@ char *runBody(ScriptMethod &method, void *ret, void **args) {
     if (ok) {
       id self = nil;
       std::memcpy(&self, args[0], sizeof self);
-      methodFrames().push_back(MethodFrame{self, method.owner});
+      methodFrames().push_back(
+          MethodFrame{self, method.owner, method.sel, method.imp});
       ScriptValue result = nullptr;
       ok = method.body->run(values.data(), static_cast<int>(values.size()),
                             result, error);
@@ -335,6 +338,25 @@ bool laidOutAsDescribed(Class cls, int members, std::string &error) {
 
 /* }================================================================ */
 
+/* A selector's colons count its arguments: "moveBy:to:" takes two. */
+bool selectorFits(SEL sel, const Signature &signature, std::string &error) {
+  const char *name = sel_getName(sel);
+  if (!*name) {
+    error = "a method needs a selector";
+    return false;
+  }
+  size_t colons = 0;
+  for (const char *c = name; *c; ++c)
+    colons += *c == ':';
+  size_t arguments = signature.arguments.size() - 2;
+  if (colons == arguments)
+    return true;
+  error = "selector " + quote(name) + " takes " + std::to_string(colons) +
+          " arguments but the types " + quote(signature.text) + " give " +
+          std::to_string(arguments);
+  return false;
+}
+
 } // namespace
 
 Class defineClass(const char *name, Class superclass, const char *ivars,
@@ -377,11 +399,15 @@ bool defineMethod(Class cls, bool classSide, SEL sel, const char *types,
             " has no receiver and selector";
     return false;
   }
+  if (!selectorFits(sel, *method->signature, error))
+    return false;
   method->body = std::move(body);
   method->owner = classSide ? cls->isa : cls;
   void *code = nullptr;
   if (!prepareClosure(*method, code, error))
     return false;
+  method->sel = sel;
+  method->imp = reinterpret_cast<IMP>(reinterpret_cast<void (*)(void)>(code));
   objc_method_list *list =
       singleMethodList(sel, method->signature->text.c_str(), code);
   if (!list) {

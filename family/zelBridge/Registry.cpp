@@ -91,11 +91,27 @@ Handle handleFor(id object) {
   return handle;
 }
 
+/* A handle is honoured only when its serial is live and its address is
+   the object's (or the one it was first seen at, which its text keeps
+   after a move). */
 bool resolve(const Handle &handle, id &object, std::string &error) {
   Registry &table = registry();
   auto found = table.objects.find(handle.serial);
-  if (handle.serial == 0 || found == table.objects.end()) {
+  if (handle.serial == 0 || handle.serial >= table.nextSerial) {
+    error = "no object " + formatPointer(handle.object) + "#" +
+            std::to_string(handle.serial);
+    return false;
+  }
+  if (found == table.objects.end()) {
     error = "object " + formatPointer(handle.object) + " was freed";
+    return false;
+  }
+  auto first = table.firstAddress.find(handle.serial);
+  if (handle.object != found->second &&
+      (first == table.firstAddress.end() ||
+       reinterpret_cast<uintptr_t>(handle.object) != first->second)) {
+    error = "no object " + formatPointer(handle.object) + "#" +
+            std::to_string(handle.serial);
     return false;
   }
   object = found->second;

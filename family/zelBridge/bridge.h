@@ -11,10 +11,13 @@ namespace zelbridge {
 extern unsigned methodListsEpoch;
 
 /* A script method running for a receiver: `owner` is the class (or
-   metaclass) that the method's list was attached to. */
+   metaclass) that the method's list was attached to, `sel` and `imp` the
+   running definition's. */
 struct MethodFrame {
   id self;
   Class owner;
+  SEL sel;
+  IMP imp;
 };
 
 /* Innermost first: the frames of the script methods now running. */
@@ -22,6 +25,13 @@ std::vector<MethodFrame> &methodFrames();
 
 /* The owner of the innermost script method running for receiver, or null. */
 Class runningOwner(id receiver);
+/* The innermost frame of a script method of that selector running for
+   receiver, or null. */
+const MethodFrame *runningFrame(id receiver, SEL sel);
+/* What the frame's running definition displaced: the next implementation
+   of its selector in its class's method lists, else the superclass's;
+   null when there is none. */
+IMP formerOf(const MethodFrame &frame);
 
 /* Calls apply inside an exception frame; false with the exception. */
 bool guardedApply(void *fn, ApplyVal *result, int argc, ApplyVal *argv,

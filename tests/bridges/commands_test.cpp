@@ -102,6 +102,50 @@ const Case cases[] = {
      "local o = objc.send('NSObject', 'new'); objc.send(o, 'release'); "
      "return objc.send(o, 'hash')",
      "error: object 0x* was freed"},
+    {"ForgedHandles",
+     "set o [objc::send NSObject new]\n"
+     "regexp {#([0-9]+)} $o - serial\n"
+     "list [catch {objc::send 0x12345678#$serial hash} m] $m "
+     "[catch {objc::send 0x12345678#99999999 hash} m2] $m2",
+     nullptr, nullptr,
+     "1 {no object 0x12345678#*} 1 {no object 0x12345678#99999999}"},
+    {"FormerChainsThroughEveryDefinition",
+     "objc::defineClass %LChain NSObject\n"
+     "objc::method %LChain value i8@0:4 {} { return 1 }\n"
+     "objc::method %LChain value i8@0:4 {} { expr {[objc::former $self value] * 10 + 2} }\n"
+     "objc::method %LChain value i8@0:4 {} { expr {[objc::former $self value] * 10 + 3} }\n"
+     "objc::method %LChain value i8@0:4 {} { expr {[objc::former $self value] * 10 + 4} }\n"
+     "objc::defineClass %LChainSub %LChain\n"
+     "list [objc::send [objc::send %LChain new] value] "
+     "[objc::send [objc::send %LChainSub new] value]",
+     "objc.defineClass('%LChain', 'NSObject');\n"
+     "objc.method('%LChain', 'value', 'i8@0:4', () => 1);\n"
+     "for (const n of [2, 3, 4])\n"
+     "  objc.method('%LChain', 'value', 'i8@0:4',\n"
+     "              (self) => objc.former(self, 'value') * 10 + n);\n"
+     "objc.defineClass('%LChainSub', '%LChain');\n"
+     "[objc.send(objc.send('%LChain', 'new'), 'value'),\n"
+     " objc.send(objc.send('%LChainSub', 'new'), 'value')].join(' ')",
+     "objc.defineClass('%LChain', 'NSObject')\n"
+     "objc.method('%LChain', 'value', 'i8@0:4', function() return 1 end)\n"
+     "for _, n in ipairs({2, 3, 4}) do\n"
+     "  objc.method('%LChain', 'value', 'i8@0:4',\n"
+     "    function(self) return objc.former(self, 'value') * 10 + n end)\n"
+     "end\n"
+     "objc.defineClass('%LChainSub', '%LChain')\n"
+     "return objc.send(objc.send('%LChain', 'new'), 'value') .. ' ' ..\n"
+     "  objc.send(objc.send('%LChainSub', 'new'), 'value')",
+     "1234 1234"},
+    {"SelectorMustFitTheTypes",
+     "objc::method NSObject %Lmove:by: v12@0:4i8 {a} {}",
+     "objc.method('NSObject', '%Lmove:by:', 'v12@0:4i8', () => 0)",
+     "return objc.method('NSObject', '%Lmove:by:', 'v12@0:4i8', function() end)",
+     "error: selector \"%Lmove:by:\" takes 2 arguments but the types "
+     "\"v12@0:4i8\" give 1"},
+    {"SelectorMustNotBeEmpty", "objc::method NSObject {} v8@0:4 {} {}",
+     "objc.method('NSObject', '', 'v8@0:4', () => 0)",
+     "return objc.method('NSObject', '', 'v8@0:4', function() end)",
+     "error: a method needs a selector"},
     {"ClassExists", "objc::defineClass NSObject NSObject",
      "objc.defineClass('NSObject', 'NSObject')",
      "return objc.defineClass('NSObject', 'NSObject')",

@@ -254,7 +254,7 @@ TEST_F(Bridge, StaleHandlesAreRefusedEvenWhenTheAddressComesBack) {
   EXPECT_EQ(result, "1 1 {object " + address + " was freed}");
   EXPECT_EQ(tcl("expr {[objc::send $b self] eq $b}"), "1");
   EXPECT_EQ(tcl("objc::send 0x1234#999999 self"),
-            "ERROR: object 0x00001234 was freed");
+            "ERROR: no object 0x00001234#999999");
 }
 
 // ---- script classes and methods ----
