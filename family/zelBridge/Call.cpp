@@ -286,7 +286,47 @@ bool sendWith(Script &script, id receiver, Class cls, SEL sel, IMP imp,
                     args, argc, result, error);
 }
 
+/* Signatures given by scripts, prepared once per text (a few hundred
+   distinct texts at most are kept). */
+const Signature *typedSignature(const char *types, std::string &error) {
+  static auto *prepared =
+      new std::unordered_map<std::string, std::unique_ptr<Signature>>;
+  auto found = prepared->find(types);
+  if (found != prepared->end())
+    return found->second.get();
+  auto signature = prepare(types, error);
+  if (!signature)
+    return nullptr;
+  if (signature->arguments.size() < 2) {
+    error = "method signature " + quote(types) +
+            " has no receiver and selector";
+    return nullptr;
+  }
+  if (prepared->size() >= 512)
+    prepared->clear();
+  return (*prepared)[types] = std::move(signature), (*prepared)[types].get();
+}
+
 } // namespace
+
+bool sendTyped(Script &script, const char *types, id receiver, SEL sel,
+               ScriptValue *args, int argc, ScriptValue &result,
+               std::string &error) {
+  const Signature *signature = typedSignature(types, error);
+  if (!signature)
+    return false;
+  if (!receiver) {
+    result = script.newNil();
+    return true;
+  }
+  Method method = ZelObjC_LookupMethod(receiver->isa, sel);
+  if (!class_getInstanceMethod(receiver->isa, sel)) {
+    error = notUnderstood(receiver, sel);
+    return false;
+  }
+  return callMethod(script, *signature, method->method_imp, receiver, sel,
+                    args, argc, result, error);
+}
 
 bool guardedApply(void *fn, ApplyVal *result, int argc, ApplyVal *argv,
                   id *exception) {

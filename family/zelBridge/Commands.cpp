@@ -212,8 +212,25 @@ bool sendWith(Sender sender, Script &script, ScriptValue *args, int argc,
                 argc - 2, result, error);
 }
 
+/* TYPES RECEIVER SELECTOR ?ARG ...? */
+bool sendTypedCommand(Script &script, ScriptValue *args, int argc,
+                      ScriptValue &result, std::string &error) {
+  id receiver = nil;
+  if (!objectFrom(script, args[1], true, receiver, error))
+    return false;
+  std::string types = textOf(script, args[0]);
+  return sendTyped(script, types.c_str(), receiver,
+                   script.getSelector(args[2]), args + 3, argc - 3, result,
+                   error);
+}
+
+/* ?-types TYPES? RECEIVER SELECTOR ?ARG ...? */
 bool sendCommand(Script &script, ScriptValue *args, int argc,
                  ScriptValue &result, std::string &error) {
+  Handle handle;
+  if (argc >= 4 && !script.getHandle(args[0], handle) &&
+      textOf(script, args[0]) == "-types")
+    return sendTypedCommand(script, args + 1, argc - 1, result, error);
   return sendWith(send, script, args, argc, result, error);
 }
 
@@ -502,6 +519,9 @@ const Command allCommands[] = {
     {"class", "NAME", 1, 1, classCommand, nullptr, "the class of that name"},
     {"send", "RECEIVER SELECTOR ?ARG ...?", 2, -1, sendCommand, nullptr,
      "the result of the message"},
+    {"sendTyped", "TYPES RECEIVER SELECTOR ?ARG ...?", 3, -1,
+     sendTypedCommand, nullptr,
+     "the message sent with the given method encoding (variadic methods)"},
     {"super", "RECEIVER SELECTOR ?ARG ...?", 2, -1, superCommand, nullptr,
      "the message to the superclass's implementation"},
     {"former", "RECEIVER SELECTOR ?ARG ...?", 2, -1, formerCommand, nullptr,

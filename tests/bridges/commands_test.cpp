@@ -146,6 +146,19 @@ const Case cases[] = {
      "objc.method('NSObject', '', 'v8@0:4', () => 0)",
      "return objc.method('NSObject', '', 'v8@0:4', function() end)",
      "error: a method needs a selector"},
+    {"VariadicSendWithTypes",
+     "objc::send [objc::send -types @16@0:4@8i12 NSString stringWithFormat: "
+     "{%d apples} 12] cString",
+     "objc.send(objc.sendTyped('@16@0:4@8i12', 'NSString', "
+     "'stringWithFormat:', '%d apples', 12), 'cString')",
+     "return objc.send(objc.sendTyped('@16@0:4@8i12', 'NSString', "
+     "'stringWithFormat:', '%d apples', 12), 'cString')",
+     "12 apples"},
+    {"TypedSendChecksTheTypes",
+     "objc::sendTyped zz NSString stringWithFormat: x",
+     "objc.sendTyped('zz', 'NSString', 'stringWithFormat:', 'x')",
+     "return objc.sendTyped('zz', 'NSString', 'stringWithFormat:', 'x')",
+     "error: unsupported type encoding \"z\""},
     {"ClassExists", "objc::defineClass NSObject NSObject",
      "objc.defineClass('NSObject', 'NSObject')",
      "return objc.defineClass('NSObject', 'NSObject')",

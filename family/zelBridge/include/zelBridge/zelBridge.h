@@ -279,6 +279,12 @@ bool send(Script &script, id receiver, SEL sel, ScriptValue *args, int argc,
    receiver's class. */
 bool sendSuper(Script &script, id receiver, SEL sel, ScriptValue *args,
                int argc, ScriptValue &result, std::string &error);
+/* Sends with the method encoding the script gives instead of the
+   record's: variadic methods (one encoding per call shape) and methods
+   without types. */
+bool sendTyped(Script &script, const char *types, id receiver, SEL sel,
+               ScriptValue *args, int argc, ScriptValue &result,
+               std::string &error);
 /* The same with the implementation the current one displaced
    (formerMethodForSelector:); an error when there is none. */
 bool sendFormer(Script &script, id receiver, SEL sel, ScriptValue *args,
