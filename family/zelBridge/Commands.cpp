@@ -17,7 +17,7 @@ SEL Script::getSelector(ScriptValue value) {
   return sel_registerName(getText(value, arena));
 }
 
-std::unique_ptr<MethodBody> Script::newBody(ScriptValue *, const char *, int,
+std::unique_ptr<MethodBody> Script::newBody(ScriptValue *, const char *, int, bool,
                                             std::string &error) {
   error = "this language cannot define methods";
   return nullptr;
@@ -289,7 +289,7 @@ bool methodCommand(Script &script, ScriptValue *args, int argc,
   }
   if (script.bodyWords() == 1 && !script.isFunction(rest[2]))
     return expected("a function", script, rest[2], error);
-  auto body = script.newBody(rest + 2, types.c_str(), arguments, error);
+  auto body = script.newBody(rest + 2, types.c_str(), arguments, true, error);
   if (!body ||
       !defineMethod(cls, classSide, sel_registerName(selector.c_str()),
                     types.c_str(), std::move(body), error))
@@ -540,6 +540,10 @@ const Command allCommands[] = {
      nullptr, "a function of the language calling the C function"},
     {"symbols", "SUBCOMMAND ?ARG ...?", 1, -1, nullptr, symbolCommands,
      "symbol tables"},
+    {"memory", "SUBCOMMAND ?ARG ...?", 1, -1, nullptr, memoryCommands,
+     "C memory by type encoding (raw: writes where it is told)"},
+    {"callback", "TYPES BODY", 2, 2, callbackNew, callbackCommands,
+     "C function pointers that run script code (raw)", true},
     {nullptr, nullptr, 0, 0, nullptr, nullptr, nullptr}};
 
 /* "?ARG ...?" as "...ARG", "?X?" as "[X]", words joined by ", ". */

@@ -4,6 +4,9 @@
 
 #include <zelBridge/zelBridge.h>
 
+#include <ffi.h>
+#include <pthread.h>
+
 namespace zelbridge {
 
 /* Changed whenever this bridge attaches a method list: prepared method
@@ -32,6 +35,36 @@ const MethodFrame *runningFrame(id receiver, SEL sel);
    of its selector in its class's method lists, else the superclass's;
    null when there is none. */
 IMP formerOf(const MethodFrame &frame);
+
+/* Everything one script body behind a C entry point needs: a method's
+   lives as long as the process (its implementation may be reached as a
+   former method after redefinition), a callback's until it is freed. */
+struct ScriptClosure {
+  bool callback = false; /* no receiver or selector among the arguments */
+  int running = 0;       /* calls of the body under way */
+  void *closure = nullptr; /* libffi's, for freeing a callback */
+  pthread_t thread = pthread_self(); /* the interpreter's */
+  std::unique_ptr<Signature> signature;
+  std::unique_ptr<MethodBody> body;
+  Class owner = nullptr;
+  SEL sel = nullptr;
+  IMP imp = nullptr; /* the closure's code */
+  ffi_cif cif;
+  std::vector<ffi_type *> argumentTypes;
+  std::vector<std::unique_ptr<ffi_type>> aggregates;
+  ffi_type *aggregateElements[2] = {&ffi_type_uint8, nullptr};
+  std::string lastText; /* a C string result lives until the next call */
+};
+
+/* Makes the closure's code for its signature; false with an error. */
+bool prepareClosure(ScriptClosure &closure, void *&code, std::string &error);
+
+/* The raw commands' groups, and a new callback (`callback new`, also what
+   calling the group does in JavaScript and Lua). */
+extern const Command memoryCommands[];
+extern const Command callbackCommands[];
+bool callbackNew(Script &script, ScriptValue *args, int argc,
+                 ScriptValue &result, std::string &error);
 
 /* Calls apply inside an exception frame; false with the exception. */
 bool guardedApply(void *fn, ApplyVal *result, int argc, ApplyVal *argv,

@@ -299,7 +299,7 @@ public:
     return v.isObject() && JS::IsCallable(&v.toObject());
   }
   std::unique_ptr<zelbridge::MethodBody> newBody(ScriptValue *words,
-                                                 const char *, int,
+                                                 const char *, int, bool,
                                                  std::string &error) override;
   ScriptValue newFunction(std::unique_ptr<zelbridge::Function> function,
                           const char *name, bool nameGiven,
@@ -400,7 +400,8 @@ private:
 };
 
 std::unique_ptr<zelbridge::MethodBody>
-JsScript::newBody(ScriptValue *words, const char *, int, std::string &) {
+JsScript::newBody(ScriptValue *words, const char *, int, bool,
+                  std::string &) {
   return std::make_unique<JsMethodBody>(zeljs::context(), *this,
                                         &valueOf(words[0]).toObject());
 }
@@ -503,7 +504,7 @@ bool bind(JSContext *cx, JS::HandleObject target, const std::string &path,
           const zelbridge::Command *commands) {
   for (const zelbridge::Command *command = commands; command->name; ++command) {
     std::string name = path + "." + command->name;
-    if (command->subcommands) {
+    if (command->subcommands && !command->run) {
       JS::RootedObject group(cx, JS_NewPlainObject(cx));
       if (!group || !bind(cx, group, name, command->subcommands) ||
           !JS_DefineProperty(cx, target, command->name, group,
@@ -519,6 +520,9 @@ bool bind(JSContext *cx, JS::HandleObject target, const std::string &path,
     JS::RootedObject object(cx, JS_GetFunctionObject(function));
     js::SetFunctionNativeReserved(object, boundSlot,
                                   JS::PrivateValue(new Bound{command, name}));
+    /* A group called as it stands: its commands are the function's. */
+    if (command->subcommands && !bind(cx, object, name, command->subcommands))
+      return false;
   }
   return true;
 }

@@ -107,6 +107,9 @@ public:
   ScriptValue newText(const char *text) override {
     return pushed((lua_pushstring(current_, text), 0));
   }
+  ScriptValue newBytes(const char *bytes, size_t length) override {
+    return pushed((lua_pushlstring(current_, bytes, length), 0));
+  }
   ScriptValue newBoolean(bool value) override {
     return pushed((lua_pushboolean(current_, value), 0));
   }
@@ -159,7 +162,7 @@ public:
     return lua_type(current_, indexOf(value)) == LUA_TFUNCTION;
   }
   std::unique_ptr<zelbridge::MethodBody> newBody(ScriptValue *words,
-                                                 const char *, int,
+                                                 const char *, int, bool,
                                                  std::string &error) override;
   ScriptValue newFunction(std::unique_ptr<zelbridge::Function> function,
                           const char *name, bool nameGiven,
@@ -284,7 +287,8 @@ private:
 };
 
 std::unique_ptr<zelbridge::MethodBody>
-LuaScript::newBody(ScriptValue *words, const char *, int, std::string &) {
+LuaScript::newBody(ScriptValue *words, const char *, int, bool,
+                   std::string &) {
   lua_pushvalue(current_, indexOf(words[0]));
   return std::make_unique<LuaMethodBody>(*this,
                                          luaL_ref(current_, LUA_REGISTRYINDEX));
@@ -373,6 +377,12 @@ int dispatch(lua_State *L) {
   }));
 }
 
+/* __call of a group: the group itself is not an argument. */
+int dispatchCall(lua_State *L) {
+  lua_remove(L, 1);
+  return dispatch(L);
+}
+
 /* Fills the table on top of the stack with the commands. */
 void bind(lua_State *L, LuaScript *script, const std::string &path,
           const zelbridge::Command *commands) {
@@ -381,6 +391,14 @@ void bind(lua_State *L, LuaScript *script, const std::string &path,
     if (command->subcommands) {
       lua_newtable(L);
       bind(L, script, name, command->subcommands);
+      if (command->run) { /* a group called as it stands */
+        lua_createtable(L, 0, 1);
+        lua_pushlightuserdata(L, script);
+        lua_pushlightuserdata(L, new Bound{command, name});
+        lua_pushcclosure(L, dispatchCall, 2);
+        lua_setfield(L, -2, "__call");
+        lua_setmetatable(L, -2);
+      }
     } else {
       lua_pushlightuserdata(L, script);
       lua_pushlightuserdata(L, new Bound{command, name});

@@ -149,11 +149,12 @@ private:
   Tcl_Obj *lambda_;
 };
 
-/* {{self _cmd NAME...} BODY ::} */
-Tcl_Obj *methodLambda(Tcl_Obj *names, Tcl_Obj *body) {
+/* {{self _cmd NAME...} BODY ::}, without self and _cmd for a callback. */
+Tcl_Obj *methodLambda(Tcl_Obj *names, Tcl_Obj *body, bool method) {
   Tcl_Obj *parameters = Tcl_NewListObj(0, nullptr);
-  Tcl_ListObjAppendElement(nullptr, parameters, Tcl_NewStringObj("self", -1));
-  Tcl_ListObjAppendElement(nullptr, parameters, Tcl_NewStringObj("_cmd", -1));
+  for (const char *name : {"self", "_cmd"})
+    if (method)
+      Tcl_ListObjAppendElement(nullptr, parameters, Tcl_NewStringObj(name, -1));
   Tcl_ListObjAppendList(nullptr, parameters, names);
   Tcl_Obj *words[3] = {parameters, body, Tcl_NewStringObj("::", -1)};
   return Tcl_NewListObj(3, words);
@@ -343,7 +344,7 @@ void TclScript::unkeep(void *hold) { Tcl_DecrRefCount(obj(hold)); }
 
 std::unique_ptr<zelbridge::MethodBody>
 TclScript::newBody(ScriptValue *words, const char *types, int argumentCount,
-                   std::string &error) {
+                   bool method, std::string &error) {
   int names = 0;
   if (Tcl_ListObjLength(nullptr, obj(words[0]), &names) != TCL_OK) {
     error = std::string("expected a list of argument names but got \"") +
@@ -353,11 +354,11 @@ TclScript::newBody(ScriptValue *words, const char *types, int argumentCount,
   if (names != argumentCount) {
     error = std::string("wrong number of argument names: \"") + types +
             "\" takes " + std::to_string(argumentCount) +
-            " besides self and _cmd";
+            (method ? " besides self and _cmd" : "");
     return nullptr;
   }
   return std::make_unique<TclMethodBody>(
-      *this, methodLambda(obj(words[0]), obj(words[1])));
+      *this, methodLambda(obj(words[0]), obj(words[1]), method));
 }
 
 ScriptValue TclScript::newFunction(std::unique_ptr<zelbridge::Function> function,

@@ -51,6 +51,7 @@ public:
   const char *bodyParameters() override { return "ARGNAMES BODY"; }
   std::unique_ptr<zelbridge::MethodBody>
   newBody(zelbridge::ScriptValue *words, const char *types, int argumentCount,
+          bool method,
           std::string &error) override;
   zelbridge::ScriptValue newFunction(std::unique_ptr<zelbridge::Function> function,
                                      const char *name, bool nameGiven,

@@ -159,6 +159,81 @@ const Case cases[] = {
      "objc.sendTyped('zz', 'NSString', 'stringWithFormat:', 'x')",
      "return objc.sendTyped('zz', 'NSString', 'stringWithFormat:', 'x')",
      "error: unsupported type encoding \"z\""},
+    {"QsortWithAScriptComparator",
+     "set cmp [objc::callback new i8^v0^v4 {a b} {\n"
+     "  expr {[objc::memory read $a i] - [objc::memory read $b i]} }]\n"
+     "set buf [objc::memory alloc 16]\n"
+     "foreach i {0 1 2 3} v {4 1 3 2} {\n"
+     "  objc::memory write [objc::memory offset $buf [expr {$i * 4}]] i $v }\n"
+     "objc::cfunction qsort v16^v0I4I8^?12 %Lqsort\n"
+     "%Lqsort $buf 4 4 $cmp\n"
+     "set sorted [objc::memory read $buf i 4]\n"
+     "objc::memory free $buf; objc::callback free $cmp\n"
+     "set sorted",
+     "const cmp = objc.callback('i8^v0^v4',\n"
+     "  (a, b) => objc.memory.read(a, 'i') - objc.memory.read(b, 'i'));\n"
+     "const buf = objc.memory.alloc(16);\n"
+     "[4, 1, 3, 2].forEach((v, i) =>\n"
+     "  objc.memory.write(objc.memory.offset(buf, 4 * i), 'i', v));\n"
+     "objc.cfunction('qsort', 'v16^v0I4I8^?12')(buf, 4, 4, cmp);\n"
+     "const sorted = objc.memory.read(buf, 'i', 4).join(' ');\n"
+     "objc.memory.free(buf); objc.callback.free(cmp); sorted",
+     "local cmp = objc.callback('i8^v0^v4', function(a, b)\n"
+     "  return objc.memory.read(a, 'i') - objc.memory.read(b, 'i') end)\n"
+     "local buf = objc.memory.alloc(16)\n"
+     "for i, v in ipairs({4, 1, 3, 2}) do\n"
+     "  objc.memory.write(objc.memory.offset(buf, 4 * (i - 1)), 'i', v) end\n"
+     "objc.cfunction('qsort', 'v16^v0I4I8^?12')(buf, 4, 4, cmp)\n"
+     "local sorted = table.concat(objc.memory.read(buf, 'i', 4), ' ')\n"
+     "objc.memory.free(buf); objc.callback.free(cmp)\nreturn sorted",
+     "1 2 3 4"},
+    {"ACallbacksErrorIsTheCallsError",
+     "set cmp [objc::callback new i8^v0^v4 {a b} { error boom }]\n"
+     "objc::cfunction qsort v16^v0I4I8^?12 %LqsortBad\n"
+     "%LqsortBad [objc::memory alloc 8] 2 4 $cmp",
+     "const cmp = objc.callback('i8^v0^v4', () => { throw new Error('boom'); });\n"
+     "objc.cfunction('qsort', 'v16^v0I4I8^?12', '%LqsortBad')\n"
+     "(objc.memory.alloc(8), 2, 4, cmp)",
+     "local cmp = objc.callback('i8^v0^v4', function() error('boom') end)\n"
+     "return objc.cfunction('qsort', 'v16^v0I4I8^?12', '%LqsortBad')"
+     "(objc.memory.alloc(8), 2, 4, cmp)",
+     "error: %LqsortBad: ZEL*Exception: *boom*"},
+    {"CallbackFreedOnce",
+     "set cb [objc::callback new v0 {} {}]; objc::callback free $cb\n"
+     "objc::callback free $cb",
+     "const cb = objc.callback('v0', () => 0); objc.callback.free(cb);\n"
+     "objc.callback.free(cb)",
+     "local cb = objc.callback('v0', function() end); objc.callback.free(cb)\n"
+     "return objc.callback.free(cb)",
+     "error: no callback 0x*"},
+    {"MemoryOutParameter",
+     "set p [objc::memory new i 42]; objc::memory read $p i",
+     "const p = objc.memory.new('i', 42); objc.memory.read(p, 'i')",
+     "local p = objc.memory.new('i', 42); return objc.memory.read(p, 'i')",
+     "42"},
+    {"MemoryStructsAndText",
+     "set p [objc::memory new {{P=ci}} {65 7}]\n"
+     "list [objc::memory read $p {{P=ci}}] [objc::memory string $p] "
+     "[objc::memory string $p 1]",
+     "const p = objc.memory.new('{P=ci}', [65, 7]);\n"
+     "[objc.memory.read(p, '{P=ci}').join(','), objc.memory.string(p),\n"
+     " objc.memory.string(p, 1)].join(' ')",
+     "local p = objc.memory.new('{P=ci}', {65, 7})\n"
+     "return table.concat(objc.memory.read(p, '{P=ci}'), ',') .. ' ' ..\n"
+     "  objc.memory.string(p) .. ' ' .. objc.memory.string(p, 1)",
+     nullptr,
+     {"{65 7} A A", "65,7 A A", "65,7 A A"}},
+    {"MemoryStaysInsideItsBlocks",
+     "set p [objc::memory alloc 4]; objc::memory read $p i 2",
+     "const p = objc.memory.alloc(4); objc.memory.read(p, 'i', 2)",
+     "local p = objc.memory.alloc(4); return objc.memory.read(p, 'i', 2)",
+     "error: memory 0x*: 8 bytes run past the end of its block of 4"},
+    {"MemoryFreesOnlyItsOwnBlocks", "objc::memory free 0x00001000",
+     "objc.memory.free('0x00001000')", "return objc.memory.free('0x00001000')",
+     "error: no memory block 0x00001000 made by memory alloc or memory new"},
+    {"MemoryNullPointer", "objc::memory read {} i",
+     "objc.memory.read(null, 'i')", "return objc.memory.read(nil, 'i')",
+     "error: expected a pointer but got a null one"},
     {"ClassExists", "objc::defineClass NSObject NSObject",
      "objc.defineClass('NSObject', 'NSObject')",
      "return objc.defineClass('NSObject', 'NSObject')",

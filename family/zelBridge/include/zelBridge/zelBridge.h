@@ -104,6 +104,9 @@ public:
   virtual ScriptValue newWideInteger(const char *decimal) = 0;
   virtual ScriptValue newDouble(double value) = 0;
   virtual ScriptValue newText(const char *text) = 0;
+  /* A text of exactly those bytes (NULs included where the language can
+     hold them). */
+  virtual ScriptValue newBytes(const char *bytes, size_t length);
   /* A list of the items, which the list takes over. */
   virtual ScriptValue newList(ScriptValue *items, int count) = 0;
   /* An object or class; `handle.object` is never nil here. */
@@ -164,11 +167,13 @@ public:
      them: Tcl takes "ARGNAMES BODY", JavaScript and Lua one "FUNCTION". */
   virtual int bodyWords() { return 1; }
   virtual const char *bodyParameters() { return "FUNCTION"; }
-  /* A method body from those words, for a method of the types, which take
-     argumentCount arguments besides self and _cmd; null with an error. */
+  /* A body from those words, for a method of the types, which take
+     argumentCount arguments besides self and _cmd (for a callback, when
+     `method` is false, argumentCount arguments in all); null with an
+     error. */
   virtual std::unique_ptr<MethodBody> newBody(ScriptValue *words,
                                               const char *types,
-                                              int argumentCount,
+                                              int argumentCount, bool method,
                                               std::string &error);
   /* A function of the language that calls the C function (through
      `callFunction`), named as the script asked (`nameGiven`) or after the
@@ -398,7 +403,9 @@ struct Command {
   const char *parameters;
   int minimum; /* arguments, a BODY counted as one */
   int maximum; /* -1: no bound */
-  CommandProc run;           /* null for a group */
+  /* Null for a group; a group with one is also called as it stands in
+     JavaScript and Lua (`objc.callback(TYPES, FUNCTION)`). */
+  CommandProc run;
   const Command *subcommands; /* a group's commands, ended by a null name */
   const char *summary;        /* one line: what it answers */
   bool body = false;          /* whether BODY is among the parameters */
