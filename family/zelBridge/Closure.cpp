@@ -101,19 +101,13 @@ bool convertResult(ScriptClosure &method, ScriptValue value, void *ret,
   if (slot.val.kind == APPLY_VOID)
     return true;
   Script &script = method.body->script();
-  Arena arena;
+  /* C strings of the result, members of a struct or array included, live
+     until the next call. */
+  Arena texts;
   std::vector<char> converted(static_cast<size_t>(storageSize(slot.type)));
-  if (!toC(script, value, slot.type, converted.data(), false, arena, error))
+  if (!toC(script, value, slot.type, converted.data(), false, texts, error))
     return false;
-  if (*objc_skip_type_qualifiers(slot.type) == '*') {
-    const char *text = nullptr;
-    std::memcpy(&text, converted.data(), sizeof text);
-    if (text) {
-      method.lastText = text;
-      text = method.lastText.c_str();
-      std::memcpy(converted.data(), &text, sizeof text);
-    }
-  }
+  method.resultTexts = std::move(texts);
   storeResult(slot, converted.data(), ret);
   return true;
 }

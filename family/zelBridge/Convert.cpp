@@ -234,8 +234,8 @@ bool textArgument(Script &script, ScriptValue value, bool selector,
   const char *text = script.getText(value, arena);
   if (selector)
     store(storage, sel_registerName(text));
-  else
-    store(storage, text);
+  else /* a copy for the call: C may write into it, the value stays */
+    store(storage, arena.keep(text, std::strlen(text)));
   return true;
 }
 

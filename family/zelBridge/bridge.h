@@ -53,7 +53,7 @@ struct ScriptClosure {
   std::vector<ffi_type *> argumentTypes;
   std::vector<std::unique_ptr<ffi_type>> aggregates;
   ffi_type *aggregateElements[2] = {&ffi_type_uint8, nullptr};
-  std::string lastText; /* a C string result lives until the next call */
+  Arena resultTexts; /* C strings of the result live until the next call */
 };
 
 /* Makes the closure's code for its signature; false with an error. */

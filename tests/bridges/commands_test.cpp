@@ -234,6 +234,30 @@ const Case cases[] = {
     {"MemoryNullPointer", "objc::memory read {} i",
      "objc.memory.read(null, 'i')", "return objc.memory.read(nil, 'i')",
      "error: expected a pointer but got a null one"},
+    {"CWritesIntoACopyOfTheText",
+     "proc %Lgreet {} { return {Hello world} }\n"
+     "objc::cfunction strcpy **0*4 %Lstrcpy\n"
+     "set s [%Lgreet]; %Lstrcpy $s Bye; list $s [%Lgreet]",
+     "const greeting = 'Hello world';\n"
+     "objc.cfunction('strcpy', '**0*4')(greeting, 'Bye'); greeting",
+     "local greeting = 'Hello world'\n"
+     "objc.cfunction('strcpy', '**0*4')(greeting, 'Bye'); return greeting",
+     nullptr,
+     {"{Hello world} {Hello world}", "Hello world", "Hello world"}},
+    {"TextInAStructResultOutlivesTheCall",
+     "objc::defineClass %LNamer NSObject\n"
+     "objc::method %LNamer named {{Named=*i}8@0:4} {} {\n"
+     "  list [string repeat ab 40] 7 }\n"
+     "objc::send [objc::send %LNamer new] named",
+     "objc.defineClass('%LNamer', 'NSObject');\n"
+     "objc.method('%LNamer', 'named', '{Named=*i}8@0:4',\n"
+     "  () => ['ab'.repeat(40), 7]);\n"
+     "objc.send(objc.send('%LNamer', 'new'), 'named').join(' ')",
+     "objc.defineClass('%LNamer', 'NSObject')\n"
+     "objc.method('%LNamer', 'named', '{Named=*i}8@0:4',\n"
+     "  function() return {string.rep('ab', 40), 7} end)\n"
+     "return table.concat(objc.send(objc.send('%LNamer', 'new'), 'named'), ' ')",
+     "abababababababababababababababababababababababababababababababababababababababab 7"},
     {"ClassExists", "objc::defineClass NSObject NSObject",
      "objc.defineClass('NSObject', 'NSObject')",
      "return objc.defineClass('NSObject', 'NSObject')",
