@@ -328,6 +328,77 @@ bool sendTyped(Script &script, const char *types, id receiver, SEL sel,
                     args, argc, result, error);
 }
 
+namespace {
+
+/* An exception raised for a failed script body, and the script's error. */
+struct Carried {
+  Script *script;
+  void *original;
+};
+
+std::unordered_map<id, Carried> &carried() {
+  static auto *exceptions = new std::unordered_map<id, Carried>;
+  return *exceptions;
+}
+
+/* The exception of the last failed call, not taken yet (retained). */
+struct LastFailure {
+  id exception = nil;
+  Carried carried{nullptr, nullptr};
+};
+
+LastFailure &lastFailure() {
+  static LastFailure last;
+  return last;
+}
+
+void dropCarried(const Carried &what) {
+  if (what.original)
+    what.script->dropFailure(what.original);
+}
+
+void recordFailure(id exception) {
+  LastFailure &last = lastFailure();
+  dropCarried(last.carried);
+  if (last.exception)
+    objc_send<void>(last.exception, "release");
+  last.exception = objc_send(exception, "retain");
+  last.carried = Carried{nullptr, nullptr};
+  auto found = carried().find(exception);
+  if (found != carried().end()) {
+    last.carried = found->second;
+    carried().erase(found);
+  }
+}
+
+} // namespace
+
+void carryFailure(id exception, Script &script, void *original) {
+  carried()[exception] = Carried{&script, original};
+}
+
+void clearFailure() {
+  LastFailure &last = lastFailure();
+  dropCarried(last.carried);
+  if (last.exception)
+    objc_send<void>(last.exception, "release");
+  last = LastFailure{};
+}
+
+Failure takeFailure(Script &script) {
+  LastFailure &last = lastFailure();
+  Failure failure;
+  if (!last.exception)
+    return failure;
+  failure.exception = objc_send(last.exception, "autorelease");
+  if (last.carried.script == &script)
+    failure.original = last.carried.original;
+  else
+    dropCarried(last.carried);
+  last = LastFailure{};
+  return failure;
+}
+
 bool guardedApply(void *fn, ApplyVal *result, int argc, ApplyVal *argv,
                   id *exception) {
   volatile bool ok = true;
@@ -337,6 +408,8 @@ bool guardedApply(void *fn, ApplyVal *result, int argc, ApplyVal *argv,
     *exception = localException;
     ok = false;
   NS_ENDHANDLER
+  if (!ok)
+    recordFailure(*exception);
   return ok;
 }
 

@@ -114,7 +114,7 @@ bool convertResult(ScriptClosure &method, ScriptValue value, void *ret,
 
 /* Runs the body; a failure comes back as a malloc'd reason, so that the
    exception can be raised once every C++ object here is gone. */
-char *runBody(ScriptClosure &method, void *ret, void **args) {
+char *runBody(ScriptClosure &method, void *ret, void **args, void *&original) {
   std::string error;
   try {
     NativeDepth depth;
@@ -141,6 +141,8 @@ char *runBody(ScriptClosure &method, void *ret, void **args) {
       ++method.running;
       ok = method.body->run(values.data(), static_cast<int>(values.size()),
                             result, error);
+      if (!ok) /* the script's own error, for a caller of the same script */
+        original = script.keepFailure();
       --method.running;
       methodFrames().pop_back();
       ok = ok && convertResult(method, result, ret, error);
@@ -156,7 +158,9 @@ char *runBody(ScriptClosure &method, void *ret, void **args) {
   return strdup(error.c_str());
 }
 
-[[noreturn]] void raiseFailure(const char *name, char *reason) {
+[[noreturn]] void raiseFailure(ScriptClosure &method, char *reason,
+                               void *original) {
+  const char *name = method.body->exceptionName();
   id nameString = objc_send_class("NSString", "stringWithCString:", name);
   id reasonString = objc_send_class("NSString", "stringWithCString:",
                                     reason ? reason : "out of memory");
@@ -164,6 +168,8 @@ char *runBody(ScriptClosure &method, void *ret, void **args) {
   id exception = objc_send_class("NSException",
                                  "exceptionWithName:reason:userInfo:",
                                  nameString, reasonString, nil);
+  if (original)
+    carryFailure(exception, method.body->script(), original);
   objc_send<void>(exception, "raise");
   abort();
 }
@@ -172,9 +178,10 @@ char *runBody(ScriptClosure &method, void *ret, void **args) {
    raise leaves this frame with a longjmp. */
 void closureEntry(ffi_cif *, void *ret, void **args, void *data) {
   ScriptClosure *method = static_cast<ScriptClosure *>(data);
-  char *failure = runBody(*method, ret, args);
+  void *original = nullptr;
+  char *failure = runBody(*method, ret, args, original);
   if (failure)
-    raiseFailure(method->body->exceptionName(), failure);
+    raiseFailure(*method, failure, original);
 }
 
 } // namespace

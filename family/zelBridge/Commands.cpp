@@ -32,6 +32,7 @@ ScriptValue Script::newFunction(std::unique_ptr<Function>, const char *, bool,
 bool callFunction(Script &script, const Function &function, const char *name,
                   ScriptValue *args, int argc, ScriptValue &result,
                   std::string &error) {
+  clearFailure();
   if (call(script, *function.signature, function.address, args, argc, result,
            error))
     return true;
@@ -590,6 +591,7 @@ std::string usage(const Command &command, Script &script, bool asFunction) {
 bool runCommand(const Command &command, Script &script, ScriptValue *args,
                 int argc, ScriptValue &result, std::string &error) {
   result = nullptr;
+  clearFailure();
   return command.run(script, args, argc, result, error);
 }
 

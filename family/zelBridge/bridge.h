@@ -66,9 +66,16 @@ extern const Command callbackCommands[];
 bool callbackNew(Script &script, ScriptValue *args, int argc,
                  ScriptValue &result, std::string &error);
 
-/* Calls apply inside an exception frame; false with the exception. */
+/* Calls apply inside an exception frame; false with the exception, which
+   is also kept as the failure `takeFailure` answers. */
 bool guardedApply(void *fn, ApplyVal *result, int argc, ApplyVal *argv,
                   id *exception);
+
+/* The exception raised for a failed script body carries the script's own
+   error (a hold made by keepFailure), for a caller of the same script. */
+void carryFailure(id exception, Script &script, void *original);
+/* Forgets a failure nobody took (a command starts afresh). */
+void clearFailure();
 
 /* "NAME: REASON" of an Objective-C exception. */
 std::string exceptionMessage(id exception);

@@ -21,6 +21,9 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
+
+#include <Foundation/Foundation.h>
 
 using zelbridge::Handle;
 using zelbridge::ScriptValue;
@@ -306,7 +309,19 @@ public:
                           std::string &error) override;
   const char *exceptionName() override { return "ZELJavaScriptException"; }
 
+  /* The value a method body just threw, for keepFailure. */
+  void noteFailure(JS::HandleValue thrown) {
+    delete failed_;
+    failed_ = new JS::PersistentRootedValue(zeljs::context(), thrown);
+  }
+  void *keepFailure() override { return std::exchange(failed_, nullptr); }
+  void dropFailure(void *hold) override {
+    if (!zeljs::engineStopped())
+      delete static_cast<JS::PersistentRootedValue *>(hold);
+  }
+
 private:
+  JS::PersistentRootedValue *failed_ = nullptr;
   ScriptValue make(const JS::Value &value) {
     JSContext *cx = zeljs::context();
     JS::RootedValue rooted(cx, value);
@@ -355,6 +370,43 @@ JsScript &scriptOf(JSObject *global) {
       JS::GetReservedSlot(global, zeljs::bridgeSlot).toPrivate());
 }
 
+/* A failed command or C function call: the very value a JavaScript method
+   called through Objective-C threw, else an Error with the message, whose
+   name, reason and exception are the Objective-C exception's when one was
+   raised. */
+bool failCall(JSContext *cx, JsScript &script, const std::string &message) {
+  zelbridge::Failure failure = zelbridge::takeFailure(script);
+  if (failure.original) {
+    auto *thrown = static_cast<JS::PersistentRootedValue *>(failure.original);
+    JS::RootedValue value(cx, *thrown);
+    delete thrown;
+    JS_SetPendingException(cx, value);
+    return false;
+  }
+  fail(cx, message);
+  JS::RootedValue error(cx);
+  if (!failure.exception || !JS_GetPendingException(cx, &error) ||
+      !error.isObject())
+    return false;
+  JS::RootedObject object(cx, &error.toObject());
+  id name = objc_send(failure.exception, "name");
+  id reason = objc_send(failure.exception, "reason");
+  JS::RootedValue field(cx);
+  for (auto [key, text] : {std::pair<const char *, id>{"name", name},
+                           {"reason", reason}}) {
+    const char *chars = text ? objc_send<const char *>(text, "cString") : "";
+    JSString *string = zeljs::newString(cx, chars ? chars : "");
+    if (!string)
+      return false;
+    field.setString(string);
+    JS_SetProperty(cx, object, key, field);
+  }
+  field.set(valueOf(script.newHandle(zelbridge::handleFor(failure.exception))));
+  JS_SetProperty(cx, object, "exception", field);
+  JS_SetPendingException(cx, error);
+  return false;
+}
+
 /* ===================== Method bodies ===================== */
 
 /* A method written in JavaScript: the function, called with self as this
@@ -390,7 +442,10 @@ public:
   }
 
 private:
-  static bool failed(JSContext *cx, std::string &error) {
+  bool failed(JSContext *cx, std::string &error) {
+    JS::RootedValue thrown(cx);
+    if (JS_GetPendingException(cx, &thrown))
+      script_.noteFailure(thrown);
     error = zeljs::pendingErrorText(cx);
     return false;
   }
@@ -431,7 +486,7 @@ bool callCFunction(JSContext *cx, unsigned argc, JS::Value *vp) {
   if (!zelbridge::callFunction(script, *function.function,
                                function.name.c_str(), values.data(),
                                static_cast<int>(values.size()), result, error))
-    return fail(cx, error);
+    return failCall(cx, script, error);
   args.rval().set(valueOf(result));
   return true;
 }
@@ -495,7 +550,7 @@ bool dispatch(JSContext *cx, unsigned argc, JS::Value *vp) {
   std::string error;
   if (!zelbridge::runCommand(*bound.command, script, values.data(), count,
                              result, error))
-    return fail(cx, error);
+    return failCall(cx, script, error);
   args.rval().set(valueOf(result));
   return true;
 }

@@ -33,6 +33,8 @@ ZEL_EXPORT id ZELLuaException = NSSTR("ZELLuaException");
 namespace {
 
 const char handleMetatable[] = "ObjCObject";
+/* Where the message handler keeps the last error value. */
+const char failedKey[] = "zelLua.failed";
 
 ScriptValue slot(int index) {
   return reinterpret_cast<ScriptValue>(static_cast<intptr_t>(index));
@@ -168,6 +170,13 @@ public:
                           const char *name, bool nameGiven,
                           std::string &error) override;
   const char *exceptionName() override { return "ZELLuaException"; }
+  void *keepFailure() override {
+    lua_getfield(current_, LUA_REGISTRYINDEX, failedKey);
+    lua_pushnil(current_);
+    lua_setfield(current_, LUA_REGISTRYINDEX, failedKey);
+    return slot(luaL_ref(current_, LUA_REGISTRYINDEX) - LUA_REFNIL);
+  }
+  void dropFailure(void *hold) override { unkeep(hold); }
 
   /* Calls the function at `function` with the values, in protected mode:
      its first result, or the error's text with a traceback. */
@@ -242,8 +251,11 @@ bool LuaScript::getEntries(ScriptValue value,
   return true;
 }
 
-/* The message handler of protected calls: the error and a traceback. */
+/* The message handler of protected calls: the error and a traceback; the
+   error value itself is kept for keepFailure. */
 int traceback(lua_State *L) {
+  lua_pushvalue(L, 1);
+  lua_setfield(L, LUA_REGISTRYINDEX, failedKey);
   const char *message = luaL_tolstring(L, 1, nullptr);
   luaL_traceback(L, L, message, 1);
   return 1;
@@ -300,6 +312,44 @@ LuaScript &scriptOf(lua_State *L) {
   return *static_cast<LuaScript *>(lua_touserdata(L, lua_upvalueindex(1)));
 }
 
+/* __tostring of an error table: "NAME: REASON". */
+int errorText(lua_State *L) {
+  lua_getfield(L, 1, "message");
+  return 1;
+}
+
+/* The error of a failed call: the very value a Lua method called through
+   Objective-C raised, else the message, or for an Objective-C exception a
+   table {name, reason, exception} whose tostring is the message. */
+void pushFailure(lua_State *L, LuaScript &script, const std::string &message) {
+  zelbridge::Failure failure = zelbridge::takeFailure(script);
+  if (failure.original) {
+    script.kept(failure.original);
+    script.unkeep(failure.original);
+    return;
+  }
+  if (!failure.exception) {
+    lua_pushlstring(L, message.data(), message.size());
+    return;
+  }
+  lua_createtable(L, 0, 4);
+  for (const char *key : {"name", "reason"}) {
+    id text = objc_send(failure.exception, key);
+    const char *chars = text ? objc_send<const char *>(text, "cString") : "";
+    lua_pushstring(L, chars ? chars : "");
+    lua_setfield(L, -2, key);
+  }
+  lua_pushlstring(L, message.data(), message.size());
+  lua_setfield(L, -2, "message");
+  script.newHandle(zelbridge::handleFor(failure.exception));
+  lua_setfield(L, -2, "exception");
+  if (luaL_newmetatable(L, "ObjCError")) {
+    lua_pushcfunction(L, errorText);
+    lua_setfield(L, -2, "__tostring");
+  }
+  lua_setmetatable(L, -2);
+}
+
 /* Runs work with the core's values as slots of L: the number of results,
    or -1 with the error message pushed (to be raised once work's frame is
    gone). */
@@ -314,7 +364,7 @@ template <typename Work> int entered(lua_State *L, Work work) {
   bool ok = work(script, args, result, error);
   script.leave(previous);
   if (!ok) {
-    lua_pushlstring(L, error.data(), error.size());
+    pushFailure(L, script, error);
     return -1;
   }
   lua_pushvalue(L, indexOf(result));

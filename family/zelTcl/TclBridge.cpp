@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <memory>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -88,6 +89,48 @@ int fail(Tcl_Interp *interp, const std::string &message) {
   return TCL_ERROR;
 }
 
+const char *text(id string) {
+  const char *chars = string ? objc_send<const char *>(string, "cString") : "";
+  return chars ? chars : "";
+}
+
+/* A failed command or C function call: the original error of a Tcl method
+   called through Objective-C (its message and -errorcode), else the
+   message with -errorcode {OBJC NAME REASON} for an Objective-C
+   exception. */
+int failCall(zeltcl::TclScript &script, const std::string &message) {
+  Tcl_Interp *interp = script.interp();
+  zelbridge::Failure failure = zelbridge::takeFailure(script);
+  if (failure.original) {
+    auto *saved = static_cast<Tcl_Obj *>(failure.original);
+    Tcl_Obj *options = nullptr, *result = nullptr, *code = nullptr;
+    Tcl_ListObjIndex(nullptr, saved, 0, &options);
+    Tcl_ListObjIndex(nullptr, saved, 1, &result);
+    Tcl_Obj *key = Tcl_NewStringObj("-errorcode", -1);
+    Tcl_IncrRefCount(key);
+    if (options && Tcl_DictObjGet(nullptr, options, key, &code) == TCL_OK &&
+        code)
+      Tcl_SetObjErrorCode(interp, code);
+    Tcl_DecrRefCount(key);
+    Tcl_SetObjResult(interp, result ? result : Tcl_NewObj());
+    Tcl_DecrRefCount(saved);
+    return TCL_ERROR;
+  }
+  fail(interp, message);
+  if (failure.exception)
+    Tcl_SetErrorCode(interp, "OBJC", text(objc_send(failure.exception, "name")),
+                     text(objc_send(failure.exception, "reason")), nullptr);
+  return TCL_ERROR;
+}
+
+const char *completionName(int status) {
+  switch (status) {
+  case TCL_BREAK: return "break";
+  case TCL_CONTINUE: return "continue";
+  default: return nullptr;
+  }
+}
+
 int succeed(Tcl_Interp *interp, ScriptValue value) {
   Tcl_SetObjResult(interp, obj(value));
   return TCL_OK;
@@ -127,10 +170,17 @@ public:
     for (Tcl_Obj *word : words)
       Tcl_DecrRefCount(word);
     bool ok = status == TCL_OK || status == TCL_RETURN;
-    if (ok)
+    if (ok) {
       result = Tcl_GetObjResult(interp);
-    else
+    } else if (status == TCL_ERROR) {
+      script_.noteFailure(status);
       error = zeltcl::errorReport(interp);
+    } else { /* break, continue or a code of the script's own */
+      const char *name = completionName(status);
+      error = "the method's body ended with " +
+              (name ? std::string(name) : "code " + std::to_string(status));
+      Tcl_ResetResult(interp);
+    }
     Tcl_Release(interp);
     return ok;
   }
@@ -176,7 +226,7 @@ int callCFunction(ClientData data, Tcl_Interp *interp, int objc,
   if (!zelbridge::callFunction(*command.script, *command.function,
                                Tcl_GetString(objv[0]), args, objc - 1, result,
                                error))
-    return fail(interp, error);
+    return failCall(*command.script, error);
   return succeed(interp, result);
 }
 
@@ -205,7 +255,7 @@ int dispatch(ClientData data, Tcl_Interp *interp, int objc,
   std::string error;
   auto args = reinterpret_cast<ScriptValue *>(const_cast<Tcl_Obj **>(objv + 1));
   if (!zelbridge::runCommand(command, script, args, objc - 1, result, error))
-    return fail(interp, error);
+    return failCall(*bound.script, error);
   return succeed(interp, result);
 }
 
@@ -341,6 +391,20 @@ void *TclScript::keep(ScriptValue value) {
 }
 
 void TclScript::unkeep(void *hold) { Tcl_DecrRefCount(obj(hold)); }
+
+/* {OPTIONS RESULT} of the error a body just failed with. */
+void TclScript::noteFailure(int status) {
+  if (failed_)
+    Tcl_DecrRefCount(failed_);
+  Tcl_Obj *parts[2] = {Tcl_GetReturnOptions(interp_, status),
+                       Tcl_GetObjResult(interp_)};
+  failed_ = Tcl_NewListObj(2, parts);
+  Tcl_IncrRefCount(failed_);
+}
+
+void *TclScript::keepFailure() { return std::exchange(failed_, nullptr); }
+
+void TclScript::dropFailure(void *hold) { Tcl_DecrRefCount(obj(hold)); }
 
 std::unique_ptr<zelbridge::MethodBody>
 TclScript::newBody(ScriptValue *words, const char *types, int argumentCount,

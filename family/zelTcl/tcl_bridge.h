@@ -57,9 +57,14 @@ public:
                                      const char *name, bool nameGiven,
                                      std::string &error) override;
   const char *exceptionName() override { return "ZELTclException"; }
+  /* Keeps the error a method body just failed with, for keepFailure. */
+  void noteFailure(int status);
+  void *keepFailure() override;
+  void dropFailure(void *hold) override;
 
 private:
   Tcl_Interp *interp_;
+  Tcl_Obj *failed_ = nullptr;
 };
 
 /* Makes the commands of namespace objc in the interpreter. */

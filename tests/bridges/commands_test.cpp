@@ -197,7 +197,8 @@ const Case cases[] = {
      "local cmp = objc.callback('i8^v0^v4', function() error('boom') end)\n"
      "return objc.cfunction('qsort', 'v16^v0I4I8^?12', '%LqsortBad')"
      "(objc.memory.alloc(8), 2, 4, cmp)",
-     "error: %LqsortBad: ZEL*Exception: *boom*"},
+     nullptr,
+     {"error: boom", "error: boom", "error: *:1: boom"}},
     {"CallbackFreedOnce",
      "set cb [objc::callback new v0 {} {}]; objc::callback free $cb\n"
      "objc::callback free $cb",
@@ -258,6 +259,56 @@ const Case cases[] = {
      "  function() return {string.rep('ab', 40), 7} end)\n"
      "return table.concat(objc.send(objc.send('%LNamer', 'new'), 'named'), ' ')",
      "abababababababababababababababababababababababababababababababababababababababab 7"},
+    {"ObjectiveCExceptionsKeepTheirIdentity",
+     "catch {objc::send [objc::send NSMutableArray array] objectAtIndex: 3} "
+     "m o\n"
+     "list [lrange [dict get $o -errorcode] 0 1] $m",
+     "try { objc.send(objc.send('NSMutableArray', 'array'), "
+     "'objectAtIndex:', 3); }\n"
+     "catch (e) { [e.name, e.message, String(e.exception).slice(0, 12),\n"
+     "            e.reason === e.message.slice(e.name.length + 2)].join('|') }",
+     "local ok, e = pcall(objc.send, objc.send('NSMutableArray', 'array'),\n"
+     "  'objectAtIndex:', 3)\n"
+     "return table.concat({e.name, tostring(e), "
+     "tostring(e.exception):sub(1, 12),\n"
+     "  tostring(e.reason == tostring(e):sub(#e.name + 3))}, '|')",
+     nullptr,
+     {"{OBJC NSRangeException} {NSRangeException: *}",
+      "NSRangeException|NSRangeException: *|<NSException|true",
+      "NSRangeException|NSRangeException: *|<NSException|true"}},
+    {"ScriptErrorsComeBackThroughObjectiveC",
+     "objc::defineClass %LThrower NSObject\n"
+     "objc::method %LThrower fail v8@0:4 {} {\n"
+     "  return -code error -errorcode {MINE 42} {my own error} }\n"
+     "objc::method %LThrower outer v8@0:4 {} {\n"
+     "  objc::send $self performSelector: fail }\n"
+     "catch {objc::send [objc::send %LThrower new] performSelector: outer} m o\n"
+     "list $m [dict get $o -errorcode]",
+     "class Mine extends Error {}\n"
+     "const mine = new Mine('my own error');\n"
+     "objc.defineClass('%LThrower', 'NSObject');\n"
+     "objc.method('%LThrower', 'fail', 'v8@0:4', () => { throw mine; });\n"
+     "objc.method('%LThrower', 'outer', 'v8@0:4',\n"
+     "  (self) => objc.send(self, 'performSelector:', 'fail'));\n"
+     "try { objc.send(objc.send('%LThrower', 'new'), 'performSelector:', "
+     "'outer'); }\n"
+     "catch (e) { [e === mine, e.message].join(' ') }",
+     "local mine = {what = 'my own error'}\n"
+     "objc.defineClass('%LThrower', 'NSObject')\n"
+     "objc.method('%LThrower', 'fail', 'v8@0:4', function() error(mine) end)\n"
+     "objc.method('%LThrower', 'outer', 'v8@0:4', function(self)\n"
+     "  objc.send(self, 'performSelector:', 'fail') end)\n"
+     "local ok, e = pcall(objc.send, objc.send('%LThrower', 'new'),\n"
+     "  'performSelector:', 'outer')\n"
+     "return tostring(e == mine) .. ' ' .. e.what",
+     nullptr,
+     {"{my own error} {MINE 42}", "true my own error", "true my own error"}},
+    {"TclCompletionCodesAreErrors",
+     "objc::defineClass %LCoded NSObject\n"
+     "objc::method %LCoded odd v8@0:4 {} { return -code 5 x }\n"
+     "catch {objc::send [objc::send %LCoded new] odd} m; set m",
+     nullptr, nullptr,
+     "ZELTclException: the method's body ended with code 5"},
     {"ClassExists", "objc::defineClass NSObject NSObject",
      "objc.defineClass('NSObject', 'NSObject')",
      "return objc.defineClass('NSObject', 'NSObject')",

@@ -360,10 +360,10 @@ TEST_F(Bridge, ATclErrorInAMethodBecomesAnObjectiveCException) {
   // Not the information of the earlier error.
   EXPECT_EQ(reasonOf(raisedBy(failing, sel_registerName("leave"))).substr(0, 33),
             "invoked \"break\" outside of a loop");
+  // Caught by Tcl through Objective-C, the error is the original one.
   EXPECT_EQ(tcl("objc::send [objc::send [objc::send Failing alloc] init] "
-                "performSelector: fail")
-                .substr(0, 38),
-            "ERROR: ZELTclException: went wrong\n   ");
+                "performSelector: fail"),
+            "ERROR: went wrong");
   objc_send<void>(failing, "release");
 }
 

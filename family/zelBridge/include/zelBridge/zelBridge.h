@@ -183,6 +183,13 @@ public:
   virtual ScriptValue newFunction(std::unique_ptr<Function> function,
                                   const char *name, bool nameGiven,
                                   std::string &error);
+  /* A hold on the error a script body just failed with (the language's
+     own error value: Tcl's result and return options, the thrown
+     JavaScript value, the Lua error value), carried by the exception the
+     core raises, so that a caller of this script through Objective-C gets
+     the original error back (`takeFailure`); null keeps none. */
+  virtual void *keepFailure() { return nullptr; }
+  virtual void dropFailure(void *hold) { (void)hold; }
   /* The name of the exceptions raised for this language's errors
      ("ZELTclException"). */
   virtual const char *exceptionName() { return "ZELScriptException"; }
@@ -383,6 +390,17 @@ int symbolKind(const char *name);
 bool callFunction(Script &script, const Function &function, const char *name,
                   ScriptValue *args, int argc, ScriptValue &result,
                   std::string &error);
+
+/* Why the script's last failed call failed, taken once after a command
+   or a C function call fails: the Objective-C exception raised inside
+   (nil when none was: the message is all), and, when that exception was
+   raised for a failed body of this same script, the script's original
+   error (a hold of keepFailure, the language's to rethrow and drop). */
+struct Failure {
+  id exception = nil; /* autoreleased */
+  void *original = nullptr;
+};
+Failure takeFailure(Script &script);
 
 /* ===================== The commands ===================== */
 
