@@ -377,6 +377,12 @@ void carryFailure(id exception, Script &script, void *original) {
   carried()[exception] = Carried{&script, original};
 }
 
+void recordScriptFailure(Script &script, void *original) {
+  clearFailure();
+  if (original)
+    lastFailure().carried = Carried{&script, original};
+}
+
 void clearFailure() {
   LastFailure &last = lastFailure();
   dropCarried(last.carried);
@@ -388,9 +394,10 @@ void clearFailure() {
 Failure takeFailure(Script &script) {
   LastFailure &last = lastFailure();
   Failure failure;
-  if (!last.exception)
+  if (!last.exception && !last.carried.original)
     return failure;
-  failure.exception = objc_send(last.exception, "autorelease");
+  if (last.exception)
+    failure.exception = objc_send(last.exception, "autorelease");
   if (last.carried.script == &script)
     failure.original = last.carried.original;
   else
@@ -511,14 +518,88 @@ bool callMethod(Script &script, const Signature &signature, IMP imp,
                 args, argc, result, error);
 }
 
+namespace {
+
+/* What a selector means for the references the script side holds. */
+enum class Family { plain, owning, init, retain, release, autorelease };
+
+/* The selector begins with the word (and no lower-case letter follows). */
+bool startsWord(const char *name, const char *word) {
+  size_t length = std::strlen(word);
+  return std::strncmp(name, word, length) == 0 &&
+         !(name[length] >= 'a' && name[length] <= 'z');
+}
+
+Family familyOf(SEL sel) {
+  static auto *known = new std::unordered_map<SEL, Family>;
+  auto found = known->find(sel);
+  if (found != known->end())
+    return found->second;
+  const char *name = sel_getName(sel);
+  Family family = Family::plain;
+  if (std::strcmp(name, "retain") == 0)
+    family = Family::retain;
+  else if (std::strcmp(name, "release") == 0)
+    family = Family::release;
+  else if (std::strcmp(name, "autorelease") == 0)
+    family = Family::autorelease;
+  else if (startsWord(name, "init"))
+    family = Family::init;
+  else
+    for (const char *word : {"alloc", "new", "copy", "mutableCopy"})
+      if (startsWord(name, word))
+        family = Family::owning;
+  return (*known)[sel] = family;
+}
+
+/* The object a result value holds, or nil. */
+id resultObject(Script &script, ScriptValue result) {
+  Handle handle;
+  id object = nil;
+  std::string error;
+  if (result && script.getHandle(result, handle))
+    resolve(handle, object, error);
+  return object;
+}
+
+/* retain, release and autorelease from a script: counted; the answer is
+   the receiver, or nothing. */
+bool countedSend(Script &script, Family family, id receiver, int argc,
+                 ScriptValue &result, std::string &error) {
+  if (argc != 0) {
+    error = "expected 0 arguments, got " + std::to_string(argc);
+    return false;
+  }
+  if (family == Family::retain)
+    scriptRetain(receiver);
+  else if (!scriptRelease(receiver, family == Family::autorelease, error))
+    return false;
+  result = family == Family::release ? script.newNil()
+                                     : script.newHandle(handleFor(receiver));
+  return true;
+}
+
+} // namespace
+
 bool send(Script &script, id receiver, SEL sel, ScriptValue *args, int argc,
           ScriptValue &result, std::string &error) {
   if (!receiver) { /* as in Objective-C, nil answers nil */
     result = script.newNil();
     return true;
   }
-  return sendWith(script, receiver, receiver->isa, sel, nullptr, args, argc,
-                  result, error);
+  Family family = familyOf(sel);
+  if (family == Family::retain || family == Family::release ||
+      family == Family::autorelease)
+    return countedSend(script, family, receiver, argc, result, error);
+  bool consumed = family == Family::init && consumeOwned(receiver);
+  bool ok = sendWith(script, receiver, receiver->isa, sel, nullptr, args,
+                     argc, result, error);
+  if (!ok && consumed)
+    restoreOwned(receiver);
+  if (ok && (family == Family::owning || consumed))
+    if (id object = resultObject(script, result))
+      adoptOwned(object);
+  return ok;
 }
 
 bool sendSuper(Script &script, id receiver, SEL sel, ScriptValue *args,

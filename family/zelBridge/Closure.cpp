@@ -3,6 +3,8 @@
    callbacks alike. */
 #include "bridge.h"
 
+#include <Foundation/Foundation.h>
+
 #include <ffi.h>
 
 #include <cstdlib>
@@ -112,6 +114,15 @@ bool convertResult(ScriptClosure &method, ScriptValue value, void *ret,
   return true;
 }
 
+/* The object a method answers, which must outlive the method's pool. */
+id objectResult(ScriptClosure &method, void *ret) {
+  char kind = *objc_skip_type_qualifiers(method.signature->result.type);
+  id object = nil;
+  if (kind == '@')
+    std::memcpy(&object, ret, sizeof object);
+  return object;
+}
+
 /* Runs the body; a failure comes back as a malloc'd reason, so that the
    exception can be raised once every C++ object here is gone. */
 char *runBody(ScriptClosure &method, void *ret, void **args, void *&original) {
@@ -127,8 +138,10 @@ char *runBody(ScriptClosure &method, void *ret, void **args, void *&original) {
                         : "a script method was called on another thread "
                           "than its interpreter's");
     Script &script = method.body->script();
-    /* What the call makes is not needed once its result is converted. */
+    /* What the call makes is not needed once its result is converted, and
+       what it autoreleases goes with its own pool. */
     size_t mark = script.mark();
+    id pool = openPool();
     std::vector<ScriptValue> values;
     bool ok = argumentValues(script, *method.signature, args, values, error);
     if (ok) {
@@ -148,6 +161,12 @@ char *runBody(ScriptClosure &method, void *ret, void **args, void *&original) {
       ok = ok && convertResult(method, result, ret, error);
     }
     script.release(mark);
+    id answer = ok ? objectResult(method, ret) : nil;
+    if (answer)
+      objc_send(answer, "retain");
+    closePool(pool);
+    if (answer) /* for the caller, in the caller's pool */
+      objc_send(answer, "autorelease");
     if (ok)
       return nullptr;
   } catch (const std::exception &failure) {

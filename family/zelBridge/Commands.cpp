@@ -17,6 +17,11 @@ SEL Script::getSelector(ScriptValue value) {
   return sel_registerName(getText(value, arena));
 }
 
+bool Script::runBlock(ScriptValue, ScriptValue &, std::string &error) {
+  error = "this language cannot run a block";
+  return false;
+}
+
 std::unique_ptr<MethodBody> Script::newBody(ScriptValue *, const char *, int, bool,
                                             std::string &error) {
   error = "this language cannot define methods";
@@ -33,6 +38,7 @@ bool callFunction(Script &script, const Function &function, const char *name,
                   ScriptValue *args, int argc, ScriptValue &result,
                   std::string &error) {
   clearFailure();
+  settleDrops();
   if (call(script, *function.signature, function.address, args, argc, result,
            error))
     return true;
@@ -243,6 +249,23 @@ bool superCommand(Script &script, ScriptValue *args, int argc,
 bool formerCommand(Script &script, ScriptValue *args, int argc,
                    ScriptValue &result, std::string &error) {
   return sendWith(sendFormer, script, args, argc, result, error);
+}
+
+/* ---- pool ---- */
+
+/* BODY: runs it inside an autorelease pool of its own, drained also when
+   it fails; its result (and what it holds) stays alive for the code
+   around the pool. */
+bool poolCommand(Script &script, ScriptValue *args, int, ScriptValue &result,
+                 std::string &error) {
+  if (script.bodyWords() == 1 && !script.isFunction(args[0]))
+    return expected("a function", script, args[0], error);
+  id pool = openPool();
+  bool ok = script.runBlock(args[0], result, error);
+  if (!ok)
+    recordScriptFailure(script, script.keepFailure());
+  closePool(pool);
+  return ok;
 }
 
 /* ---- defineClass, method, ivar ---- */
@@ -527,6 +550,8 @@ const Command allCommands[] = {
      "the message to the superclass's implementation"},
     {"former", "RECEIVER SELECTOR ?ARG ...?", 2, -1, formerCommand, nullptr,
      "the message to the implementation the running one displaced"},
+    {"pool", "SCRIPT", 1, 1, poolCommand, nullptr,
+     "the script's result, run inside an autorelease pool of its own"},
     {"string", "TEXT", 1, 1, stringCommand, nullptr,
      "an autoreleased NSString of the text"},
     {"defineClass", "NAME SUPERCLASS ?IVARS?", 2, 3, defineClassCommand,
@@ -592,6 +617,7 @@ bool runCommand(const Command &command, Script &script, ScriptValue *args,
                 int argc, ScriptValue &result, std::string &error) {
   result = nullptr;
   clearFailure();
+  settleDrops();
   return command.run(script, args, argc, result, error);
 }
 

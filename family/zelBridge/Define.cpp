@@ -183,6 +183,7 @@ Class defineClass(const char *name, Class superclass, const char *ivars,
     error = "cannot make class " + cut(name) + ": " + error;
     return nullptr;
   }
+  noteScriptClass(cls);
   return cls;
 }
 

@@ -83,12 +83,17 @@ bool isValue(Kit &kit, id object) {
          inherits(object->isa, kit.valueClass);
 }
 
-/* An autoreleased value object holding the value. */
-id newValueObject(Kit &kit, Script &script, ScriptValue value) {
+/* An autoreleased value object holding the value (a hold of the
+   script's). */
+id valueObjectOf(Kit &kit, Script &script, void *hold) {
   id object = objc_send(reinterpret_cast<id>(kit.valueClass), "alloc");
   field<Script *>(object, kit.scriptOffset) = &script;
-  field<void *>(object, kit.holdOffset) = script.keep(value);
+  field<void *>(object, kit.holdOffset) = hold;
   return objc_send(objc_send(object, "init"), "autorelease");
+}
+
+id newValueObject(Kit &kit, Script &script, ScriptValue value) {
+  return valueObjectOf(kit, script, script.keep(value));
 }
 
 Script &mainScript(Kit &kit);
@@ -202,11 +207,15 @@ id runScript(id self, id text, bool file, id *result) {
   size_t mark = script.mark();
   ScriptValue value = nullptr;
   std::string error;
+  /* In a pool of its own; the result stays alive for the caller. */
+  id pool = openPool();
   bool ok = file ? interpreter.sourceFile(cString(text), value, error)
                  : interpreter.evaluate(cString(text), value, error);
-  if (ok)
-    *result = newValueObject(kit, script, value);
+  void *hold = ok ? script.keep(value) : nullptr;
   script.release(mark);
+  closePool(pool);
+  if (ok)
+    *result = valueObjectOf(kit, script, hold);
   return ok ? nil : exceptionNamed(kit, error);
 }
 

@@ -237,6 +237,12 @@ bool setIvar(Script &script, id object, const char *name, ScriptValue value,
     std::vector<char> converted(static_cast<size_t>(storageSize(type)));
     if (!toC(script, value, type, converted.data(), false, arena, error))
       return false;
+    if (*objc_skip_type_qualifiers(type) == '@' && isScriptInstance(object)) {
+      id stored = nil; /* held by the instance */
+      std::memcpy(&stored, converted.data(), sizeof stored);
+      storeObjectIvar(object, ivar->ivar_offset, stored);
+      return true;
+    }
     std::memcpy(bytes + ivar->ivar_offset, converted.data(),
                 static_cast<size_t>(objc_sizeof_type(type)));
     return true;

@@ -46,7 +46,12 @@ void noteMoved(id oldObject, id newObject) {
   registry_->objects[serial] = newObject;
 }
 
-void noteFreed(id object) { forget(object); }
+void noteFreed(id object) {
+  auto found = registry_->serials.find(object);
+  if (found != registry_->serials.end())
+    objectFreed(object, found->second);
+  forget(object);
+}
 
 IdHooks hooks_ = {noteRegistered, noteMoved, noteFreed, nullptr};
 
@@ -117,6 +122,8 @@ bool resolve(const Handle &handle, id &object, std::string &error) {
   object = found->second;
   return true;
 }
+
+size_t registeredCount() { return registry_ ? registry_->serials.size() : 0; }
 
 std::string formatHandle(const Handle &handle) {
   uintptr_t address = reinterpret_cast<uintptr_t>(handle.object);

@@ -66,6 +66,38 @@ extern const Command callbackCommands[];
 bool callbackNew(Script &script, ScriptValue *args, int argc,
                  ScriptValue &result, std::string &error);
 
+/* {================ What the script side owns ================ */
+
+/* Settles the drops noted since the last time (handles given back into the
+   pools their objects were received in). */
+void settleDrops();
+/* An autorelease pool of the bridge's (a pool command, an evaluation, a
+   script method called from Objective-C), and its end: drops settled,
+   then drained. */
+id openPool();
+void closePool(id pool);
+/* A +1 reference the object came with (alloc, new, copy, mutableCopy, an
+   init's result) becomes the handles' own. */
+void adoptOwned(id object);
+/* An init consumes its receiver's reference: false when the script side
+   held none (the result is then not adopted); restoreOwned undoes it when
+   the send failed. */
+bool consumeOwned(id object);
+void restoreOwned(id object);
+/* retain, and release or autorelease (`later`), sent by a script: counted,
+   and refused past what the script side holds. */
+bool scriptRetain(id object);
+bool scriptRelease(id object, bool later, std::string &error);
+/* Classes defined by scripts: their instances hold what the bridge stores
+   in their `@` instance variables, and give it back when freed. */
+void noteScriptClass(Class cls);
+bool isScriptInstance(id object);
+void storeObjectIvar(id object, int offset, id value);
+/* The registry's hook: the object is gone. */
+void objectFreed(id object, unsigned serial);
+
+/* }================================================================ */
+
 /* Calls apply inside an exception frame; false with the exception, which
    is also kept as the failure `takeFailure` answers. */
 bool guardedApply(void *fn, ApplyVal *result, int argc, ApplyVal *argv,
@@ -76,6 +108,8 @@ bool guardedApply(void *fn, ApplyVal *result, int argc, ApplyVal *argv,
 void carryFailure(id exception, Script &script, void *original);
 /* Forgets a failure nobody took (a command starts afresh). */
 void clearFailure();
+/* A script's own error, with no exception, as the failure to take. */
+void recordScriptFailure(Script &script, void *original);
 
 /* "NAME: REASON" of an Objective-C exception. */
 std::string exceptionMessage(id exception);

@@ -72,9 +72,32 @@ private:
 
 enum { objectSlot, serialSlot, handleSlotCount };
 
+/* A handle object holds its object for the script side until the
+   collector finalizes it (on the main thread, so the drop is noted there). */
+void finalizeHandle(JS::GCContext *, JSObject *object);
+
+const JSClassOps handleOps = {nullptr, nullptr, nullptr, nullptr, nullptr,
+                              nullptr, finalizeHandle, nullptr, nullptr,
+                              nullptr};
+
 JSClass handleClass = {"ObjCObject",
-                       JSCLASS_HAS_RESERVED_SLOTS(handleSlotCount), nullptr,
-                       nullptr, nullptr, nullptr};
+                       JSCLASS_HAS_RESERVED_SLOTS(handleSlotCount) |
+                           JSCLASS_FOREGROUND_FINALIZE,
+                       &handleOps, nullptr, nullptr, nullptr};
+
+Handle handleIn(JSObject *object) {
+  Handle handle;
+  JS::Value pointer = JS::GetReservedSlot(object, objectSlot);
+  if (pointer.isUndefined())
+    return handle; /* made, but never filled */
+  handle.object = static_cast<id>(pointer.toPrivate());
+  handle.serial = JS::GetReservedSlot(object, serialSlot).toPrivateUint32();
+  return handle;
+}
+
+void finalizeHandle(JS::GCContext *, JSObject *object) {
+  zelbridge::dropHandle(handleIn(object));
+}
 
 bool handleOf(JS::HandleValue value, Handle &out) {
   if (!value.isObject() || JS::GetClass(&value.toObject()) != &handleClass)
@@ -273,6 +296,7 @@ public:
     JS::SetReservedSlot(object, objectSlot, JS::PrivateValue(handle.object));
     JS::SetReservedSlot(object, serialSlot,
                         JS::PrivateUint32Value(handle.serial));
+    zelbridge::holdHandle(handle);
     return make(JS::ObjectValue(*object));
   }
 
@@ -297,6 +321,8 @@ public:
       delete static_cast<JS::PersistentRootedValue *>(hold);
   }
 
+  bool runBlock(ScriptValue block, ScriptValue &result,
+                std::string &error) override;
   bool isFunction(ScriptValue value) override {
     JS::HandleValue v = valueOf(value);
     return v.isObject() && JS::IsCallable(&v.toObject());
@@ -453,6 +479,12 @@ private:
   JsScript &script_;
   JS::PersistentRootedObject function_;
 };
+
+bool JsScript::runBlock(ScriptValue block, ScriptValue &result,
+                        std::string &error) {
+  JsMethodBody body(zeljs::context(), *this, &valueOf(block).toObject());
+  return body.run(nullptr, 0, result, error);
+}
 
 std::unique_ptr<zelbridge::MethodBody>
 JsScript::newBody(ScriptValue *words, const char *, int, bool,

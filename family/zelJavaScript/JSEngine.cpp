@@ -106,6 +106,14 @@ bool exitProcess(JSContext *cx, unsigned argc, JS::Value *vp) {
   std::exit(status);
 }
 
+/* gc(): a full collection, as the engine's own shell has it. */
+bool collect(JSContext *cx, unsigned argc, JS::Value *vp) {
+  JS::CallArgs args = JS::CallArgsFromVp(argc, vp);
+  JS_GC(cx);
+  args.rval().setUndefined();
+  return true;
+}
+
 bool defineConsole(JSContext *cx, JS::HandleObject global) {
   JS::RootedObject console(cx, JS_NewPlainObject(cx));
   return console && JS_DefineFunction(cx, console, "log", print, 0, 0) &&
@@ -115,7 +123,8 @@ bool defineConsole(JSContext *cx, JS::HandleObject global) {
          JS_DefineProperty(cx, global, "console", console, 0) &&
          JS_DefineFunction(cx, global, "print", print, 0, 0) &&
          JS_DefineFunction(cx, global, "exit", exitProcess, 1, 0) &&
-         JS_DefineFunction(cx, global, "quit", exitProcess, 1, 0);
+         JS_DefineFunction(cx, global, "quit", exitProcess, 1, 0) &&
+         JS_DefineFunction(cx, global, "gc", collect, 0, 0);
 }
 
 std::string utf8(JSContext *cx, JSString *string) {

@@ -137,6 +137,7 @@ public:
         static_cast<Handle *>(lua_newuserdatauv(current_, sizeof(Handle), 0));
     *made = handle;
     luaL_setmetatable(current_, handleMetatable);
+    zelbridge::holdHandle(handle); /* until __gc */
     return pushed(0);
   }
   ScriptValue newPointer(void *pointer) override {
@@ -160,6 +161,10 @@ public:
     luaL_unref(main_, LUA_REGISTRYINDEX, indexOf(hold) + LUA_REFNIL);
   }
 
+  bool runBlock(ScriptValue block, ScriptValue &result,
+                std::string &error) override {
+    return callProtected(indexOf(block), nullptr, 0, result, error);
+  }
   bool isFunction(ScriptValue value) override {
     return lua_type(current_, indexOf(value)) == LUA_TFUNCTION;
   }
@@ -471,6 +476,11 @@ int handleToString(lua_State *L) {
   return 1;
 }
 
+int handleCollected(lua_State *L) {
+  zelbridge::dropHandle(*static_cast<Handle *>(lua_touserdata(L, 1)));
+  return 0;
+}
+
 int handleEquals(lua_State *L) {
   auto *mine = static_cast<Handle *>(luaL_testudata(L, 1, handleMetatable));
   auto *other = static_cast<Handle *>(luaL_testudata(L, 2, handleMetatable));
@@ -485,6 +495,8 @@ void makeHandleMetatable(lua_State *L) {
   lua_setfield(L, -2, "__tostring");
   lua_pushcfunction(L, handleEquals);
   lua_setfield(L, -2, "__eq");
+  lua_pushcfunction(L, handleCollected);
+  lua_setfield(L, -2, "__gc");
   lua_pop(L, 1);
 }
 

@@ -17,19 +17,25 @@ namespace {
 /* ---- handles as Tcl values ----
 
    A handle keeps its object and serial in the Tcl_Obj, so that a handle
-   used again is not parsed again; its text is made only when asked for. */
+   used again is not parsed again; its text is made only when asked for.
 
+   A value with this representation holds its object for the script side
+   (the bridge's reference); when the value goes, or turns into another
+   type (shimmers), its hold goes with the representation. */
+
+void freeHandle(Tcl_Obj *object);
 void dupHandle(Tcl_Obj *source, Tcl_Obj *copy);
 void handleText(Tcl_Obj *object);
 
-const Tcl_ObjType handleType = {"objcHandle", nullptr, dupHandle, handleText,
-                                nullptr};
+const Tcl_ObjType handleType = {"objcHandle", freeHandle, dupHandle,
+                                handleText, nullptr};
 
 void setHandle(Tcl_Obj *object, const Handle &handle) {
   object->internalRep.twoPtrValue.ptr1 = handle.object;
   object->internalRep.twoPtrValue.ptr2 =
       reinterpret_cast<void *>(static_cast<uintptr_t>(handle.serial));
   object->typePtr = &handleType;
+  zelbridge::holdHandle(handle);
 }
 
 Handle handleOf(Tcl_Obj *object) {
@@ -42,6 +48,11 @@ Handle handleOf(Tcl_Obj *object) {
 
 void dupHandle(Tcl_Obj *source, Tcl_Obj *copy) {
   setHandle(copy, handleOf(source));
+}
+
+void freeHandle(Tcl_Obj *object) {
+  zelbridge::dropHandle(handleOf(object));
+  object->typePtr = nullptr;
 }
 
 void handleText(Tcl_Obj *object) {
@@ -403,6 +414,23 @@ void TclScript::noteFailure(int status) {
 }
 
 void *TclScript::keepFailure() { return std::exchange(failed_, nullptr); }
+
+/* The script in the caller's frame (a command's own level). */
+bool TclScript::runBlock(ScriptValue block, ScriptValue &result,
+                         std::string &error) {
+  int status = Tcl_EvalObjEx(interp_, obj(block), 0);
+  if (status == TCL_OK || status == TCL_RETURN) {
+    result = Tcl_GetObjResult(interp_);
+    return true;
+  }
+  if (status == TCL_ERROR)
+    noteFailure(status);
+  const char *name = completionName(status);
+  error = status == TCL_ERROR ? Tcl_GetStringResult(interp_)
+          : "the script ended with " +
+                (name ? std::string(name) : "code " + std::to_string(status));
+  return false;
+}
 
 void TclScript::dropFailure(void *hold) { Tcl_DecrRefCount(obj(hold)); }
 

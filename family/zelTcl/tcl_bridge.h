@@ -60,6 +60,8 @@ public:
   /* Keeps the error a method body just failed with, for keepFailure. */
   void noteFailure(int status);
   void *keepFailure() override;
+  bool runBlock(zelbridge::ScriptValue block, zelbridge::ScriptValue &result,
+                std::string &error) override;
   void dropFailure(void *hold) override;
 
 private:

@@ -157,6 +157,12 @@ public:
 
   /* ---- Script code the commands take ---- */
 
+  /* Runs a block of script code (Tcl: a script, in the caller's frame;
+     JavaScript and Lua: a function, called without arguments): its result,
+     or false with the language's report (and keepFailure's hold of the
+     error). */
+  virtual bool runBlock(ScriptValue block, ScriptValue &result,
+                        std::string &error);
   /* Whether the value is a function of the language (for a body of one
      word: the core refuses anything else). */
   virtual bool isFunction(ScriptValue value) {
@@ -211,6 +217,17 @@ bool parseHandle(const char *text, Handle &out);
 std::string formatPointer(const void *pointer);
 /* Reads a pointer in hexadecimal ("0x...") or decimal. */
 bool parsePointer(const char *text, void *&out);
+/* A value of the language now holds a handle (made, copied): the first
+   one takes a reference for the script side. dropHandle, when such a
+   value goes, may be called anywhere, a collector's finalizer included:
+   the last drop gives the reference back into the autorelease pool in
+   place when the bridge next runs. */
+void holdHandle(const Handle &handle);
+void dropHandle(const Handle &handle);
+/* Objects registered and objects the script side has references of. */
+size_t registeredCount();
+size_t ownedCount();
+
 /* How messages name an object: a class by its name, an instance as
    "<Name 0x...>". */
 std::string describe(id object);

@@ -1,0 +1,282 @@
+/* What the script side owns of an object, per object:
+
+   - one reference for its handles, taken when the first script value
+     holding a handle of it is made (a Tcl value with the handle's
+     representation, a JavaScript handle object, a Lua userdata), and
+     given back, into the current autorelease pool, when the last one goes:
+     an object a script received therefore lives at least until the end of
+     the pool it was received in, and as long as a value holds it beyond;
+     results of the alloc, new, copy and mutableCopy families are taken
+     over instead of retained again, an init consumes its receiver's
+     reference and answers an owned result;
+   - each retain the script sent (a release gives one of those back, then
+     the handles' reference; no more: a further release is refused);
+   - the objects the bridge stored in `@` instance variables of instances
+     of script-defined classes, released when overwritten or when the
+     instance is freed.
+
+   Values go away at any time (a collector's finalizer, a Tcl value freed
+   deep inside Tcl), so a drop is only noted there and settled at the next
+   point the bridge is in control. */
+#include "bridge.h"
+
+#include <Foundation/Foundation.h>
+
+#include <cstring>
+#include <map>
+#include <unordered_map>
+#include <unordered_set>
+
+namespace zelbridge {
+
+namespace {
+
+struct Owned {
+  id object = nil;
+  int holders = 0;      /* script values holding a handle */
+  bool handles = false; /* the handles' reference is held */
+  int retains = 0;      /* retains the script sent, not yet given back */
+  unsigned pool = 0;    /* the outermost open pool it was received in */
+};
+
+/* The pools the bridge opened and has not drained, innermost last. */
+struct BridgePool {
+  id pool;
+  unsigned serial;
+};
+
+std::vector<BridgePool> &bridgePools() {
+  static auto *open = new std::vector<BridgePool>;
+  return *open;
+}
+
+unsigned nextPoolSerial = 1;
+
+/* The open pool of that serial, or nil once it was drained. */
+id openPoolOf(unsigned serial) {
+  for (const BridgePool &each : bridgePools())
+    if (each.serial == serial)
+      return each.pool;
+  return nil;
+}
+
+std::unordered_map<unsigned, Owned> &owned() {
+  static auto *table = new std::unordered_map<unsigned, Owned>;
+  return *table;
+}
+
+std::vector<Handle> &drops() {
+  static auto *pending = new std::vector<Handle>;
+  return *pending;
+}
+
+/* Objects stored by the bridge in instance variables: (object, offset). */
+std::map<std::pair<id, int>, id> &stored() {
+  static auto *table = new std::map<std::pair<id, int>, id>;
+  return *table;
+}
+
+std::unordered_set<Class> &scriptClasses() {
+  static auto *classes = new std::unordered_set<Class>;
+  return *classes;
+}
+
+bool isClassObject(id object) { return object->isa->info & CLS_META; }
+
+/* Objects counted: instances whose class answers retain and release
+   (Protocol objects, for one, do not), at an address an object can have
+   (a method that claims to answer an object but answers a small number
+   gives no handle to count). */
+bool counted(id object) {
+  static auto *known = new std::unordered_map<Class, bool>;
+  if (reinterpret_cast<uintptr_t>(object) < 0x10000 ||
+      reinterpret_cast<uintptr_t>(object) % alignof(void *) ||
+      isClassObject(object))
+    return false;
+  auto found = known->find(object->isa);
+  if (found != known->end())
+    return found->second;
+  static SEL retain = sel_registerName("retain");
+  static SEL release = sel_registerName("release");
+  bool answers = class_getInstanceMethod(object->isa, retain) &&
+                 class_getInstanceMethod(object->isa, release);
+  return (*known)[object->isa] = answers;
+}
+
+Owned *entryOf(const Handle &handle) {
+  id object = nil;
+  std::string error;
+  if (!handle.object || !resolve(handle, object, error) || !counted(object))
+    return nullptr;
+  Owned &entry = owned()[handle.serial];
+  entry.object = object;
+  return &entry;
+}
+
+Owned *entryOf(id object) { return object ? entryOf(handleFor(object)) : nullptr; }
+
+/* The handles' reference goes into the pool the object was received in,
+   while that pool is open; once it is drained, the object has had its
+   time and the reference goes at once. */
+void giveBack(Owned &entry) {
+  entry.handles = false;
+  if (id pool = openPoolOf(entry.pool))
+    objc_send<void>(pool, "addObject:", entry.object);
+  else if (entry.pool == 0) /* received outside every pool of the bridge */
+    objc_send(entry.object, "autorelease");
+  else
+    objc_send<void>(entry.object, "release");
+}
+
+void noteReceived(Owned &entry) {
+  if (!bridgePools().empty() && !openPoolOf(entry.pool))
+    entry.pool = bridgePools().back().serial;
+}
+
+} // namespace
+
+id openPool() {
+  id pool = objc_send(objc_send_class("NSAutoreleasePool", "alloc"), "init");
+  bridgePools().push_back(BridgePool{pool, nextPoolSerial++});
+  return pool;
+}
+
+void closePool(id pool) {
+  settleDrops();
+  auto &open = bridgePools();
+  while (!open.empty()) {
+    bool last = open.back().pool == pool;
+    open.pop_back();
+    if (last)
+      break;
+  }
+  objc_send<void>(pool, "release");
+}
+
+void holdHandle(const Handle &handle) {
+  Owned *entry = entryOf(handle);
+  if (!entry)
+    return;
+  noteReceived(*entry);
+  if (entry->holders++ == 0 && !entry->handles) {
+    objc_send(entry->object, "retain");
+    entry->handles = true;
+  }
+}
+
+void dropHandle(const Handle &handle) {
+  if (handle.object)
+    drops().push_back(handle);
+}
+
+void settleDrops() {
+  auto &pending = drops();
+  while (!pending.empty()) {
+    Handle handle = pending.back();
+    pending.pop_back();
+    auto found = owned().find(handle.serial);
+    if (found == owned().end())
+      continue;
+    Owned &entry = found->second;
+    if (entry.holders > 0 && --entry.holders == 0 && entry.handles)
+      giveBack(entry);
+  }
+}
+
+void adoptOwned(id object) {
+  Owned *entry = entryOf(object);
+  if (!entry)
+    return;
+  if (entry->handles) /* a reference the handles already hold */
+    objc_send<void>(object, "release");
+  else
+    entry->handles = true;
+  if (entry->holders == 0) /* no value holds it: into the pool */
+    giveBack(*entry);
+}
+
+bool consumeOwned(id object) {
+  Owned *entry = entryOf(object);
+  if (!entry || !entry->handles)
+    return false;
+  entry->handles = false;
+  return true;
+}
+
+void restoreOwned(id object) {
+  if (Owned *entry = entryOf(object))
+    entry->handles = true;
+}
+
+bool scriptRetain(id object) {
+  Owned *entry = entryOf(object);
+  if (!entry)
+    return false;
+  objc_send(object, "retain");
+  ++entry->retains;
+  return true;
+}
+
+/* release or autorelease sent by the script: one of the references the
+   script side holds, or a refusal. */
+bool scriptRelease(id object, bool later, std::string &error) {
+  Owned *entry = entryOf(object);
+  if (!entry)
+    return true; /* a class: nothing to count */
+  if (entry->retains > 0)
+    --entry->retains;
+  else if (entry->handles)
+    entry->handles = false;
+  else {
+    error = "object " + formatPointer(object) +
+            " was released (the script holds no reference to it)";
+    return false;
+  }
+  objc_send(object, later ? "autorelease" : "release");
+  return true;
+}
+
+void noteScriptClass(Class cls) { scriptClasses().insert(cls); }
+
+bool isScriptInstance(id object) {
+  if (!object || isClassObject(object))
+    return false;
+  for (Class cls = object->isa; cls; cls = cls->super_class)
+    if (scriptClasses().count(cls))
+      return true;
+  return false;
+}
+
+void storeObjectIvar(id object, int offset, id value) {
+  auto key = std::make_pair(object, offset);
+  id *slot = reinterpret_cast<id *>(reinterpret_cast<char *>(object) + offset);
+  id old = *slot;
+  if (value)
+    objc_send(value, "retain");
+  *slot = value;
+  auto found = stored().find(key);
+  if (found != stored().end() && found->second == old && old)
+    objc_send<void>(old, "release");
+  if (value)
+    stored()[key] = value;
+  else
+    stored().erase(key);
+}
+
+/* The instance is going: what the bridge stored in it goes back. */
+void objectFreed(id object, unsigned serial) {
+  owned().erase(serial);
+  auto &table = stored();
+  auto first = table.lower_bound(std::make_pair(object, INT_MIN));
+  std::vector<id> values;
+  while (first != table.end() && first->first.first == object) {
+    values.push_back(first->second);
+    first = table.erase(first);
+  }
+  for (id value : values)
+    objc_send<void>(value, "release");
+}
+
+size_t ownedCount() { return owned().size(); }
+
+} // namespace zelbridge
