@@ -347,10 +347,9 @@ struct LastFailure {
   Carried carried{nullptr, nullptr};
 };
 
-LastFailure &lastFailure() {
-  static LastFailure last;
-  return last;
-}
+LastFailure last_; /* constant-initialized: no guard on every call */
+
+LastFailure &lastFailure() { return last_; }
 
 void dropCarried(const Carried &what) {
   if (what.original)
@@ -385,6 +384,8 @@ void recordScriptFailure(Script &script, void *original) {
 
 void clearFailure() {
   LastFailure &last = lastFailure();
+  if (!last.exception && !last.carried.original)
+    return;
   dropCarried(last.carried);
   if (last.exception)
     objc_send<void>(last.exception, "release");
@@ -466,6 +467,15 @@ std::unique_ptr<Signature> prepare(const char *types, std::string &error) {
 const Signature *methodSignature(Class cls, SEL sel, id receiver, IMP &imp,
                                  std::string &error) {
   Method method = ZelObjC_LookupMethod(cls, sel);
+  /* A loop sends one message again: the last record is tried first (the
+     table never moves its entries). */
+  static Method lastMethod = nullptr;
+  static PreparedMethod *lastEntry = nullptr;
+  if (method == lastMethod && current(*lastEntry, method) &&
+      !lastEntry->missing) {
+    imp = method->method_imp;
+    return lastEntry->signature.get();
+  }
   auto &prepared = preparedMethods();
   auto found = prepared.find(method);
   if (found != prepared.end() && current(found->second, method)) {
@@ -473,6 +483,8 @@ const Signature *methodSignature(Class cls, SEL sel, id receiver, IMP &imp,
       error = notUnderstood(receiver, sel);
       return nullptr;
     }
+    lastMethod = method;
+    lastEntry = &found->second;
     imp = method->method_imp;
     return found->second.signature.get();
   }
@@ -523,6 +535,8 @@ namespace {
 /* What a selector means for the references the script side holds. */
 enum class Family { plain, owning, init, retain, release, autorelease };
 
+Family familyNamed(const char *name);
+
 /* The selector begins with the word (and no lower-case letter follows). */
 bool startsWord(const char *name, const char *word) {
   size_t length = std::strlen(word);
@@ -531,11 +545,20 @@ bool startsWord(const char *name, const char *word) {
 }
 
 Family familyOf(SEL sel) {
+  static SEL lastSel = nullptr; /* a loop sends one selector again */
+  static Family lastFamily = Family::plain;
+  if (sel == lastSel)
+    return lastFamily;
   static auto *known = new std::unordered_map<SEL, Family>;
+  lastSel = sel;
   auto found = known->find(sel);
   if (found != known->end())
-    return found->second;
-  const char *name = sel_getName(sel);
+    return lastFamily = found->second;
+  lastFamily = familyNamed(sel_getName(sel));
+  return (*known)[sel] = lastFamily;
+}
+
+Family familyNamed(const char *name) {
   Family family = Family::plain;
   if (std::strcmp(name, "retain") == 0)
     family = Family::retain;
@@ -549,7 +572,7 @@ Family familyOf(SEL sel) {
     for (const char *word : {"alloc", "new", "copy", "mutableCopy"})
       if (startsWord(name, word))
         family = Family::owning;
-  return (*known)[sel] = family;
+  return family;
 }
 
 /* The object a result value holds, or nil. */

@@ -163,10 +163,10 @@ char *runBody(ScriptClosure &method, void *ret, void **args, void *&original) {
     script.release(mark);
     id answer = ok ? objectResult(method, ret) : nil;
     if (answer)
-      objc_send(answer, "retain");
+      retainObject(answer);
     closePool(pool);
     if (answer) /* for the caller, in the caller's pool */
-      objc_send(answer, "autorelease");
+      autoreleaseObject(answer);
     if (ok)
       return nullptr;
   } catch (const std::exception &failure) {

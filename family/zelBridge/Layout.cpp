@@ -264,8 +264,20 @@ StackBounds findStackBounds() {
   return bounds;
 }
 
-const StackBounds &stackBounds() {
-  thread_local const StackBounds bounds = findStackBounds();
+/* The bounds of the thread that drives the bridge, found once; another
+   thread's are found each time (the bridge is driven from one thread, and
+   a thread-local variable costs a lookup on every call). */
+pthread_t boundsThread;
+StackBounds knownBounds; /* of boundsThread, once found */
+
+StackBounds stackBounds() {
+  if (knownBounds.low && pthread_equal(boundsThread, pthread_self()))
+    return knownBounds;
+  StackBounds bounds = findStackBounds();
+  if (!knownBounds.low) {
+    boundsThread = pthread_self();
+    knownBounds = bounds;
+  }
   return bounds;
 }
 
@@ -273,10 +285,10 @@ const StackBounds &stackBounds() {
 constexpr int maxUnknownNesting = 1000;
 constexpr size_t maxStackReserve = 1024 * 1024;
 
-thread_local int nesting = 0;
+int nesting = 0;
 
 __attribute__((noinline)) bool stackHasRoom() {
-  const StackBounds &bounds = stackBounds();
+  const StackBounds bounds = stackBounds();
   if (!bounds.low)
     return nesting < maxUnknownNesting;
   const char *here = static_cast<const char *>(__builtin_frame_address(0));

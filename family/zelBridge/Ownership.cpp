@@ -65,9 +65,12 @@ std::unordered_map<unsigned, Owned> &owned() {
   return *table;
 }
 
+std::vector<Handle> *pendingDrops = nullptr; /* made at the first drop */
+
 std::vector<Handle> &drops() {
-  static auto *pending = new std::vector<Handle>;
-  return *pending;
+  if (!pendingDrops)
+    pendingDrops = new std::vector<Handle>;
+  return *pendingDrops;
 }
 
 /* Objects stored by the bridge in instance variables: (object, offset). */
@@ -104,6 +107,9 @@ bool counted(id object) {
 }
 
 Owned *entryOf(const Handle &handle) {
+  auto known = owned().find(handle.serial);
+  if (known != owned().end() && known->second.object == handle.object)
+    return &known->second; /* entries go when their objects do */
   id object = nil;
   std::string error;
   if (!handle.object || !resolve(handle, object, error) || !counted(object))
@@ -121,11 +127,11 @@ Owned *entryOf(id object) { return object ? entryOf(handleFor(object)) : nullptr
 void giveBack(Owned &entry) {
   entry.handles = false;
   if (id pool = openPoolOf(entry.pool))
-    objc_send<void>(pool, "addObject:", entry.object);
+    objc_send<void>(pool, messages().addObject, entry.object);
   else if (entry.pool == 0) /* received outside every pool of the bridge */
-    objc_send(entry.object, "autorelease");
+    autoreleaseObject(entry.object);
   else
-    objc_send<void>(entry.object, "release");
+    releaseObject(entry.object);
 }
 
 void noteReceived(Owned &entry) {
@@ -135,8 +141,18 @@ void noteReceived(Owned &entry) {
 
 } // namespace
 
+const Messages &messages() {
+  static const Messages sent = {
+      sel_registerName("retain"),      sel_registerName("release"),
+      sel_registerName("autorelease"), sel_registerName("alloc"),
+      sel_registerName("init"),        sel_registerName("addObject:"),
+      objc_getClass("NSAutoreleasePool")};
+  return sent;
+}
+
 id openPool() {
-  id pool = objc_send(objc_send_class("NSAutoreleasePool", "alloc"), "init");
+  const Messages &sent = messages();
+  id pool = objc_send(objc_send(sent.poolClass, sent.alloc), sent.init);
   bridgePools().push_back(BridgePool{pool, nextPoolSerial++});
   return pool;
 }
@@ -150,7 +166,7 @@ void closePool(id pool) {
     if (last)
       break;
   }
-  objc_send<void>(pool, "release");
+  releaseObject(pool);
 }
 
 void holdHandle(const Handle &handle) {
@@ -159,7 +175,7 @@ void holdHandle(const Handle &handle) {
     return;
   noteReceived(*entry);
   if (entry->holders++ == 0 && !entry->handles) {
-    objc_send(entry->object, "retain");
+    retainObject(entry->object);
     entry->handles = true;
   }
 }
@@ -170,6 +186,8 @@ void dropHandle(const Handle &handle) {
 }
 
 void settleDrops() {
+  if (!pendingDrops || pendingDrops->empty())
+    return;
   auto &pending = drops();
   while (!pending.empty()) {
     Handle handle = pending.back();
@@ -188,7 +206,7 @@ void adoptOwned(id object) {
   if (!entry)
     return;
   if (entry->handles) /* a reference the handles already hold */
-    objc_send<void>(object, "release");
+    releaseObject(object);
   else
     entry->handles = true;
   if (entry->holders == 0) /* no value holds it: into the pool */
@@ -212,7 +230,7 @@ bool scriptRetain(id object) {
   Owned *entry = entryOf(object);
   if (!entry)
     return false;
-  objc_send(object, "retain");
+  retainObject(object);
   ++entry->retains;
   return true;
 }
@@ -232,7 +250,10 @@ bool scriptRelease(id object, bool later, std::string &error) {
             " was released (the script holds no reference to it)";
     return false;
   }
-  objc_send(object, later ? "autorelease" : "release");
+  if (later)
+    autoreleaseObject(object);
+  else
+    releaseObject(object);
   return true;
 }
 
@@ -252,11 +273,11 @@ void storeObjectIvar(id object, int offset, id value) {
   id *slot = reinterpret_cast<id *>(reinterpret_cast<char *>(object) + offset);
   id old = *slot;
   if (value)
-    objc_send(value, "retain");
+    retainObject(value);
   *slot = value;
   auto found = stored().find(key);
   if (found != stored().end() && found->second == old && old)
-    objc_send<void>(old, "release");
+    releaseObject(old);
   if (value)
     stored()[key] = value;
   else
@@ -274,7 +295,7 @@ void objectFreed(id object, unsigned serial) {
     first = table.erase(first);
   }
   for (id value : values)
-    objc_send<void>(value, "release");
+    releaseObject(value);
 }
 
 size_t ownedCount() { return owned().size(); }

@@ -23,7 +23,13 @@ struct Registry {
 
 Registry *registry_ = nullptr;
 
+/* The last handle resolved: a loop sends to one receiver again. Cleared
+   whenever an object goes or moves. */
+unsigned lastSerial = 0;
+id lastObject = nil;
+
 void forget(id object) {
+  lastSerial = 0;
   auto found = registry_->serials.find(object);
   if (found == registry_->serials.end())
     return;
@@ -36,6 +42,7 @@ void forget(id object) {
 void noteRegistered(id) {}
 
 void noteMoved(id oldObject, id newObject) {
+  lastSerial = 0;
   auto found = registry_->serials.find(oldObject);
   if (found == registry_->serials.end())
     return;
@@ -96,10 +103,21 @@ Handle handleFor(id object) {
   return handle;
 }
 
+static bool firstSeenAt(const Handle &handle) {
+  auto first = registry_->firstAddress.find(handle.serial);
+  return first != registry_->firstAddress.end() &&
+         reinterpret_cast<uintptr_t>(handle.object) == first->second;
+}
+
 /* A handle is honoured only when its serial is live and its address is
    the object's (or the one it was first seen at, which its text keeps
    after a move). */
 bool resolve(const Handle &handle, id &object, std::string &error) {
+  if (handle.serial == lastSerial && handle.object == lastObject &&
+      lastSerial) {
+    object = lastObject;
+    return true;
+  }
   Registry &table = registry();
   auto found = table.objects.find(handle.serial);
   if (handle.serial == 0 || handle.serial >= table.nextSerial) {
@@ -111,15 +129,16 @@ bool resolve(const Handle &handle, id &object, std::string &error) {
     error = "object " + formatPointer(handle.object) + " was freed";
     return false;
   }
-  auto first = table.firstAddress.find(handle.serial);
-  if (handle.object != found->second &&
-      (first == table.firstAddress.end() ||
-       reinterpret_cast<uintptr_t>(handle.object) != first->second)) {
+  if (handle.object != found->second && !firstSeenAt(handle)) {
     error = "no object " + formatPointer(handle.object) + "#" +
             std::to_string(handle.serial);
     return false;
   }
   object = found->second;
+  if (handle.object == object) {
+    lastSerial = handle.serial;
+    lastObject = object;
+  }
   return true;
 }
 

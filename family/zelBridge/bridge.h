@@ -66,6 +66,23 @@ extern const Command callbackCommands[];
 bool callbackNew(Script &script, ScriptValue *args, int argc,
                  ScriptValue &result, std::string &error);
 
+/* Messages the bridge sends on every call, their selectors registered
+   once (a name costs a lookup each time). */
+struct Messages {
+  SEL retain, release, autorelease, alloc, init, addObject;
+  id poolClass;
+};
+const Messages &messages();
+inline id retainObject(id object) {
+  return objc_send(object, messages().retain);
+}
+inline void releaseObject(id object) {
+  objc_send<void>(object, messages().release);
+}
+inline id autoreleaseObject(id object) {
+  return objc_send(object, messages().autorelease);
+}
+
 /* {================ What the script side owns ================ */
 
 /* Settles the drops noted since the last time (handles given back into the
