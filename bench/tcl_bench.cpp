@@ -130,6 +130,14 @@ void BM_TclSendObjectResult(benchmark::State &state) {
   evalWords(state, words);
 }
 
+/* A Tcl callback called through its C function pointer. */
+void BM_CallbackTcl(benchmark::State &state) {
+  auto callback = reinterpret_cast<void (*)()>(std::strtoul(
+      Tcl_GetString(evaluate("objc::callback new v0 {} {}")), nullptr, 16));
+  for (auto _ : state)
+    callback();
+}
+
 void BM_MessageC(benchmark::State &state) {
   id object = target();
   SEL sel = sel_registerName("nothing");
@@ -219,13 +227,15 @@ const Row rows[] = {
      "tcl_send", "tcl_parse_only", 1.9},
     {"objc::send answering an object / Tcl command parsing the same "
      "arguments",
-     "tcl_send_object", "tcl_parse_only", 0.0},
+     "tcl_send_object", "tcl_parse_only", 2.2},
     {"objc.send of a no-argument method / JavaScript native function "
      "reading the same arguments (Object.is)",
      "js_send", "js_native", 0.0},
     {"objc.send of a no-argument method / Lua native function reading the "
      "same arguments (rawequal)",
      "lua_send", "lua_native", 0.0},
+    {"Tcl callback called from C / Tcl-defined method called from C",
+     "callback_tcl", "msgsend_tcl_method", 1.0},
     {"Tcl-defined method called from C / C method", "msgsend_tcl_method",
      "msgsend_c", 0.0},
 };
@@ -275,6 +285,7 @@ int main(int argc, char **argv) {
   benchmark::RegisterBenchmark("tcl_send_object", BM_TclSendObjectResult);
   benchmark::RegisterBenchmark("msgsend_c", BM_MessageC);
   benchmark::RegisterBenchmark("msgsend_tcl_method", BM_MessageTclMethod);
+  benchmark::RegisterBenchmark("callback_tcl", BM_CallbackTcl);
   benchmark::RegisterBenchmark("js_send", BM_JsSend);
   benchmark::RegisterBenchmark("js_native", BM_JsNative);
   benchmark::RegisterBenchmark("lua_send", BM_LuaSend);

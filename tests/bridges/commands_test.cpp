@@ -354,6 +354,16 @@ const Case cases[] = {
      "return (ok and 0 or 1) .. ' ' .. e",
      nullptr,
      {"1 {inside the pool}", "1 inside the pool", "1 inside the pool"}},
+    {"AValueHoldingAHandleKeepsItsObject",
+     "objc::pool { set ::kept [objc::string {still here}] }\n"
+     "objc::send $::kept cString",
+     "let kept;\n"
+     "objc.pool(() => { kept = objc.string('still here'); });\n"
+     "gc(); objc.send(kept, 'cString')",
+     "local kept\n"
+     "objc.pool(function() kept = objc.string('still here') end)\n"
+     "collectgarbage(); return objc.send(kept, 'cString')",
+     "still here"},
     {"WhatOnlyAPoolHeldGoesWithIt",
      "set text [objc::pool {\n"
      "  set s [objc::string gone]; set copy [string trimright \"$s \"]\n"
