@@ -373,6 +373,12 @@ bool defineMethod(Class cls, bool classSide, SEL sel, const char *types,
             " has no receiver and selector";
     return false;
   }
+  const Slot &result = method->signature->result;
+  if (result.val.kind == APPLY_AGGREGATE && holdsCString(result.type)) {
+    error = "method signature " + quote(types) + " answers a C string "
+            "inside an aggregate: nothing would own its text";
+    return false;
+  }
   method->body = std::move(body);
   method->owner = classSide ? cls->isa : cls;
   void *code = nullptr;
