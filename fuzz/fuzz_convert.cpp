@@ -6,6 +6,7 @@
 // convert back to themselves.
 #include <sanitizer/asan_interface.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -54,6 +55,17 @@ private:
 
 bool hasPointerLetters(const std::string &type) {
   return type.find_first_of("*@#:^?") != std::string::npos;
+}
+
+// The product of every array count in the text: an upper bound on how
+// many values its bytes read back as, which for elements of no size the
+// storage does not bound.
+bool fewValues(const std::string &type) {
+  double product = 1;
+  for (std::size_t at = type.find('['); at != std::string::npos;
+       at = type.find('[', at + 1))
+    product *= std::max(1.0, std::atof(type.c_str() + at + 1));
+  return product <= 65536;
 }
 
 // Converted bytes come back as a value, which converts to the same bytes
@@ -140,7 +152,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data,
   Choices choices(rest, size - newline - 1);
   id pool = objc_send(objc_send_class("NSAutoreleasePool", "alloc"), "init");
   fromValue(type.c_str(), static_cast<size_t>(measured), choices);
-  if (!hasPointerLetters(type))
+  if (!hasPointerLetters(type) && fewValues(type))
     fromBytes(type.c_str(), static_cast<size_t>(measured), choices);
   objc_send<void>(pool, "release");
   return 0;

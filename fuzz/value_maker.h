@@ -57,6 +57,10 @@ public:
   ScriptValue value(const char *type, int depth);
 
 private:
+  /* Values made at most: nested arrays would multiply their counts. */
+  static constexpr int budget = 4096;
+  int made_ = 0;
+
   ScriptValue scalar(char letter);
   ScriptValue aggregate(const char *body, int depth);
   ScriptValue array(const char *body, int depth);
@@ -127,7 +131,7 @@ ScriptValue Maker::array(const char *body, int depth) {
 }
 
 ScriptValue Maker::value(const char *type, int depth) {
-  if (depth > 24 || choices_.next(32) == 0) // a near miss now and then
+  if (++made_ > budget || depth > 24 || choices_.next(32) == 0) // near miss
     return choices_.next(2) ? script_.integer(1) : script_.list({});
   const char *body = objc_skip_type_qualifiers(type);
   switch (*body) {

@@ -516,18 +516,32 @@ const Signature *methodSignature(Class cls, SEL sel, id receiver, IMP &imp,
   return entry.signature.get();
 }
 
+/* Memory for a value's copy (up to the bounds' hundreds of megabytes) may
+   run out: that is an error for the script, not an exception into the
+   language's C frames. */
 bool call(Script &script, const Signature &signature, void *fn,
           ScriptValue *args, int argc, ScriptValue &result,
           std::string &error) {
-  return invoke(script, signature, fn, nullptr, 0, args, argc, result, error);
+  try {
+    return invoke(script, signature, fn, nullptr, 0, args, argc, result,
+                  error);
+  } catch (const std::bad_alloc &) {
+    error = "out of memory for the call's arguments";
+    return false;
+  }
 }
 
 bool callMethod(Script &script, const Signature &signature, IMP imp,
                 id receiver, SEL sel, ScriptValue *args, int argc,
                 ScriptValue &result, std::string &error) {
   const void *fixed[2] = {receiver, sel};
-  return invoke(script, signature, reinterpret_cast<void *>(imp), fixed, 2,
-                args, argc, result, error);
+  try {
+    return invoke(script, signature, reinterpret_cast<void *>(imp), fixed,
+                  2, args, argc, result, error);
+  } catch (const std::bad_alloc &) {
+    error = "out of memory for the call's arguments";
+    return false;
+  }
 }
 
 namespace {

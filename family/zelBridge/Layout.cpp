@@ -69,6 +69,33 @@ bool arrayCount(const char *body, long long &count, const char *&element) {
   return fits && count <= maxItems;
 }
 
+/* A union converts its first member only. */
+bool holdsCString(const char *type) {
+  const char *body = objc_skip_type_qualifiers(type);
+  switch (*body) {
+  case '*':
+    return true;
+  case '[': {
+    long long count = 0;
+    const char *element = nullptr;
+    arrayCount(body, count, element);
+    return count > 0 && holdsCString(element);
+  }
+  case '(':
+    return holdsCString(firstMember(body));
+  case '{': {
+    bool found = false;
+    eachMember(body, [&](const char *member, int) {
+      found = holdsCString(member);
+      return !found;
+    });
+    return found;
+  }
+  default:
+    return false;
+  }
+}
+
 namespace {
 
 bool isConvertibleScalar(char letter) {

@@ -227,13 +227,13 @@ bool setIvar(Script &script, id object, const char *name, ScriptValue value,
   if (!isBitfield(ivar)) {
     Arena arena;
     const char *type = ivar->ivar_type;
-    if (*objc_skip_type_qualifiers(type) == '*') {
+    if (!valueIvar(object, ivar, name, error))
+      return false;
+    if (holdsCString(type)) {
       error = "cannot store a C string in " + cut(name) +
               ": nothing would own it";
       return false;
     }
-    if (!valueIvar(object, ivar, name, error))
-      return false;
     std::vector<char> converted(static_cast<size_t>(storageSize(type)));
     if (!toC(script, value, type, converted.data(), false, arena, error))
       return false;

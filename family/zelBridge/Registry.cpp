@@ -219,10 +219,10 @@ bool objectFrom(Script &script, ScriptValue value, bool classes, id &object,
       object = cls;
       return true;
     }
-    error = std::string("no class named ") + text;
+    error = "no class named " + cut(text);
     return false;
   }
-  error = std::string("expected an object but got \"") + text + "\"";
+  error = "expected an object but got " + quote(text);
   return false;
 }
 

@@ -221,6 +221,11 @@ bool checkType(const char *type, TypeUse use, TypeCheck &check,
                std::string &error);
 bool checkType(const char *type, TypeUse use, std::string &error);
 
+/* True when converting into the type (one checkType accepted) stores a
+   pointer to a C string's text: the text lives only as long as the call's
+   arena, so such storage must not outlive the call. */
+bool holdsCString(const char *type);
+
 /* An array body's element count (false past maxItems or 64 bits) and its
    element type. */
 bool arrayCount(const char *body, long long &count, const char *&element);

@@ -306,6 +306,30 @@ TEST(NativeDepth, RecursionThroughTheBridgeStopsBeforeTheStackEnds) {
   objc_send<void>(object, "release");
 }
 
+
+
+// A C string's text lives only as long as the call that converted it.
+TEST(CStrings, NeverOutliveTheirTextInsideAggregates) {
+  std::string error;
+  Class cls = zelbridge::defineClass("NestedText", nsObject(),
+                                     "{N=\"p\"{pt=i*}\"u\"(v=i*)}", error);
+  ASSERT_NE(cls, nullptr) << error;
+  fake::Script script;
+  id object = newInstance(cls);
+  ScriptValue pair = script.list({script.integer(1), script.text("text")});
+  EXPECT_FALSE(zelbridge::setIvar(script, object, "p", pair, error));
+  EXPECT_EQ(error, "cannot store a C string in p: nothing would own it");
+  EXPECT_TRUE(zelbridge::setIvar(script, object, "u", script.integer(3),
+                                 error))
+      << error; // a union converts its first member only
+  objc_send<void>(object, "release");
+  EXPECT_FALSE(zelbridge::defineMethod(cls, false, sel_registerName("r"),
+                                       "{r=i*}8@0:4",
+                                       std::make_unique<Recurse>(script),
+                                       error));
+  EXPECT_TRUE(contains(error, "a C string inside an aggregate")) << error;
+}
+
 // ---- messages ----
 
 TEST(Messages, NameWhatWasWrongAndQuoteInputsCutShort) {

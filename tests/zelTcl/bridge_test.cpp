@@ -547,6 +547,18 @@ TEST_F(Bridge, HostileScriptsGetErrorsNotCorruption) {
   EXPECT_EQ(tcl("objc::cfunction abs {{x=[268435456i]}4i0} bigResult"),
             "ERROR: unsupported type encoding \"[268435456i]\": more than "
             "16777216 elements");
+  // Recursion through sends, with Tcl's own limit out of the way, ends
+  // in an error before the stack does.
+  EXPECT_EQ(tcl("interp recursionlimit {} 1000000\n"
+                "objc::defineClass Diver NSObject\n"
+                "objc::method Diver dive: i12@0:4i8 {n} {\n"
+                "  if {[catch {objc::send $self dive: [expr {$n + 1}]} r]} {\n"
+                "    set ::deepest $n; set ::why $r; return $n }\n"
+                "  return $r }\n"
+                "set d [objc::send [objc::send Diver new] dive: 0]\n"
+                "list [expr {$d > 100}] [string match {*nested too deep*} "
+                "$::why]"),
+            "1 1");
 }
 
 } // namespace

@@ -25,7 +25,17 @@
    Conventions: functions answer true on success; on failure they answer
    false (or null) and put a message for the script into `error`. No C++
    exception leaves the core. Not thread-safe: one thread drives the bridge
-   (the one running the scripts). */
+   (the one running the scripts).
+
+   Bounds: a converted value holds at most 16,777,216 items (scalars,
+   elements and lists) nested at most 64 aggregates deep, and every
+   aggregate's members must lie inside the size objc_sizeof_type measures
+   for it (other types are refused when prepared); a call takes at most
+   1,024 arguments in at most 64 KB; a call through the bridge is refused
+   while less than a quarter of the thread's stack (at most 1 MB) is left.
+   An array argument takes a list of exactly its element count, a pointer
+   (nil, an object, "0x..." text), or for an array of chars a text of at
+   most that many bytes. Messages quote inputs cut to 200 characters. */
 #ifndef ZELBRIDGE_ZELBRIDGE_H
 #define ZELBRIDGE_ZELBRIDGE_H
 
