@@ -323,11 +323,12 @@ TEST(CStrings, NeverOutliveTheirTextInsideAggregates) {
                                  error))
       << error; // a union converts its first member only
   objc_send<void>(object, "release");
-  EXPECT_FALSE(zelbridge::defineMethod(cls, false, sel_registerName("r"),
-                                       "{r=i*}8@0:4",
-                                       std::make_unique<Recurse>(script),
-                                       error));
-  EXPECT_TRUE(contains(error, "a C string inside an aggregate")) << error;
+  // A method's result owns its texts until the method's next call.
+  EXPECT_TRUE(zelbridge::defineMethod(cls, false, sel_registerName("r"),
+                                      "{r=i*}8@0:4",
+                                      std::make_unique<Recurse>(script),
+                                      error))
+      << error;
 }
 
 // ---- messages ----
