@@ -30,7 +30,13 @@ struct Odd { /* {Odd=ci}: a member after padding */
   int i;
 };
 
-// ---- C functions found by name ----
+// ---- C functions found by name (declared first, as a header would) ----
+#define PROBE_EXPORT extern "C" __attribute__((visibility("default")))
+PROBE_EXPORT Rect probeMakeRect(double x, double y, double width,
+                                double height);
+PROBE_EXPORT double probeArea(Rect rect);
+PROBE_EXPORT long long probeNegate(long long value);
+
 extern "C" __attribute__((visibility("default"))) Rect
 probeMakeRect(double x, double y, double width, double height) {
   return Rect{x, y, width, height};
