@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include "foundation.h"
+#include "text_buffer.h"
 
 using namespace objc_module_records;
 

@@ -4,6 +4,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include "foundation.h"
+#include "format.h"
 
 using namespace objc_module_records;
 
