@@ -20,7 +20,7 @@ namespace zel {
 template <typename Word> struct SipWidth;
 
 template <> struct SipWidth<uint64_t> {
-  static constexpr int rotations[6] = {13, 32, 16, 21, 17, 32};
+  static constexpr unsigned rotations[6] = {13, 32, 16, 21, 17, 32};
   static constexpr uint64_t initial[4] = {
       0x736f6d6570736575ull, 0x646f72616e646f6dull, 0x6c7967656e657261ull,
       0x7465646279746573ull};
@@ -31,7 +31,7 @@ template <> struct SipWidth<uint64_t> {
 };
 
 template <> struct SipWidth<uint32_t> {
-  static constexpr int rotations[6] = {5, 16, 8, 7, 13, 16};
+  static constexpr unsigned rotations[6] = {5, 16, 8, 7, 13, 16};
   static constexpr uint32_t initial[4] = {0, 0, 0x6c796765u, 0x74656462u};
   static constexpr uint32_t fold(uint32_t, uint32_t v1, uint32_t,
                                  uint32_t v3) {
@@ -39,7 +39,7 @@ template <> struct SipWidth<uint32_t> {
   }
 };
 
-template <typename Word> constexpr Word sipRotate(Word x, int bits) {
+template <typename Word> constexpr Word sipRotate(Word x, unsigned bits) {
   return static_cast<Word>((x << bits) | (x >> (8 * sizeof(Word) - bits)));
 }
 
@@ -47,7 +47,7 @@ template <typename Word> struct SipState {
   Word v0, v1, v2, v3;
 
   constexpr void round() {
-    constexpr const int *r = SipWidth<Word>::rotations;
+    constexpr const unsigned *r = SipWidth<Word>::rotations;
     v0 += v1; v1 = sipRotate(v1, r[0]); v1 ^= v0; v0 = sipRotate(v0, r[1]);
     v2 += v3; v3 = sipRotate(v3, r[2]); v3 ^= v2;
     v0 += v3; v3 = sipRotate(v3, r[3]); v3 ^= v0;
