@@ -28,7 +28,7 @@ namespace {
 void nothing(id, SEL) { benchmark::ClobberMemory(); }
 
 MethodList<1> Target_imethods = {
-    nullptr, 1, {OBJC_METHOD("nothing", "v8@0:4", nothing)}};
+    nullptr, 1, {OBJC_DERIVED_METHOD("nothing", nothing)}};
 OBJC_CLASS_RECORDS(Target_class, "TclBenchTarget", "NSObject", sizeof(id),
                    nullptr, &Target_imethods, nullptr);
 OBJC_MODULE_RECORD(Target_module, 1, 0, &Target_class);

@@ -29,7 +29,7 @@ using namespace objc_module_records;
 
 static void Target_nothing(id, SEL) {}
 static MethodList<1> Target_imethods = {
-    nullptr, 1, {OBJC_METHOD("nothing", "v8@0:4", Target_nothing)}};
+    nullptr, 1, {OBJC_DERIVED_METHOD("nothing", Target_nothing)}};
 static struct objc_class Target_meta = {
     nullptr, nullptr, "ZelBenchTarget", 0, CLS_META,
     sizeof(struct objc_class), nullptr, nullptr, nullptr, nullptr};

@@ -180,11 +180,11 @@ struct Layout {
     zel::TypeWalk layout = zel::measureType(member.type);
     if (layout.tooDeep || layout.overflow || layout.size < 0)
       tooLarge = true;
-    long long size = layout.size;
-    if (size != 0 && layout.alignment > 0)
-      size = (size + layout.alignment - 1) / layout.alignment *
+    long long room = layout.size;
+    if (room != 0 && layout.alignment > 0)
+      room = (room + layout.alignment - 1) / layout.alignment *
              layout.alignment;
-    return size;
+    return room;
   }
 
   int place(const Member &member) {

@@ -194,7 +194,6 @@ private:
   NameRule rule_;
   int outerDepth_;
   int depth_ = 0;
-  bool tooDeep_ = false;
   bool overflow_ = false;
   bool malformed_ = false;
   Level levels_[zel::maxNesting];

@@ -1,10 +1,16 @@
-/* symbol: the record behind a symbol-table handle and the map callbacks
-   its tables are made with. Internal to zelObjCRuntime. */
+/* symbol: the record behind a symbol-table handle, the map callbacks its
+   tables are made with, and what the module's three files share: tables
+   (symbol.cpp), their files (symbol_file.cpp) and the lookup of symbols
+   that loaded modules export (symbol_external.cpp). Internal to
+   zelObjCRuntime. */
 #ifndef ZELOBJCRUNTIME_SYMBOL_H
 #define ZELOBJCRUNTIME_SYMBOL_H
 
 #include <cstddef>
+#include <cstdint>
 #include <zelObjCRuntime/zelObjCRuntime.h>
+
+#include "symbol_hash.h"
 
 OBJC_BEGIN_DECLS
 
@@ -33,5 +39,39 @@ extern const NSMapTableKeyCallBacks SymbolTableKeyCallBacks;
 extern const NSMapTableValueCallBacks SymbolMapValueCallBacks;
 
 OBJC_END_DECLS
+
+namespace zel {
+
+inline constexpr int firstSymbolKind = 1;
+inline constexpr int lastSymbolKind = 6;
+
+constexpr bool isSymbolKind(int kind) {
+  return kind >= firstSymbolKind && kind <= lastSymbolKind;
+}
+
+/* The text of a stored string: in-image strings start at a zero marker. */
+inline const char *storedText(const void *stored) {
+  const char *bytes = static_cast<const char *>(stored);
+  return *bytes == '\0' ? bytes + 1 : bytes;
+}
+
+/* A malloc'ed copy of text behind an optional leading byte; null when
+   memory runs out. */
+char *copySymbolText(const char *text, const char *lead);
+
+/* The key the tables hash names under, drawn once per process. */
+const NameHashKey &nameHashKey();
+/* The keyed hash of a zero-terminated name under that key. */
+uint32_t keyedNameHash(const char *name);
+
+/* Room a new table's map starts with. */
+inline constexpr unsigned symbolTableCapacity = 256;
+/* An empty table with room for capacity names, or null. */
+SymbolTable *newSymbolTable(unsigned capacity);
+
+/* Takes a loaded table's path out of the registry of loaded tables. */
+void unregisterLoadedTable(id path);
+
+} // namespace zel
 
 #endif

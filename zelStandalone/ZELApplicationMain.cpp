@@ -142,7 +142,9 @@ void sendEvent(id self, SEL, id event) {
 }
 
 MethodList<1> ExceptionHandling_imethods = {
-    nullptr, 1, {OBJC_METHOD("sendEvent:", "v12@0:4@8", sendEvent)}};
+    nullptr, 1, {OBJC_DERIVED_METHOD("sendEvent:", sendEvent)}};
+/* The encoding the category's method is known by. */
+OBJC_CHECK_FUNCTION_TYPES(sendEvent, "v12@0:4@8");
 
 struct objc_category ExceptionHandling_category = {
     "ZELExceptionHandling", "NSApplication",

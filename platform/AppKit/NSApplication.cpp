@@ -62,16 +62,16 @@ id Event_object(id self, SEL) { return eventOf(self)->object; }
 MethodList<4> Event_imethods = {
     nullptr,
     4,
-    {OBJC_METHOD("dealloc", "v8@0:4", Event_dealloc),
-     OBJC_METHOD("target", "@8@0:4", Event_target),
-     OBJC_METHOD("action", ":8@0:4", Event_action),
-     OBJC_METHOD("object", "@8@0:4", Event_object)}};
+    {OBJC_DERIVED_METHOD("dealloc", Event_dealloc),
+     OBJC_DERIVED_METHOD("target", Event_target),
+     OBJC_DERIVED_METHOD("action", Event_action),
+     OBJC_DERIVED_METHOD("object", Event_object)}};
 
 MethodList<1> Event_cmethods = {
     nullptr,
     1,
-    {OBJC_METHOD("eventWithTarget:action:object:", "@20@0:4@8:12@16",
-                 Event_eventWithTargetActionObject)}};
+    {OBJC_DERIVED_METHOD("eventWithTarget:action:object:",
+                         Event_eventWithTargetActionObject)}};
 
 IvarList<3> Event_ivars = {
     3, {{"target", "@", 4}, {"action", ":", 8}, {"object", "@", 12}}};
@@ -158,20 +158,18 @@ void Application_terminate(id, SEL, id) { exit(0); }
 MethodList<7> Application_imethods = {
     nullptr,
     7,
-    {OBJC_METHOD("init", "@8@0:4", Application_init),
-     OBJC_METHOD("sendEvent:", "v12@0:4@8", Application_sendEvent),
-     OBJC_METHOD("postEvent:atStart:", "v16@0:4@8c12",
-                 Application_postEventAtStart),
-     OBJC_METHOD("run", "v8@0:4", Application_run),
-     OBJC_METHOD("stop:", "v12@0:4@8", Application_stop),
-     OBJC_METHOD("isRunning", "c8@0:4", Application_isRunning),
-     OBJC_METHOD("terminate:", "v12@0:4@8", Application_terminate)}};
+    {OBJC_DERIVED_METHOD("init", Application_init),
+     OBJC_DERIVED_METHOD("sendEvent:", Application_sendEvent),
+     OBJC_DERIVED_METHOD("postEvent:atStart:", Application_postEventAtStart),
+     OBJC_DERIVED_METHOD("run", Application_run),
+     OBJC_DERIVED_METHOD("stop:", Application_stop),
+     OBJC_DERIVED_METHOD("isRunning", Application_isRunning),
+     OBJC_DERIVED_METHOD("terminate:", Application_terminate)}};
 
 MethodList<1> Application_cmethods = {
     nullptr,
     1,
-    {OBJC_METHOD("sharedApplication", "@8@0:4",
-                 Application_sharedApplication)}};
+    {OBJC_DERIVED_METHOD("sharedApplication", Application_sharedApplication)}};
 
 IvarList<3> Application_ivars = {3,
                                  {{"queue", "@", 4},

@@ -122,16 +122,15 @@ id Array_description(id self, SEL) {
 MethodList<9> Array_imethods = {
     nullptr,
     9,
-    {OBJC_METHOD("initWithObjects:count:", "@16@0:4r^@8I12",
-                 Array_initWithObjectsCount),
-     OBJC_METHOD("dealloc", "v8@0:4", Array_dealloc),
-     OBJC_METHOD("count", "I8@0:4", Array_count),
-     OBJC_METHOD("objectAtIndex:", "@12@0:4I8", Array_objectAtIndex),
-     OBJC_METHOD("lastObject", "@8@0:4", Array_lastObject),
-     OBJC_METHOD("containsObject:", "c12@0:4@8", Array_containsObject),
-     OBJC_METHOD("objectEnumerator", "@8@0:4", Array_objectEnumerator),
-     OBJC_METHOD("copyWithZone:", "@12@0:4^{_NSZone=}8", Array_copyWithZone),
-     OBJC_METHOD("description", "@8@0:4", Array_description)}};
+    {OBJC_DERIVED_METHOD("initWithObjects:count:", Array_initWithObjectsCount),
+     OBJC_DERIVED_METHOD("dealloc", Array_dealloc),
+     OBJC_DERIVED_METHOD("count", Array_count),
+     OBJC_DERIVED_METHOD("objectAtIndex:", Array_objectAtIndex),
+     OBJC_DERIVED_METHOD("lastObject", Array_lastObject),
+     OBJC_DERIVED_METHOD("containsObject:", Array_containsObject),
+     OBJC_DERIVED_METHOD("objectEnumerator", Array_objectEnumerator),
+     OBJC_DERIVED_METHOD("copyWithZone:", Array_copyWithZone),
+     OBJC_DERIVED_METHOD("description", Array_description)}};
 
 id Array_array(id self, SEL) {
   return fnd::autorelease(objc_send(objc_send(self, "alloc"), "init"));
@@ -157,9 +156,9 @@ id Array_arrayWithObjects(id self, SEL, id first, ...) {
 MethodList<3> Array_cmethods = {
     nullptr,
     3,
-    {OBJC_METHOD("array", "@8@0:4", Array_array),
-     OBJC_METHOD("arrayWithObject:", "@12@0:4@8", Array_arrayWithObject),
-     OBJC_METHOD("arrayWithObjects:", "@12@0:4@8", Array_arrayWithObjects)}};
+    {OBJC_DERIVED_METHOD("array", Array_array),
+     OBJC_DERIVED_METHOD("arrayWithObject:", Array_arrayWithObject),
+     OBJC_DERIVED_METHOD("arrayWithObjects:", Array_arrayWithObjects)}};
 
 IvarList<3> Array_ivars = {
     3, {{"items", "^@", 4}, {"count", "I", 8}, {"capacity", "I", 12}}};
@@ -200,15 +199,13 @@ void MutableArray_removeAllObjects(id self, SEL sel) {
 MethodList<5> MutableArray_imethods = {
     nullptr,
     5,
-    {OBJC_METHOD("addObject:", "v12@0:4@8", MutableArray_addObject),
-     OBJC_METHOD("insertObject:atIndex:", "v16@0:4@8I12",
-                 MutableArray_insertObjectAtIndex),
-     OBJC_METHOD("removeObjectAtIndex:", "v12@0:4I8",
-                 MutableArray_removeObjectAtIndex),
-     OBJC_METHOD("removeLastObject", "v8@0:4",
-                 MutableArray_removeLastObject),
-     OBJC_METHOD("removeAllObjects", "v8@0:4",
-                 MutableArray_removeAllObjects)}};
+    {OBJC_DERIVED_METHOD("addObject:", MutableArray_addObject),
+     OBJC_DERIVED_METHOD("insertObject:atIndex:",
+                         MutableArray_insertObjectAtIndex),
+     OBJC_DERIVED_METHOD("removeObjectAtIndex:",
+                         MutableArray_removeObjectAtIndex),
+     OBJC_DERIVED_METHOD("removeLastObject", MutableArray_removeLastObject),
+     OBJC_DERIVED_METHOD("removeAllObjects", MutableArray_removeAllObjects)}};
 
 /* ---- NSEnumerator ---- */
 
@@ -236,10 +233,9 @@ id Enumerator_copyWithZone(id self, SEL, NSZone *) {
 MethodList<3> Enumerator_imethods = {
     nullptr,
     3,
-    {OBJC_METHOD("nextObject", "@8@0:4", Enumerator_nextObject),
-     OBJC_METHOD("dealloc", "v8@0:4", Enumerator_dealloc),
-     OBJC_METHOD("copyWithZone:", "@12@0:4^{_NSZone=}8",
-                 Enumerator_copyWithZone)}};
+    {OBJC_DERIVED_METHOD("nextObject", Enumerator_nextObject),
+     OBJC_DERIVED_METHOD("dealloc", Enumerator_dealloc),
+     OBJC_DERIVED_METHOD("copyWithZone:", Enumerator_copyWithZone)}};
 
 IvarList<2> Enumerator_ivars = {2, {{"array", "@", 4}, {"next", "I", 8}}};
 

@@ -91,16 +91,16 @@ void Class_addObject(id, SEL, id obj) {
 MethodList<7> Pool_imethods = {
     nullptr,
     7,
-    {OBJC_METHOD("init", "@8@0:4", Pool_init),
-     OBJC_METHOD("release", "v8@0:4", Pool_release),
-     OBJC_METHOD("drain", "v8@0:4", Pool_release),
-     OBJC_METHOD("dealloc", "v8@0:4", Pool_release),
-     OBJC_METHOD("addObject:", "v12@0:4@8", Pool_addObject),
-     OBJC_METHOD("retain", "@8@0:4", Pool_refuseRetain),
-     OBJC_METHOD("autorelease", "@8@0:4", Pool_refuseRetain)}};
+    {OBJC_DERIVED_METHOD("init", Pool_init),
+     OBJC_DERIVED_METHOD("release", Pool_release),
+     OBJC_DERIVED_METHOD("drain", Pool_release),
+     OBJC_DERIVED_METHOD("dealloc", Pool_release),
+     OBJC_DERIVED_METHOD("addObject:", Pool_addObject),
+     OBJC_DERIVED_METHOD("retain", Pool_refuseRetain),
+     OBJC_DERIVED_METHOD("autorelease", Pool_refuseRetain)}};
 
 MethodList<1> Pool_cmethods = {
-    nullptr, 1, {OBJC_METHOD("addObject:", "v12@0:4@8", Class_addObject)}};
+    nullptr, 1, {OBJC_DERIVED_METHOD("addObject:", Class_addObject)}};
 
 IvarList<4> Pool_ivars = {4,
                           {{"objects", "^@", 4},

@@ -134,20 +134,19 @@ id Bundle_copyWithZone(id self, SEL, NSZone *) { return fnd::retain(self); }
 MethodList<6> Bundle_imethods = {
     nullptr,
     6,
-    {OBJC_METHOD("initWithPath:", "@12@0:4@8", Bundle_initWithPath),
-     OBJC_METHOD("dealloc", "v8@0:4", Bundle_dealloc),
-     OBJC_METHOD("bundlePath", "@8@0:4", Bundle_bundlePath),
-     OBJC_METHOD("resourcePath", "@8@0:4", Bundle_resourcePath),
-     OBJC_METHOD("pathForResource:ofType:", "@16@0:4@8@12",
-                 Bundle_pathForResourceOfType),
-     OBJC_METHOD("copyWithZone:", "@12@0:4^{_NSZone=}8",
-                 Bundle_copyWithZone)}};
+    {OBJC_DERIVED_METHOD("initWithPath:", Bundle_initWithPath),
+     OBJC_DERIVED_METHOD("dealloc", Bundle_dealloc),
+     OBJC_DERIVED_METHOD("bundlePath", Bundle_bundlePath),
+     OBJC_DERIVED_METHOD("resourcePath", Bundle_resourcePath),
+     OBJC_DERIVED_METHOD("pathForResource:ofType:",
+                         Bundle_pathForResourceOfType),
+     OBJC_DERIVED_METHOD("copyWithZone:", Bundle_copyWithZone)}};
 
 MethodList<2> Bundle_cmethods = {
     nullptr,
     2,
-    {OBJC_METHOD("mainBundle", "@8@0:4", Bundle_mainBundle),
-     OBJC_METHOD("bundleWithPath:", "@12@0:4@8", Bundle_bundleWithPath)}};
+    {OBJC_DERIVED_METHOD("mainBundle", Bundle_mainBundle),
+     OBJC_DERIVED_METHOD("bundleWithPath:", Bundle_bundleWithPath)}};
 
 IvarList<1> Bundle_ivars = {1, {{"path", "@", 4}}};
 

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include "foundation.h"
+#include "text_buffer.h"
 
 using namespace objc_module_records;
 
@@ -79,19 +80,17 @@ id Data_dataWithBytesLength(id self, SEL, const void *bytes,
 MethodList<6> Data_imethods = {
     nullptr,
     6,
-    {OBJC_METHOD("initWithBytes:length:", "@16@0:4r^v8I12",
-                 Data_initWithBytesLength),
-     OBJC_METHOD("dealloc", "v8@0:4", Data_dealloc),
-     OBJC_METHOD("bytes", "r^v8@0:4", Data_bytes),
-     OBJC_METHOD("length", "I8@0:4", Data_length),
-     OBJC_METHOD("copyWithZone:", "@12@0:4^{_NSZone=}8", Data_copyWithZone),
-     OBJC_METHOD("isEqual:", "c12@0:4@8", Data_isEqual)}};
+    {OBJC_DERIVED_METHOD("initWithBytes:length:", Data_initWithBytesLength),
+     OBJC_DERIVED_METHOD("dealloc", Data_dealloc),
+     OBJC_DERIVED_METHOD("bytes", Data_bytes),
+     OBJC_DERIVED_METHOD("length", Data_length),
+     OBJC_DERIVED_METHOD("copyWithZone:", Data_copyWithZone),
+     OBJC_DERIVED_METHOD("isEqual:", Data_isEqual)}};
 
 MethodList<1> Data_cmethods = {
     nullptr,
     1,
-    {OBJC_METHOD("dataWithBytes:length:", "@16@0:4r^v8I12",
-                 Data_dataWithBytesLength)}};
+    {OBJC_DERIVED_METHOD("dataWithBytes:length:", Data_dataWithBytesLength)}};
 
 IvarList<2> Data_ivars = {2, {{"bytes", "^v", 4}, {"length", "I", 8}}};
 
@@ -180,20 +179,19 @@ id FileHandle_init(id self, SEL) {
 MethodList<7> FileHandle_imethods = {
     nullptr,
     7,
-    {OBJC_METHOD("init", "@8@0:4", FileHandle_init),
-     OBJC_METHOD("availableData", "@8@0:4", FileHandle_availableData),
-     OBJC_METHOD("readDataToEndOfFile", "@8@0:4", FileHandle_availableData),
-     OBJC_METHOD("closeFile", "v8@0:4", FileHandle_closeFile),
-     OBJC_METHOD("dealloc", "v8@0:4", FileHandle_dealloc),
-     OBJC_METHOD("fileDescriptor", "i8@0:4", FileHandle_fileDescriptor),
-     OBJC_METHOD("copyWithZone:", "@12@0:4^{_NSZone=}8",
-                 FileHandle_copyWithZone)}};
+    {OBJC_DERIVED_METHOD("init", FileHandle_init),
+     OBJC_DERIVED_METHOD("availableData", FileHandle_availableData),
+     OBJC_DERIVED_METHOD("readDataToEndOfFile", FileHandle_availableData),
+     OBJC_DERIVED_METHOD("closeFile", FileHandle_closeFile),
+     OBJC_DERIVED_METHOD("dealloc", FileHandle_dealloc),
+     OBJC_DERIVED_METHOD("fileDescriptor", FileHandle_fileDescriptor),
+     OBJC_DERIVED_METHOD("copyWithZone:", FileHandle_copyWithZone)}};
 
 MethodList<1> FileHandle_cmethods = {
     nullptr,
     1,
-    {OBJC_METHOD("fileHandleForReadingAtPath:", "@12@0:4@8",
-                 FileHandle_forReadingAtPath)}};
+    {OBJC_DERIVED_METHOD("fileHandleForReadingAtPath:",
+                         FileHandle_forReadingAtPath)}};
 
 IvarList<1> FileHandle_ivars = {1, {{"descriptor", "i", 4}}};
 

@@ -4,6 +4,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include "foundation.h"
+#include "format.h"
 
 using namespace objc_module_records;
 
@@ -146,23 +147,22 @@ void Exception_raise(id self, SEL) { _NSRaiseException(self); }
 MethodList<8> Exception_imethods = {
     nullptr,
     8,
-    {OBJC_METHOD("initWithName:reason:userInfo:", "@20@0:4@8@12@16",
-                 Exception_initWithNameReasonUserInfo),
-     OBJC_METHOD("dealloc", "v8@0:4", Exception_dealloc),
-     OBJC_METHOD("name", "@8@0:4", Exception_name),
-     OBJC_METHOD("reason", "@8@0:4", Exception_reason),
-     OBJC_METHOD("userInfo", "@8@0:4", Exception_userInfo),
-     OBJC_METHOD("description", "@8@0:4", Exception_description),
-     OBJC_METHOD("copyWithZone:", "@12@0:4^{_NSZone=}8",
-                 Exception_copyWithZone),
-     OBJC_METHOD("raise", "v8@0:4", Exception_raise)}};
+    {OBJC_DERIVED_METHOD("initWithName:reason:userInfo:",
+                         Exception_initWithNameReasonUserInfo),
+     OBJC_DERIVED_METHOD("dealloc", Exception_dealloc),
+     OBJC_DERIVED_METHOD("name", Exception_name),
+     OBJC_DERIVED_METHOD("reason", Exception_reason),
+     OBJC_DERIVED_METHOD("userInfo", Exception_userInfo),
+     OBJC_DERIVED_METHOD("description", Exception_description),
+     OBJC_DERIVED_METHOD("copyWithZone:", Exception_copyWithZone),
+     OBJC_DERIVED_METHOD("raise", Exception_raise)}};
 
 MethodList<2> Exception_cmethods = {
     nullptr,
     2,
-    {OBJC_METHOD("exceptionWithName:reason:userInfo:", "@20@0:4@8@12@16",
-                 Exception_exceptionWithNameReasonUserInfo),
-     OBJC_METHOD("raise:format:", "v16@0:4@8@12", Exception_raiseFormat)}};
+    {OBJC_DERIVED_METHOD("exceptionWithName:reason:userInfo:",
+                         Exception_exceptionWithNameReasonUserInfo),
+     OBJC_DERIVED_METHOD("raise:format:", Exception_raiseFormat)}};
 
 IvarList<3> Exception_ivars = {3,
                                {{"name", "@", 4},
@@ -254,17 +254,17 @@ void AssertionHandler_failureInMethod(id, SEL, SEL method, id object,
 MethodList<2> AssertionHandler_imethods = {
     nullptr,
     2,
-    {OBJC_METHOD("handleFailureInFunction:file:lineNumber:description:",
-                 "v24@0:4@8@12i16@20", AssertionHandler_failureInFunction),
-     OBJC_METHOD("handleFailureInMethod:object:file:lineNumber:description:",
-                 "v28@0:4:8@12@16i20@24",
-                 AssertionHandler_failureInMethod)}};
+    {OBJC_DERIVED_METHOD(
+         "handleFailureInFunction:file:lineNumber:description:",
+         AssertionHandler_failureInFunction),
+     OBJC_DERIVED_METHOD(
+         "handleFailureInMethod:object:file:lineNumber:description:",
+         AssertionHandler_failureInMethod)}};
 
 MethodList<1> AssertionHandler_cmethods = {
     nullptr,
     1,
-    {OBJC_METHOD("currentHandler", "@8@0:4",
-                 AssertionHandler_currentHandler)}};
+    {OBJC_DERIVED_METHOD("currentHandler", AssertionHandler_currentHandler)}};
 
 OBJC_CLASS_RECORDS(NSAssertionHandlerClass, "NSAssertionHandler", "NSObject", 4,
                    nullptr, &AssertionHandler_imethods,

@@ -7,6 +7,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include "foundation.h"
+#include "format.h"
 
 using namespace objc_module_records;
 using fnd::StringIvars;
@@ -136,22 +137,21 @@ id String_mutableCopy(id self, SEL) {
 MethodList<14> String_imethods = {
     nullptr,
     14,
-    {OBJC_METHOD("initWithCString:", "@12@0:4r*8", String_initWithCString),
-     OBJC_METHOD("initWithFormat:", "@12@0:4@8", String_initWithFormat),
-     OBJC_METHOD("initWithFormat:arguments:", "@16@0:4@8*12",
-                 String_initWithFormatArguments),
-     OBJC_METHOD("dealloc", "v8@0:4", String_dealloc),
-     OBJC_METHOD("cString", "r*8@0:4", String_cString),
-     OBJC_METHOD("UTF8String", "r*8@0:4", String_cString),
-     OBJC_METHOD("length", "I8@0:4", String_length),
-     OBJC_METHOD("isEqual:", "c12@0:4@8", String_isEqualToString),
-     OBJC_METHOD("isEqualToString:", "c12@0:4@8", String_isEqualToString),
-     OBJC_METHOD("hash", "I8@0:4", String_hash),
-     OBJC_METHOD("description", "@8@0:4", String_description),
-     OBJC_METHOD("copyWithZone:", "@12@0:4^{_NSZone=}8",
-                 String_copyWithZone),
-     OBJC_METHOD("mutableCopy", "@8@0:4", String_mutableCopy),
-     OBJC_METHOD("cStringLength", "I8@0:4", String_length)}};
+    {OBJC_DERIVED_METHOD("initWithCString:", String_initWithCString),
+     OBJC_DERIVED_METHOD("initWithFormat:", String_initWithFormat),
+     OBJC_DERIVED_METHOD("initWithFormat:arguments:",
+                         String_initWithFormatArguments),
+     OBJC_DERIVED_METHOD("dealloc", String_dealloc),
+     OBJC_DERIVED_METHOD("cString", String_cString),
+     OBJC_DERIVED_METHOD("UTF8String", String_cString),
+     OBJC_DERIVED_METHOD("length", String_length),
+     OBJC_DERIVED_METHOD("isEqual:", String_isEqualToString),
+     OBJC_DERIVED_METHOD("isEqualToString:", String_isEqualToString),
+     OBJC_DERIVED_METHOD("hash", String_hash),
+     OBJC_DERIVED_METHOD("description", String_description),
+     OBJC_DERIVED_METHOD("copyWithZone:", String_copyWithZone),
+     OBJC_DERIVED_METHOD("mutableCopy", String_mutableCopy),
+     OBJC_DERIVED_METHOD("cStringLength", String_length)}};
 
 /* ---- NSString class methods: instances of the receiving class ---- */
 
@@ -178,10 +178,9 @@ id String_stringWithFormat(id self, SEL, id format, ...) {
 MethodList<3> String_cmethods = {
     nullptr,
     3,
-    {OBJC_METHOD("string", "@8@0:4", String_string),
-     OBJC_METHOD("stringWithCString:", "@12@0:4r*8",
-                 String_stringWithCString),
-     OBJC_METHOD("stringWithFormat:", "@12@0:4@8", String_stringWithFormat)}};
+    {OBJC_DERIVED_METHOD("string", String_string),
+     OBJC_DERIVED_METHOD("stringWithCString:", String_stringWithCString),
+     OBJC_DERIVED_METHOD("stringWithFormat:", String_stringWithFormat)}};
 
 IvarList<2> String_ivars = {2, {{"characters", "*", 4}, {"length", "I", 8}}};
 
@@ -219,9 +218,9 @@ void MutableString_setString(id self, SEL, id other) {
 MethodList<3> MutableString_imethods = {
     nullptr,
     3,
-    {OBJC_METHOD("appendFormat:", "v12@0:4@8", MutableString_appendFormat),
-     OBJC_METHOD("appendString:", "v12@0:4@8", MutableString_appendString),
-     OBJC_METHOD("setString:", "v12@0:4@8", MutableString_setString)}};
+    {OBJC_DERIVED_METHOD("appendFormat:", MutableString_appendFormat),
+     OBJC_DERIVED_METHOD("appendString:", MutableString_appendString),
+     OBJC_DERIVED_METHOD("setString:", MutableString_setString)}};
 
 IvarList<1> MutableString_ivars = {1, {{"capacity", "I", 12}}};
 
@@ -234,11 +233,11 @@ unsigned Constant_retainCount(id, SEL) { return UINT32_MAX; }
 MethodList<5> Constant_imethods = {
     nullptr,
     5,
-    {OBJC_METHOD("retain", "@8@0:4", Constant_retain),
-     OBJC_METHOD("release", "v8@0:4", Constant_release),
-     OBJC_METHOD("autorelease", "@8@0:4", Constant_retain),
-     OBJC_METHOD("retainCount", "I8@0:4", Constant_retainCount),
-     OBJC_METHOD("dealloc", "v8@0:4", Constant_release)}};
+    {OBJC_DERIVED_METHOD("retain", Constant_retain),
+     OBJC_DERIVED_METHOD("release", Constant_release),
+     OBJC_DERIVED_METHOD("autorelease", Constant_retain),
+     OBJC_DERIVED_METHOD("retainCount", Constant_retainCount),
+     OBJC_DERIVED_METHOD("dealloc", Constant_release)}};
 
 } // namespace
 

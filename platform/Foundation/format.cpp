@@ -1,13 +1,18 @@
 /* printf-style formatting into a growing buffer, plus %@ for objects:
    each conversion is taken apart, its argument fetched by type, and the
-   single conversion handed to the C library. %n stores nothing. */
+   single conversion handed to the C library. %n stores nothing. Objects
+   are reached only through messages, so that the formatter depends on no
+   class of its own library. */
 #include <stddef.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <wchar.h>
-#include "foundation.h"
+
+#include <objc/objc-send.h>
+
+#include "format.h"
 
 namespace {
 
@@ -21,25 +26,10 @@ struct Conversion {
   char letter;
 };
 
-bool reserve(fnd::TextBuffer *text, unsigned extra) {
-  unsigned needed = text->length + extra + 1;
-  if (needed <= text->capacity)
-    return true;
-  unsigned capacity = text->capacity ? text->capacity : 64;
-  while (capacity < needed)
-    capacity *= 2;
-  char *grown = static_cast<char *>(realloc(text->data, capacity));
-  if (!grown)
-    return false;
-  text->data = grown;
-  text->capacity = capacity;
-  return true;
-}
-
 template <typename T>
 void put(fnd::TextBuffer *text, const char *spec, T value) {
   int size = snprintf(nullptr, 0, spec, value);
-  if (size < 0 || !reserve(text, static_cast<unsigned>(size)))
+  if (size < 0 || !fnd::textReserve(text, static_cast<unsigned>(size)))
     return;
   snprintf(text->data + text->length, static_cast<size_t>(size) + 1, spec,
            value);
@@ -154,12 +144,14 @@ void putFloating(fnd::TextBuffer *text, Conversion *conv, va_list *args) {
     put(text, conv->spec, va_arg(*args, double));
 }
 
-/* %@ is %s with the description's characters. */
+/* %@ is %s with the characters of the description (a string, or any
+   object that answers cString). */
 void putObject(fnd::TextBuffer *text, Conversion *conv, va_list *args) {
   id obj = va_arg(*args, id);
   const char *chars = "(null)";
   if (obj)
-    chars = fnd::cString(objc_send(obj, "description"));
+    chars = objc_send<const char *>(objc_send(obj, "description"),
+                                    "cString");
   conv->spec[conv->lengthAt] = '\0';
   appendSpec(conv, "s", 1);
   put(text, conv->spec, chars ? chars : "(null)");
@@ -209,19 +201,9 @@ void putConversion(fnd::TextBuffer *text, Conversion *conv,
 
 } // namespace
 
-bool fnd::textAppend(TextBuffer *text, const char *bytes,
-                     unsigned count) noexcept {
-  if (!reserve(text, count))
-    return false;
-  memcpy(text->data + text->length, bytes, count);
-  text->length += count;
-  text->data[text->length] = '\0';
-  return true;
-}
-
 void fnd::textFormat(TextBuffer *text, const char *format,
                      va_list *args) noexcept {
-  reserve(text, 0);
+  textReserve(text, 0);
   const char *p = format;
   while (*p) {
     const char *percent = strchr(p, '%');

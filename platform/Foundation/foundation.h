@@ -6,7 +6,9 @@
 #include <objc/objc-load.h>
 #include <Foundation/Foundation.h>
 
+#ifndef FND_HIDDEN
 #define FND_HIDDEN __attribute__((visibility("hidden")))
+#endif
 
 namespace fnd {
 
@@ -18,20 +20,6 @@ struct StringIvars {
   unsigned length;
   unsigned capacity; /* NSMutableString only: bytes in characters */
 };
-
-/* A growing text buffer without a destructor (safe to leave by a raise). */
-struct TextBuffer {
-  char *data;
-  unsigned length;
-  unsigned capacity;
-};
-
-FND_HIDDEN bool textAppend(TextBuffer *text, const char *bytes,
-                           unsigned count) noexcept;
-/* Appends printf-style output; %@ inserts an object's description. The
-   va_list is consumed through the pointer. */
-FND_HIDDEN void textFormat(TextBuffer *text, const char *format,
-                           va_list *args) noexcept;
 
 /* Messages used everywhere. */
 FND_HIDDEN id retain(id obj) noexcept;

@@ -23,16 +23,16 @@ Class NXProxy_class(id self, SEL) { return self->isa; }
 MethodList<3> NXProxy_cmethods = {
     nullptr,
     3,
-    {OBJC_METHOD("alloc", "@8@0:4", NXProxy_alloc),
-     OBJC_METHOD("new", "@8@0:4", NXProxy_alloc),
-     OBJC_METHOD("class", "#8@0:4", NXProxy_class_)}};
+    {OBJC_DERIVED_METHOD("alloc", NXProxy_alloc),
+     OBJC_DERIVED_METHOD("new", NXProxy_alloc),
+     OBJC_DERIVED_METHOD("class", NXProxy_class_)}};
 
 MethodList<3> NXProxy_imethods = {
     nullptr,
     3,
-    {OBJC_METHOD("freeProxy", "@8@0:4", NXProxy_freeProxy),
-     OBJC_METHOD("decodeUsing:", "@12@0:4@8", NXProxy_decodeUsing),
-     OBJC_METHOD("class", "#8@0:4", NXProxy_class)}};
+    {OBJC_DERIVED_METHOD("freeProxy", NXProxy_freeProxy),
+     OBJC_DERIVED_METHOD("decodeUsing:", NXProxy_decodeUsing),
+     OBJC_DERIVED_METHOD("class", NXProxy_class)}};
 
 OBJC_CLASS_RECORDS(NXProxyClass, "NXProxy", nullptr, sizeof(id), nullptr,
                    &NXProxy_imethods, &NXProxy_cmethods);

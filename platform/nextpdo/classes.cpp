@@ -197,7 +197,7 @@ OBJC_EXPORT int NXNextHashState(NXHashTable *table, NXHashState *state,
   bool more = state->i >= 0 &&
               static_cast<size_t>(state->i) < table->classes.size();
   if (more)
-    *data = table->classes[state->i++];
+    *data = table->classes[static_cast<size_t>(state->i++)];
   nextpdo::unlock();
   return more ? 1 : 0;
 }

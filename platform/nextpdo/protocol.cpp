@@ -95,17 +95,17 @@ struct objc_method_description *Protocol_classDescription(id self, SEL,
 }
 
 MethodList<1> Protocol_cmethods = {
-    nullptr, 1, {OBJC_METHOD("new", "@8@0:4", Protocol_new)}};
+    nullptr, 1, {OBJC_DERIVED_METHOD("new", Protocol_new)}};
 
 MethodList<4> Protocol_imethods = {
     nullptr,
     4,
-    {OBJC_METHOD("name", "*8@0:4", Protocol_name),
-     OBJC_METHOD("conformsTo:", "c12@0:4@8", Protocol_conformsTo),
-     OBJC_METHOD("descriptionForInstanceMethod:", "^v12@0:4:8",
-                 Protocol_instanceDescription),
-     OBJC_METHOD("descriptionForClassMethod:", "^v12@0:4:8",
-                 Protocol_classDescription)}};
+    {OBJC_DERIVED_METHOD("name", Protocol_name),
+     OBJC_DERIVED_METHOD("conformsTo:", Protocol_conformsTo),
+     OBJC_DERIVED_METHOD("descriptionForInstanceMethod:",
+                         Protocol_instanceDescription),
+     OBJC_DERIVED_METHOD("descriptionForClassMethod:",
+                         Protocol_classDescription)}};
 
 OBJC_CLASS_RECORDS(Protocol_class, "Protocol", nullptr,
                    sizeof(struct objc_protocol), nullptr, &Protocol_imethods,

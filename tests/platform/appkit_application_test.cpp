@@ -31,8 +31,8 @@ void Recorder_fail(id, SEL, id) {
 MethodList<2> Recorder_imethods = {
     nullptr,
     2,
-    {OBJC_METHOD("note:", "v12@0:4@8", Recorder_note),
-     OBJC_METHOD("fail:", "v12@0:4@8", Recorder_fail)}};
+    {OBJC_DERIVED_METHOD("note:", Recorder_note),
+     OBJC_DERIVED_METHOD("fail:", Recorder_fail)}};
 OBJC_CLASS_RECORDS(Recorder_class, "AkRecorder", "NSObject", 4, nullptr,
                    &Recorder_imethods, nullptr);
 OBJC_MODULE_RECORD(module, 1, 0, &Recorder_class);

@@ -20,7 +20,7 @@ void Thrower_fail(id, SEL, id reason) {
 }
 
 MethodList<1> Thrower_imethods = {
-    nullptr, 1, {OBJC_METHOD("fail:", "v12@0:4@8", Thrower_fail)}};
+    nullptr, 1, {OBJC_DERIVED_METHOD("fail:", Thrower_fail)}};
 OBJC_CLASS_RECORDS(Thrower_class, "FoThrower", "NSObject", 4, nullptr,
                    &Thrower_imethods, nullptr);
 OBJC_MODULE_RECORD(module, 1, 0, &Thrower_class);

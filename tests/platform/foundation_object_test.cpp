@@ -28,7 +28,7 @@ ProtocolList<1> Widget_protocols = {
     nullptr, 1, {reinterpret_cast<id>(&WidgetProtocol)}};
 
 MethodList<1> Widget_imethods = {
-    nullptr, 1, {OBJC_METHOD("answer", "i8@0:4", Widget_answer)}};
+    nullptr, 1, {OBJC_DERIVED_METHOD("answer", Widget_answer)}};
 struct objc_class Widget_meta = {nullptr, nullptr, "FoWidget", 0, CLS_META,
                                  sizeof(struct objc_class), nullptr, nullptr,
                                  nullptr, nullptr};

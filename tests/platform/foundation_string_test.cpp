@@ -13,6 +13,37 @@ OBJC_LIBRARY_REGISTRATION()
 
 namespace {
 
+using namespace objc_module_records;
+
+// Descriptions that are not strings: the formatter asks them for their
+// characters by message, as it asks any description.
+const char *Label_cString(id, SEL) { return "a label"; }
+id Labelled_description(id, SEL) {
+  return objc_send(objc_send_class("FormatLabel", "new"), "autorelease");
+}
+id Unnamed_description(id, SEL) { return nil; }
+
+MethodList<1> Label_imethods = {
+    nullptr, 1, {OBJC_DERIVED_METHOD("cString", Label_cString)}};
+MethodList<1> Labelled_imethods = {
+    nullptr, 1, {OBJC_DERIVED_METHOD("description", Labelled_description)}};
+MethodList<1> Unnamed_imethods = {
+    nullptr, 1, {OBJC_DERIVED_METHOD("description", Unnamed_description)}};
+OBJC_CLASS_RECORDS(Label_class, "FormatLabel", "NSObject", 4, nullptr,
+                   &Label_imethods, nullptr);
+OBJC_CLASS_RECORDS(Labelled_class, "FormatLabelled", "NSObject", 4, nullptr,
+                   &Labelled_imethods, nullptr);
+OBJC_CLASS_RECORDS(Unnamed_class, "FormatUnnamed", "NSObject", 4, nullptr,
+                   &Unnamed_imethods, nullptr);
+OBJC_MODULE_RECORD(Descriptions_module, 3, 0, &Label_class, &Labelled_class,
+                   &Unnamed_class);
+
+} // namespace
+
+OBJC_REGISTER_MODULE(Descriptions_module)
+
+namespace {
+
 class Strings : public ::testing::Test {
 protected:
   void SetUp() override {
@@ -51,6 +82,16 @@ TEST_F(StringFormat, ObjectsInsertTheirDescription) {
   EXPECT_EQ(format("%@", nil), "(null)");
   EXPECT_EQ(format("%-6@|%6@", NSSTR("ab"), NSSTR("cd")), "ab    |    cd");
   objc_send<void>(plain, "release");
+}
+
+TEST_F(StringFormat, DescriptionsNeedOnlyAnswerCString) {
+  id labelled = objc_send_class("FormatLabelled", "new");
+  id unnamed = objc_send_class("FormatUnnamed", "new");
+  EXPECT_EQ(format("[%@] [%8.5@]", labelled, labelled),
+            "[a label] [   a lab]");
+  EXPECT_EQ(format("%@", unnamed), "(null)");
+  objc_send<void>(labelled, "release");
+  objc_send<void>(unnamed, "release");
 }
 
 TEST_F(StringFormat, WidthsPrecisionsAndLengths) {

@@ -44,9 +44,9 @@ ProtocolList<1> Root_protocols = {
     nullptr, 1, {reinterpret_cast<id>(&DerivedProtocol)}};
 
 MethodList<1> Root_cmethods = {
-    nullptr, 1, {OBJC_METHOD("new", "@8@0:4", Root_new)}};
+    nullptr, 1, {OBJC_DERIVED_METHOD("new", Root_new)}};
 MethodList<1> Root_imethods = {
-    nullptr, 1, {OBJC_METHOD("value", "i8@0:4", Root_value)}};
+    nullptr, 1, {OBJC_DERIVED_METHOD("value", Root_value)}};
 IvarList<2> Root_ivars = {2, {{"isa", "#", 0}, {"count", "i", 4}}};
 struct objc_class Root_meta = {nullptr, nullptr, "TabRoot", 0, CLS_META,
                                sizeof(struct objc_class), nullptr,
@@ -170,10 +170,10 @@ TEST(Selectors, UniquePerNameAndReferencesFixed) {
 
 MethodList<2> LateCat_imethods = {
     nullptr, 2,
-    {OBJC_METHOD("extra", "i8@0:4", LateCat_extra),
-     OBJC_METHOD("shadowed", "i8@0:4", LateCat_shadowed)}};
+    {OBJC_DERIVED_METHOD("extra", LateCat_extra),
+     OBJC_DERIVED_METHOD("shadowed", LateCat_shadowed)}};
 MethodList<1> LateCat_cmethods = {
-    nullptr, 1, {OBJC_METHOD("classExtra", "i8@0:4", LateCat_classExtra)}};
+    nullptr, 1, {OBJC_DERIVED_METHOD("classExtra", LateCat_classExtra)}};
 struct objc_category LateCategory = {
     "Extra", "TabLate", OBJC_METHOD_LIST(LateCat_imethods),
     OBJC_METHOD_LIST(LateCat_cmethods), nullptr};
@@ -184,10 +184,10 @@ struct objc_module LateCat_module = {
 
 MethodList<2> Late_imethods = {
     nullptr, 2,
-    {OBJC_METHOD("own", "i8@0:4", Late_own),
-     OBJC_METHOD("shadowed", "i8@0:4", Late_shadowed)}};
+    {OBJC_DERIVED_METHOD("own", Late_own),
+     OBJC_DERIVED_METHOD("shadowed", Late_shadowed)}};
 MethodList<1> Late_cmethods = {
-    nullptr, 1, {OBJC_METHOD("new", "@8@0:4", Root_new)}};
+    nullptr, 1, {OBJC_DERIVED_METHOD("new", Root_new)}};
 struct objc_class Late_meta = {nullptr, nullptr, "TabLate", 0, CLS_META,
                                sizeof(struct objc_class), nullptr,
                                OBJC_MODULE_METHODS(Late_cmethods), nullptr,
@@ -239,7 +239,7 @@ TEST(Registration, CategoryAndSubclassWaitForTheirClasses) {
 }
 
 MethodList<1> RootCat_imethods = {
-    nullptr, 1, {OBJC_METHOD("value", "i8@0:4", Root_categoryValue)}};
+    nullptr, 1, {OBJC_DERIVED_METHOD("value", Root_categoryValue)}};
 struct objc_category RootCategory = {
     "Later", "TabRoot", OBJC_METHOD_LIST(RootCat_imethods), nullptr, nullptr};
 Symtab<1> RootCat_symtab = {0, nullptr, 0, 1, {&RootCategory}};

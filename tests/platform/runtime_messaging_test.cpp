@@ -14,10 +14,12 @@ namespace {
 
 struct Triple {
   int a, b, c;
+  static constexpr char objcEncoding[] = "{Triple=iii}";
 };
 
 struct Pair {
   int a, b;
+  static constexpr char objcEncoding[] = "{Pair=ii}";
 };
 
 SEL lastUnrecognized;
@@ -78,25 +80,24 @@ Pair Stret_origin(id, SEL, int a) { return {a, a + 1}; }
 
 MethodList<2> Base_cmethods = {
     nullptr, 2,
-    {OBJC_METHOD("new", "@8@0:4", Base_new),
-     OBJC_METHOD("initialize", "v8@0:4", initializeMeasuringStack)}};
+    {OBJC_DERIVED_METHOD("new", Base_new),
+     OBJC_DERIVED_METHOD("initialize", initializeMeasuringStack)}};
 MethodList<11> Base_imethods = {
     nullptr,
     11,
-    {OBJC_METHOD("free", "@8@0:4", Base_free),
-     OBJC_METHOD("keep::", "i16@0:4i8i12", Base_keep),
-     OBJC_METHOD("answer", "i8@0:4", Base_answer),
-     OBJC_METHOD("wide", "q8@0:4", Base_wide),
-     OBJC_METHOD("half:", "d16@0:4d8", Base_half),
-     OBJC_METHOD("third:", "f12@0:4f8", Base_third),
-     OBJC_METHOD("triple:::", "{Triple=iii}20@0:4i8i12i16", Base_triple),
-     OBJC_METHOD("pair:", "{Pair=ii}12@0:4i8", Base_pair),
-     OBJC_METHOD("mix:::::", "d32@0:4c8q12d20i28s32", Base_mix),
-     OBJC_METHOD("self", "@8@0:4", Base_self),
-     OBJC_METHOD("doesNotRecognizeSelector:", "v12@0:4:8",
-                 Base_notRecognized)}};
+    {OBJC_DERIVED_METHOD("free", Base_free),
+     OBJC_DERIVED_METHOD("keep::", Base_keep),
+     OBJC_DERIVED_METHOD("answer", Base_answer),
+     OBJC_DERIVED_METHOD("wide", Base_wide),
+     OBJC_DERIVED_METHOD("half:", Base_half),
+     OBJC_DERIVED_METHOD("third:", Base_third),
+     OBJC_DERIVED_METHOD("triple:::", Base_triple),
+     OBJC_DERIVED_METHOD("pair:", Base_pair),
+     OBJC_DERIVED_METHOD("mix:::::", Base_mix),
+     OBJC_DERIVED_METHOD("self", Base_self),
+     OBJC_DERIVED_METHOD("doesNotRecognizeSelector:", Base_notRecognized)}};
 MethodList<1> Sub_imethods = {
-    nullptr, 1, {OBJC_METHOD("answer", "i8@0:4", Sub_answer)}};
+    nullptr, 1, {OBJC_DERIVED_METHOD("answer", Sub_answer)}};
 
 OBJC_CLASS_RECORDS(Base_class, "MsgBase", nullptr, 4, nullptr, &Base_imethods,
                    &Base_cmethods);
@@ -110,8 +111,8 @@ OBJC_CLASS_RECORDS(Bare_class, "MsgBare", nullptr, 4, nullptr, nullptr,
 // A root class whose first message returns a structure.
 MethodList<2> Stret_cmethods = {
     nullptr, 2,
-    {OBJC_METHOD("initialize", "v8@0:4", initializeMeasuringStack),
-     OBJC_METHOD("origin:", "{Pair=ii}12@0:4i8", Stret_origin)}};
+    {OBJC_DERIVED_METHOD("initialize", initializeMeasuringStack),
+     OBJC_DERIVED_METHOD("origin:", Stret_origin)}};
 OBJC_CLASS_RECORDS(Stret_class, "MsgStret", nullptr, 4, nullptr, nullptr,
                    &Stret_cmethods);
 

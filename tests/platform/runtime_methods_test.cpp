@@ -47,14 +47,13 @@ int numbered(id, SEL sel) { return atoi(sel_getName(sel) + 1); }
 
 MethodList<3> Root_cmethods = {
     nullptr, 3,
-    {OBJC_METHOD("new", "@8@0:4", Root_new),
-     OBJC_METHOD("ping", "i8@0:4", Root_ping),
-     OBJC_METHOD("initialize", "v8@0:4", Root_initialize)}};
+    {OBJC_DERIVED_METHOD("new", Root_new),
+     OBJC_DERIVED_METHOD("ping", Root_ping),
+     OBJC_DERIVED_METHOD("initialize", Root_initialize)}};
 MethodList<2> Root_imethods = {
     nullptr, 2,
-    {OBJC_METHOD("value", "i8@0:4", Root_value),
-     OBJC_METHOD("doesNotRecognizeSelector:", "v12@0:4:8",
-                 Root_notRecognized)}};
+    {OBJC_DERIVED_METHOD("value", Root_value),
+     OBJC_DERIVED_METHOD("doesNotRecognizeSelector:", Root_notRecognized)}};
 struct objc_class Root_meta = {nullptr, nullptr, "MthRoot", 0, CLS_META,
                                sizeof(struct objc_class), nullptr,
                                OBJC_MODULE_METHODS(Root_cmethods), nullptr,
@@ -106,8 +105,8 @@ struct objc_method_list *numberedList(int first, int count) {
   list->method_count = count;
   for (int i = 0; i < count; ++i) {
     std::string name = "m" + std::to_string(first + i);
-    list->method_list[i] = OBJC_METHOD(sel_registerName(name.c_str()),
-                                       "i8@0:4", numbered);
+    list->method_list[i] =
+        OBJC_DERIVED_METHOD(sel_registerName(name.c_str()), numbered);
   }
   return list;
 }

@@ -7,10 +7,12 @@
 namespace {
 volatile bool counting = false;
 volatile unsigned long allocations = 0;
+volatile std::size_t largest = 0;
 } // namespace
 
 void startCountingAllocations() {
   allocations = 0;
+  largest = 0;
   counting = true;
 }
 
@@ -19,11 +21,16 @@ unsigned long stopCountingAllocations() {
   return allocations;
 }
 
+std::size_t largestAllocationCounted() { return largest; }
+
 #ifdef ZEL_COUNTS_ALLOCATIONS
 namespace {
-void noteAllocation() {
-  if (counting)
-    allocations = allocations + 1;
+void noteAllocation(std::size_t size) {
+  if (!counting)
+    return;
+  allocations = allocations + 1;
+  if (size > largest)
+    largest = size;
 }
 } // namespace
 
@@ -33,19 +40,19 @@ void *__libc_calloc(std::size_t count, std::size_t size);
 void *__libc_realloc(void *block, std::size_t size);
 
 __attribute__((visibility("default"))) void *malloc(std::size_t size) {
-  noteAllocation();
+  noteAllocation(size);
   return __libc_malloc(size);
 }
 
 __attribute__((visibility("default"))) void *calloc(std::size_t count,
                                                     std::size_t size) {
-  noteAllocation();
+  noteAllocation(count * size);
   return __libc_calloc(count, size);
 }
 
 __attribute__((visibility("default"))) void *realloc(void *block,
                                                      std::size_t size) {
-  noteAllocation();
+  noteAllocation(size);
   return __libc_realloc(block, size);
 }
 }

@@ -18,8 +18,12 @@
 #define ZEL_COUNTS_ALLOCATIONS 1
 #endif
 
+#include <cstddef>
+
 void startCountingAllocations();
 // Stops counting; answers the allocations made since the start.
 unsigned long stopCountingAllocations();
+// The most bytes one allocation asked for between the last start and stop.
+std::size_t largestAllocationCounted();
 
 #endif

@@ -23,7 +23,7 @@ int answer(id, SEL) { return 1; }
 int otherAnswer(id, SEL) { return 2; }
 
 MethodList<1> Core_imethods = {
-    nullptr, 1, {OBJC_METHOD("answer", "i8@0:4", answer)}};
+    nullptr, 1, {OBJC_DERIVED_METHOD("answer", answer)}};
 OBJC_CLASS_RECORDS(Core_class, "CoreProbe", "NSObject", sizeof(id), nullptr,
                    &Core_imethods, nullptr);
 OBJC_MODULE_RECORD(Core_module, 1, 0, &Core_class);

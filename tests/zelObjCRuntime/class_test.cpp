@@ -260,9 +260,9 @@ TEST_F(NewClassTest, ClassThenMetaclassAreAnnouncedBothWays) {
 
 int Counter_count(id self, SEL);
 MethodList<1> counterMethods = {
-    nullptr, 1, {OBJC_METHOD("count", "i8@0:4", Counter_count)}};
+    nullptr, 1, {OBJC_DERIVED_METHOD("count", Counter_count)}};
 MethodList<1> counterClassMethods = {
-    nullptr, 1, {OBJC_METHOD("answer", "i8@0:4", Counter_count)}};
+    nullptr, 1, {OBJC_DERIVED_METHOD("answer", Counter_count)}};
 int countOffset;
 
 // Offsets are not rounded up, so the variable may sit unaligned.

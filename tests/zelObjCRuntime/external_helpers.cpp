@@ -6,6 +6,9 @@
 
 #if defined(ZEL_HELPER_A)
 ZEL_VISIBLE int zelsym_b_only(void);
+ZEL_VISIBLE int zelsym_shared(void);
+ZEL_VISIBLE int zelsym_order(void);
+ZEL_VISIBLE int zelsym_a_calls_b(void);
 ZEL_VISIBLE int zelsym_shared(void) { return 'a'; }
 ZEL_VISIBLE int zelsym_order(void) { return 'a'; }
 ZEL_VISIBLE int zelsym_a_calls_b(void) { return zelsym_b_only(); }
@@ -19,9 +22,12 @@ __asm__(".pushsection .data\n"
         "\"zelsym:colon\": .long 58\n"
         ".popsection\n");
 #elif defined(ZEL_HELPER_B)
+ZEL_VISIBLE int zelsym_shared(void);
+ZEL_VISIBLE int zelsym_b_only(void);
 ZEL_VISIBLE int zelsym_shared(void) { return 'b'; }
 ZEL_VISIBLE int zelsym_b_only(void) { return 'B'; }
 #elif defined(ZEL_HELPER_LATE)
+ZEL_VISIBLE int zelsym_late_marker(void);
 ZEL_VISIBLE int zelsym_late_marker(void) { return 'L'; }
 #else
 #error "name the helper to build"

@@ -16,6 +16,13 @@
 
 #define ZEL_VISIBLE extern "C" __attribute__((visibility("default")))
 
+// Exported for the lookup to find: declared first, as a header would.
+ZEL_VISIBLE int zelsym_main_marker(void);
+ZEL_VISIBLE int _zelsym_underscored(void);
+ZEL_VISIBLE int zelsym_both(void);
+ZEL_VISIBLE int _zelsym_both(void);
+ZEL_VISIBLE int _zelsym_order(void);
+
 ZEL_VISIBLE int zelsym_main_marker(void) { return 'm'; }
 ZEL_VISIBLE int zelsym_main_variable;
 int zelsym_main_variable = 17;

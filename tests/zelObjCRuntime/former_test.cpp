@@ -13,7 +13,7 @@ using namespace objc_module_records;
 namespace {
 
 #define ONE_METHOD(list, name, fn)                                           \
-  MethodList<1> list = {nullptr, 1, {OBJC_METHOD(name, "i8@0:4", fn)}}
+  MethodList<1> list = {nullptr, 1, {OBJC_DERIVED_METHOD(name, fn)}}
 
 /* Each implementation answers its own number, so a wrong one shows. */
 template <int N> int answer(id, SEL) { return N; }

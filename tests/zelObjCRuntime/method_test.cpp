@@ -25,17 +25,17 @@ int Other_m(id, SEL) { return 3; }
 int OtherClass_m(id, SEL) { return 300; }
 
 MethodList<2> Base_imethods = {nullptr, 2,
-                               {OBJC_METHOD("m", "i8@0:4", Base_m),
-                                OBJC_METHOD("n", "i8@0:4", Base_n)}};
+                               {OBJC_DERIVED_METHOD("m", Base_m),
+                                OBJC_DERIVED_METHOD("n", Base_n)}};
 MethodList<2> Base_cmethods = {nullptr, 2,
-                               {OBJC_METHOD("m", "i8@0:4", BaseClass_m),
-                                OBJC_METHOD("n", "i8@0:4", BaseClass_n)}};
+                               {OBJC_DERIVED_METHOD("m", BaseClass_m),
+                                OBJC_DERIVED_METHOD("n", BaseClass_n)}};
 MethodList<1> Middle_imethods = {nullptr, 1,
-                                 {OBJC_METHOD("m", "i8@0:4", Middle_m)}};
+                                 {OBJC_DERIVED_METHOD("m", Middle_m)}};
 MethodList<1> Other_imethods = {nullptr, 1,
-                                {OBJC_METHOD("m", "i8@0:4", Other_m)}};
+                                {OBJC_DERIVED_METHOD("m", Other_m)}};
 MethodList<1> Other_cmethods = {nullptr, 1,
-                                {OBJC_METHOD("m", "i8@0:4", OtherClass_m)}};
+                                {OBJC_DERIVED_METHOD("m", OtherClass_m)}};
 
 OBJC_CLASS_RECORDS(Base_class, "LookupBase", "NSObject", 4, nullptr,
                    &Base_imethods, &Base_cmethods);
@@ -50,7 +50,7 @@ OBJC_CLASS_RECORDS(Other_class, "LookupOther", "NSObject", 4, nullptr,
 
 int Fresh_answer(id, SEL) { return 42; }
 MethodList<1> Fresh_imethods = {
-    nullptr, 1, {OBJC_METHOD("answer", "i8@0:4", Fresh_answer)}};
+    nullptr, 1, {OBJC_DERIVED_METHOD("answer", Fresh_answer)}};
 OBJC_CLASS_RECORDS(Fresh_class, "LookupFresh", "NSObject", 4, nullptr,
                    &Fresh_imethods, nullptr);
 
@@ -79,11 +79,11 @@ void InitClass_initialize(id self, SEL) {
 }
 
 MethodList<1> Init_imethods = {
-    nullptr, 1, {OBJC_METHOD("answer", "i8@0:4", Init_answer)}};
+    nullptr, 1, {OBJC_DERIVED_METHOD("answer", Init_answer)}};
 MethodList<2> Init_cmethods = {
     nullptr, 2,
-    {OBJC_METHOD("initialize", "v8@0:4", InitClass_initialize),
-     OBJC_METHOD("touch", "v8@0:4", InitClass_touch)}};
+    {OBJC_DERIVED_METHOD("initialize", InitClass_initialize),
+     OBJC_DERIVED_METHOD("touch", InitClass_touch)}};
 OBJC_CLASS_RECORDS(Init_class, "LookupInit", "NSObject", 4, nullptr,
                    &Init_imethods, &Init_cmethods);
 
@@ -135,11 +135,11 @@ void FullClass_initialize(id self, SEL) {
 }
 
 MethodList<1> Full_imethods = {
-    nullptr, 1, {OBJC_METHOD("answer", "i8@0:4", Full_answer)}};
+    nullptr, 1, {OBJC_DERIVED_METHOD("answer", Full_answer)}};
 MethodList<2> Full_cmethods = {
     nullptr, 2,
-    {OBJC_METHOD("initialize", "v8@0:4", FullClass_initialize),
-     OBJC_METHOD("touch", "v8@0:4", FullClass_touch)}};
+    {OBJC_DERIVED_METHOD("initialize", FullClass_initialize),
+     OBJC_DERIVED_METHOD("touch", FullClass_touch)}};
 OBJC_CLASS_RECORDS(Full_class, "LookupFull", "NSObject", 4, nullptr,
                    &Full_imethods, &Full_cmethods);
 

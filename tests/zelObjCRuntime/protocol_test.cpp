@@ -56,21 +56,22 @@ BOOL denyEverything(id, SEL, Protocol *) { return NO; }
 
 MethodList<2> drawAndArea = {nullptr,
                              2,
-                             {OBJC_METHOD("draw", "v8@0:4", draw),
-                              OBJC_METHOD("area", "d8@0:4", area)}};
+                             {OBJC_DERIVED_METHOD("draw", draw),
+                              OBJC_DERIVED_METHOD("area", area)}};
 MethodList<1> colorMethods = {
-    nullptr, 1, {OBJC_METHOD("defaultColor", "i8@0:4", defaultColor)}};
-MethodList<1> drawOnly = {nullptr, 1, {OBJC_METHOD("draw", "v8@0:4", draw)}};
+    nullptr, 1, {OBJC_DERIVED_METHOD("defaultColor", defaultColor)}};
+MethodList<1> drawOnly = {nullptr, 1, {OBJC_DERIVED_METHOD("draw", draw)}};
 MethodList<3> allAsInstanceMethods = {
     nullptr,
     3,
-    {OBJC_METHOD("draw", "v8@0:4", draw), OBJC_METHOD("area", "d8@0:4", area),
-     OBJC_METHOD("defaultColor", "i8@0:4", defaultColor)}};
+    {OBJC_DERIVED_METHOD("draw", draw), OBJC_DERIVED_METHOD("area", area),
+     OBJC_DERIVED_METHOD("defaultColor", defaultColor)}};
+// Written out where an encoding other than the function's own is the point.
 MethodList<1> wrongArea = {nullptr, 1, {OBJC_METHOD("area", "f8@0:4", area)}};
 MethodList<2> bufferMethods = {
     nullptr,
     2,
-    {OBJC_METHOD("fill:", "v12@0:4*8", takeText),
+    {OBJC_DERIVED_METHOD("fill:", takeText),
      OBJC_METHOD("drain:", "v12@0:4[12c]8", takeText)}};
 MethodList<1> denyingMethods = {
     nullptr,

@@ -2,6 +2,7 @@
 // owned and in-image strings alike.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <set>
 #include <string>
 
@@ -102,6 +103,18 @@ TEST_F(SymbolCallbacksTest, TablesHashNamesUnderAKey) {
   EXPECT_NE(keyed("abcd"), keyed("abcd\x01"));
   EXPECT_EQ(SymbolTableKeyCallBacks.isEqual, SymbolMapKeyCallBacks.isEqual);
   EXPECT_EQ(SymbolTableKeyCallBacks.release, SymbolMapKeyCallBacks.release);
+}
+
+// The tables' hash is HalfSipHash-1-3 of the name's text under the key of
+// the process (the member of the family checked in symbol_hash_test).
+TEST_F(SymbolCallbacksTest, TablesHashIsTheKeyedNameHash) {
+  const zel::NameHashKey &key = zel::nameHashKey();
+  for (const char *name : {"a", "abcd", "abcde", "\xc3\xa9t\xc3\xa9"}) {
+    const uint32_t expected =
+        zel::sipHash<uint32_t, 1, 3>(key, name, std::strlen(name));
+    EXPECT_EQ(zel::keyedNameHash(name), expected) << name;
+    EXPECT_EQ(SymbolTableKeyCallBacks.hash(nullptr, name), expected) << name;
+  }
 }
 
 } // namespace

@@ -557,6 +557,102 @@ TEST_F(SymbolTest, FileLargerThanATableCanAddressIsRefused) {
   EXPECT_EQ(ZelObjC_LoadSymbolTable(path.c_str()), nullptr);
 }
 
+// Bytes this process has read so far (read and its kind), or -1 where
+// the kernel does not tell.
+long long bytesReadSoFar() {
+  FILE *io = std::fopen("/proc/self/io", "r");
+  if (!io)
+    return -1;
+  long long bytes = -1;
+  char line[128];
+  while (std::fgets(line, sizeof line, io))
+    if (std::sscanf(line, "rchar: %lld", &bytes) == 1)
+      break;
+  std::fclose(io);
+  return bytes;
+}
+
+// A sparse file of 2,000,000,000 zero bytes: its second byte already
+// breaks the format (an empty name), so the load reads one piece of it and
+// takes no room for the rest.
+TEST_F(SymbolTest, LargeFileIsRefusedAtItsFirstWrongByte) {
+  const std::string path = file("zeros");
+  const int descriptor =
+      open(path.c_str(), O_WRONLY | O_CREAT | O_LARGEFILE, 0600);
+  ASSERT_GE(descriptor, 0);
+  const bool sized = ftruncate64(descriptor, 2000000000ll) == 0;
+  close(descriptor);
+  if (!sized)
+    GTEST_SKIP() << "no sparse files of that size here";
+
+  const long long readBefore = bytesReadSoFar();
+#ifdef ZEL_COUNTS_ALLOCATIONS
+  startCountingAllocations();
+#endif
+  SymbolTable *table = ZelObjC_LoadSymbolTable(path.c_str());
+#ifdef ZEL_COUNTS_ALLOCATIONS
+  stopCountingAllocations();
+  EXPECT_LT(largestAllocationCounted(), size_t(2) << 20);
+#endif
+  const long long readAfter = bytesReadSoFar();
+  EXPECT_EQ(table, nullptr);
+  if (readBefore >= 0 && readAfter >= 0) {
+    EXPECT_LT(readAfter - readBefore, 2ll << 20);
+  }
+
+  // Refused, so not registered: the path loads once the file is mended.
+  writeFile(path, eightBytes);
+  table = ZelObjC_LoadSymbolTable(path.c_str());
+  ASSERT_NE(table, nullptr);
+  EXPECT_EQ(ZelObjC_LookupSymbol(table, "abc", nullptr), 4);
+  ZelObjC_DestroySymbolTable(table);
+}
+
+// An image of some megabytes, read and checked piece by piece: records
+// that straddle two pieces (one name alone is longer than a piece) load
+// like any other, and a wrong byte anywhere, far past the first piece
+// too, refuses the whole file.
+TEST_F(SymbolTest, ImagesLargerThanOneReadAreCheckedThroughout) {
+  std::string image;
+  Definitions expected;
+  size_t farKind = 0; // a kind byte well past the first piece
+  auto add = [&](const std::string &name, int kind, const std::string &type) {
+    image += '\0';
+    image += name;
+    image += '\0';
+    if (farKind == 0 && image.size() > (5u << 19))
+      farKind = image.size();
+    image += char(kind);
+    image += type;
+    expected[name] = {kind, type};
+  };
+  for (int i = 0; image.size() < (3u << 20); ++i) {
+    add("r" + std::to_string(i), 1 + i % 6, std::string(size_t(i % 4000), 't'));
+    if (i == 500)
+      add(std::string(1500000, 'N'), ZEL_SYMBOL_FUNCTION, "v");
+  }
+  image += '\0';
+  const std::string path = file("large");
+  writeFile(path, image);
+  SymbolTable *table = ZelObjC_LoadSymbolTable(path.c_str());
+  ASSERT_NE(table, nullptr);
+  EXPECT_EQ(contents(table), expected);
+  const char *type = nullptr;
+  EXPECT_EQ(ZelObjC_LookupSymbol(table, std::string(1500000, 'N').c_str(),
+                                 &type), ZEL_SYMBOL_FUNCTION);
+  EXPECT_STREQ(type, "v");
+  ZelObjC_DestroySymbolTable(table);
+
+  std::string broken[] = {image, image, image.substr(0, image.size() - 1)};
+  broken[0][farKind] = '\0'; // kind 0
+  broken[1][farKind] = '\7'; // kind 7
+  for (const std::string &bytes : broken) {
+    const std::string brokenPath = file("broken");
+    writeFile(brokenPath, bytes);
+    EXPECT_EQ(ZelObjC_LoadSymbolTable(brokenPath.c_str()), nullptr);
+  }
+}
+
 #ifdef ZEL_COUNTS_ALLOCATIONS
 // Bytes the heap hands out, large blocks (mapped one by one) included.
 size_t heapInUse() {
@@ -651,6 +747,41 @@ TEST_F(SymbolTest, SaveFailingHalfWayKeepsThePreviousFile) {
   ASSERT_EQ(waitpid(child, &status, 0), child);
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0) << "1: the save answered YES";
+  EXPECT_EQ(readFile(path), before);
+  EXPECT_EQ(folderEntries(dir), std::vector<std::string>{"kept"});
+}
+
+// The same cut with SIGXFSZ at its default action: the process dies of
+// the signal, but only once the save has removed the file it was writing.
+TEST_F(SymbolTest, SaveKilledByTheFileSizeLimitLeavesNoTemporary) {
+  const std::string path = file("kept");
+  SymbolTable *previous = numberedTable(0, 100);
+  ASSERT_EQ(ZelObjC_SaveSymbolTable(previous, path.c_str()), YES);
+  ZelObjC_DestroySymbolTable(previous);
+  const std::string before = readFile(path);
+
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    signal(SIGXFSZ, SIG_DFL);
+    sigset_t fileTooLarge;
+    sigemptyset(&fileTooLarge);
+    sigaddset(&fileTooLarge, SIGXFSZ);
+    sigprocmask(SIG_UNBLOCK, &fileTooLarge, nullptr);
+    rlimit noCore{0, 0};
+    setrlimit(RLIMIT_CORE, &noCore);
+    rlimit limit{};
+    getrlimit(RLIMIT_FSIZE, &limit);
+    limit.rlim_cur = 4096;
+    if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
+      _exit(2);
+    SymbolTable *bigger = numberedTable(0, 3000); // some 50 KB
+    _exit(ZelObjC_SaveSymbolTable(bigger, path.c_str()) == NO ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFSIGNALED(status)) << "exit status " << WEXITSTATUS(status);
+  EXPECT_EQ(WTERMSIG(status), SIGXFSZ);
   EXPECT_EQ(readFile(path), before);
   EXPECT_EQ(folderEntries(dir), std::vector<std::string>{"kept"});
 }

@@ -37,8 +37,8 @@ inline void terminate(id, SEL, id sender) {
 
 inline MethodList<2> Probe_imethods = {
     nullptr, 2,
-    {OBJC_METHOD("fire:", "v12@0:4@8", fire),
-     OBJC_METHOD("explode:", "v12@0:4@8", explode)}};
+    {OBJC_DERIVED_METHOD("fire:", fire),
+     OBJC_DERIVED_METHOD("explode:", explode)}};
 inline struct objc_class Probe_meta = {
     nullptr, nullptr, "EventProbe", 0, CLS_META, sizeof(struct objc_class),
     nullptr, nullptr, nullptr, nullptr};
@@ -48,7 +48,7 @@ inline struct objc_class Probe_class = {
     nullptr};
 
 inline MethodList<1> Termination_imethods = {
-    nullptr, 1, {OBJC_METHOD("terminate:", "v12@0:4@8", terminate)}};
+    nullptr, 1, {OBJC_DERIVED_METHOD("terminate:", terminate)}};
 inline struct objc_category Termination_category = {
     "TestTermination", "NSApplication",
     OBJC_METHOD_LIST(Termination_imethods), nullptr, nullptr};

@@ -165,13 +165,13 @@ inline id valueWithPointer(id self, SEL, void *pointer, char *type) {
 
 inline MethodList<6> Language_imethods = {
     nullptr, 6,
-    {OBJC_METHOD("fileExtension", "@8@0:4", fileExtension),
-     OBJC_METHOD("interpClass", "#8@0:4", interpClass),
-     OBJC_METHOD("valueClass", "#8@0:4", valueClass),
-     OBJC_METHOD("isResponsibleForException:", "c12@0:4@8",
-                 isResponsibleForException),
-     OBJC_METHOD("logException:", "v12@0:4@8", logException),
-     OBJC_METHOD("presentException:", "v12@0:4@8", presentException)}};
+    {OBJC_DERIVED_METHOD("fileExtension", fileExtension),
+     OBJC_DERIVED_METHOD("interpClass", interpClass),
+     OBJC_DERIVED_METHOD("valueClass", valueClass),
+     OBJC_DERIVED_METHOD("isResponsibleForException:",
+                         isResponsibleForException),
+     OBJC_DERIVED_METHOD("logException:", logException),
+     OBJC_DERIVED_METHOD("presentException:", presentException)}};
 inline struct objc_class Language_meta = {
     nullptr, nullptr, "RecordingLanguage", 0, CLS_META,
     sizeof(struct objc_class), nullptr, nullptr, nullptr, nullptr};
@@ -181,12 +181,11 @@ inline struct objc_class Language_class = {
     OBJC_MODULE_METHODS(Language_imethods), nullptr, nullptr};
 
 inline MethodList<1> Interp_cmethods = {
-    nullptr, 1, {OBJC_METHOD("mainInterp", "@8@0:4", mainInterp)}};
+    nullptr, 1, {OBJC_DERIVED_METHOD("mainInterp", mainInterp)}};
 inline MethodList<2> Interp_imethods = {
     nullptr, 2,
-    {OBJC_METHOD("setVariable:toValue:global:", "v20@0:4@8@12c16",
-                 setVariable),
-     OBJC_METHOD("sourceFile:", "@12@0:4@8", sourceFile)}};
+    {OBJC_DERIVED_METHOD("setVariable:toValue:global:", setVariable),
+     OBJC_DERIVED_METHOD("sourceFile:", sourceFile)}};
 inline struct objc_class Interp_meta = {
     nullptr, nullptr, "RecordingInterp", 0, CLS_META,
     sizeof(struct objc_class), nullptr, OBJC_MODULE_METHODS(Interp_cmethods),
@@ -198,9 +197,8 @@ inline struct objc_class Interp_class = {
 
 inline MethodList<2> Value_cmethods = {
     nullptr, 2,
-    {OBJC_METHOD("valueWithInt:", "@12@0:4i8", valueWithInt),
-     OBJC_METHOD("valueWithPointer:toObjCType:", "@16@0:4^v8*12",
-                 valueWithPointer)}};
+    {OBJC_DERIVED_METHOD("valueWithInt:", valueWithInt),
+     OBJC_DERIVED_METHOD("valueWithPointer:toObjCType:", valueWithPointer)}};
 inline struct objc_class Value_meta = {
     nullptr, nullptr, "RecordingValue", 0, CLS_META,
     sizeof(struct objc_class), nullptr, OBJC_MODULE_METHODS(Value_cmethods),

@@ -21,16 +21,25 @@ OBJC_LIBRARY_REGISTRATION()
 
 struct Point {
   int x, y;
+  static constexpr char objcEncoding[] = "{Point=ii}";
 };
 struct Rect {
   double x, y, width, height;
+  static constexpr char objcEncoding[] = "{Rect=dddd}";
 };
-struct Odd { /* {Odd=ci}: a member after padding */
+struct Odd { /* a member after padding */
   char c;
   int i;
+  static constexpr char objcEncoding[] = "{Odd=ci}";
 };
 
-// ---- C functions found by name ----
+// ---- C functions found by name (declared first, as a header would) ----
+#define PROBE_EXPORT extern "C" __attribute__((visibility("default")))
+PROBE_EXPORT Rect probeMakeRect(double x, double y, double width,
+                                double height);
+PROBE_EXPORT double probeArea(Rect rect);
+PROBE_EXPORT long long probeNegate(long long value);
+
 extern "C" __attribute__((visibility("default"))) Rect
 probeMakeRect(double x, double y, double width, double height) {
   return Rect{x, y, width, height};
@@ -64,35 +73,37 @@ int sumArray(id, SEL, int *values) { return values[0] + values[1] + values[2]; }
 union Number {
   int i;
   float f;
+  static constexpr char objcEncoding[] = "(Number=if)";
 };
 
 MethodList<22> Probe_imethods = {
     nullptr, 22,
-    {OBJC_METHOD("echoChar:", "c12@0:4c8", echo<signed char>),
-     OBJC_METHOD("echoUChar:", "C12@0:4C8", echo<unsigned char>),
-     OBJC_METHOD("echoShort:", "s12@0:4s8", echo<short>),
-     OBJC_METHOD("echoUShort:", "S12@0:4S8", echo<unsigned short>),
-     OBJC_METHOD("echoInt:", "i12@0:4i8", echo<int>),
-     OBJC_METHOD("echoUInt:", "I12@0:4I8", echo<unsigned>),
-     OBJC_METHOD("echoLong:", "l12@0:4l8", echo<long>),
-     OBJC_METHOD("echoULong:", "L12@0:4L8", echo<unsigned long>),
-     OBJC_METHOD("echoLongLong:", "q16@0:4q8", echo<long long>),
-     OBJC_METHOD("echoULongLong:", "Q16@0:4Q8", echo<unsigned long long>),
-     OBJC_METHOD("echoFloat:", "f12@0:4f8", echo<float>),
-     OBJC_METHOD("echoDouble:", "d16@0:4d8", echo<double>),
+    {OBJC_DERIVED_METHOD("echoChar:", echo<signed char>),
+     OBJC_DERIVED_METHOD("echoUChar:", echo<unsigned char>),
+     OBJC_DERIVED_METHOD("echoShort:", echo<short>),
+     OBJC_DERIVED_METHOD("echoUShort:", echo<unsigned short>),
+     OBJC_DERIVED_METHOD("echoInt:", echo<int>),
+     OBJC_DERIVED_METHOD("echoUInt:", echo<unsigned>),
+     OBJC_DERIVED_METHOD("echoLong:", echo<long>),
+     OBJC_DERIVED_METHOD("echoULong:", echo<unsigned long>),
+     OBJC_DERIVED_METHOD("echoLongLong:", echo<long long>),
+     OBJC_DERIVED_METHOD("echoULongLong:", echo<unsigned long long>),
+     OBJC_DERIVED_METHOD("echoFloat:", echo<float>),
+     OBJC_DERIVED_METHOD("echoDouble:", echo<double>),
+     /* written out: the plain "*", not the function's "r*" */
      OBJC_METHOD("echoString:", "*12@0:4*8", echo<const char *>),
-     OBJC_METHOD("echoSelector:", ":12@0:4:8", echo<SEL>),
-     OBJC_METHOD("echoObject:", "@12@0:4@8", echo<id>),
-     OBJC_METHOD("echoPointer:", "^v12@0:4^v8", echo<void *>),
-     OBJC_METHOD("makePoint:y:", "{Point=ii}16@0:4i8i12", makePoint),
-     OBJC_METHOD("sumRect:", "d40@0:4{Rect=dddd}8", sumRect),
-     OBJC_METHOD("grow:by:", "{Rect=dddd}48@0:4{Rect=dddd}8d40", growRect),
-     OBJC_METHOD("oddSum:", "i16@0:4{Odd=ci}8", oddSum),
-     OBJC_METHOD("raiseUp", "v8@0:4", raiseUp),
-     OBJC_METHOD("echoNumber:", "(Number=if)12@0:4(Number=if)8",
-                 echo<Number>)}};
+     OBJC_DERIVED_METHOD("echoSelector:", echo<SEL>),
+     OBJC_DERIVED_METHOD("echoObject:", echo<id>),
+     OBJC_DERIVED_METHOD("echoPointer:", echo<void *>),
+     OBJC_DERIVED_METHOD("makePoint:y:", makePoint),
+     OBJC_DERIVED_METHOD("sumRect:", sumRect),
+     OBJC_DERIVED_METHOD("grow:by:", growRect),
+     OBJC_DERIVED_METHOD("oddSum:", oddSum),
+     OBJC_DERIVED_METHOD("raiseUp", raiseUp),
+     OBJC_DERIVED_METHOD("echoNumber:", echo<Number>)}};
 MethodList<1> Probe_cmethods = {
-    nullptr, 1, {OBJC_METHOD("sumArray:", "i12@0:4[3i]8", sumArray)}};
+    nullptr, 1, /* an array argument, which no C++ function has */
+    {OBJC_METHOD("sumArray:", "i12@0:4[3i]8", sumArray)}};
 
 OBJC_CLASS_RECORDS(Probe_class, "BridgeProbe", "NSObject", sizeof(id),
                    nullptr, &Probe_imethods, &Probe_cmethods);
@@ -107,7 +118,7 @@ void initializeEarly(id, SEL) {
                              "isKindOfClass: EarlyProbe");
 }
 MethodList<1> Early_cmethods = {
-    nullptr, 1, {OBJC_METHOD("initialize", "v8@0:4", initializeEarly)}};
+    nullptr, 1, {OBJC_DERIVED_METHOD("initialize", initializeEarly)}};
 OBJC_CLASS_RECORDS(Early_class, "EarlyProbe", "NSObject", sizeof(id), nullptr,
                    nullptr, &Early_cmethods);
 OBJC_MODULE_RECORD(Probe_module, 2, 0, &Probe_class, &Early_class);

@@ -460,4 +460,10 @@ OBJC_END_DECLS
                         the same, naming "-[Class method]" of the object
                         and selector instead of a function */
 
+#ifdef __cplusplus
+#include <objc/objc-encoding.h>
+/* Zones pass by pointer, opaque: "^{_NSZone=}". */
+OBJC_TYPE_ENCODING(struct _NSZone, "{_NSZone=}");
+#endif
+
 #endif

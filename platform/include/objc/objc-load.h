@@ -13,6 +13,10 @@
 #include <objc/objc-runtime.h>
 
 #ifdef __cplusplus
+#include <objc/objc-encoding.h>
+#endif
+
+#ifdef __cplusplus
 
 namespace objc_module_records {
 
@@ -61,6 +65,11 @@ template <typename T> inline T *as(void *record) {
     reinterpret_cast<SEL>(name), types,                                      \
         reinterpret_cast<IMP>(reinterpret_cast<void (*)(void)>(fn))          \
   }
+
+/* One method record whose type encoding is derived from fn's own type
+   (see <objc/objc-encoding.h>), so that the two cannot disagree. */
+#define OBJC_DERIVED_METHOD(name, fn)                                        \
+  OBJC_METHOD(name, OBJC_FUNCTION_TYPES(fn), fn)
 
 #define OBJC_METHOD_LIST(list)                                               \
   reinterpret_cast<struct objc_method_list *>(&(list))
