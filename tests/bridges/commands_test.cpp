@@ -16,6 +16,14 @@
 OBJC_IMPORT_CLASS(NSFramework_zelLua);
 OBJC_LIBRARY_REGISTRATION()
 
+// Found by name among the program's exports.
+extern "C" {
+__attribute__((visibility("default"))) int probeTwice(int value);
+__attribute__((visibility("default"))) void probeReleaseInterp();
+__attribute__((visibility("default"))) int probeCallBack(int (*function)(int),
+                                                         int times);
+}
+
 extern "C" __attribute__((visibility("default"))) int probeTwice(int value) {
   return 2 * value;
 }
@@ -716,9 +724,9 @@ INSTANTIATE_TEST_SUITE_P(
     Table, Commands,
     testing::Combine(testing::Range<size_t>(0, std::size(cases)),
                      testing::Values(Tcl, JS, Lua)),
-    [](const testing::TestParamInfo<Run> &info) {
-      return std::string(cases[std::get<0>(info.param)].name) + "_" +
-             tags[std::get<1>(info.param)];
+    [](const testing::TestParamInfo<Run> &run) {
+      return std::string(cases[std::get<0>(run.param)].name) + "_" +
+             tags[std::get<1>(run.param)];
     });
 
 // ---- the classes the core makes for each language ----
@@ -877,8 +885,8 @@ TEST_P(LanguageClasses, PoolsGiveTheirObjectsBack) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Each, LanguageClasses, testing::Values(Tcl, JS, Lua),
-                         [](const testing::TestParamInfo<Language> &info) {
-                           return std::string(tags[info.param]);
+                         [](const testing::TestParamInfo<Language> &each) {
+                           return std::string(tags[each.param]);
                          });
 
 } // namespace
