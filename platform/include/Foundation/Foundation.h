@@ -349,6 +349,50 @@ OBJC_END_DECLS
                         when empty
    -removeAllObjects    removes and releases every object */
 
+/* @class NSNumber: NSObject; a number, a 64-bit integer or a double, that
+   never changes. Instances (24 bytes): isa, whether it is a double, the
+   integer, the double.
+
+   +numberWithLongLong:, +numberWithInt:, +numberWithBool:
+                        an integer number, autoreleased
+   +numberWithDouble:   a double number, autoreleased
+   -longLongValue, -intValue, -doubleValue, -boolValue
+                        the value as that type (a double truncated towards
+                        zero for the integers; boolValue: not zero)
+   -objCType            "q" for an integer, "d" for a double
+   -isEqual:            YES for a number of the same value (integers
+                        exactly, otherwise as doubles)
+   -hash                of the value's integer part
+   -description, -stringValue
+                        the value in decimal (a double with 17 digits),
+                        autoreleased
+   -copyWithZone:       itself, retained */
+
+/* @class NSDictionary: NSObject; keys mapped to objects, both retained
+   while in it, keys compared with isEqual:, entries in the order they were
+   first set; a lookup walks the keys (small dictionaries). nil is neither
+   a key nor an object. Instances (20 bytes): isa, keys, objects, count,
+   capacity.
+
+   +dictionary          an empty dictionary, autoreleased
+   -initWithObjects:forKeys:count:
+                        holds count entries of two C arrays (a later key
+                        equal to an earlier one replaces its object)
+   -count               the number of entries
+   -objectForKey:       the object of the key, or nil
+   -allKeys, -allValues an NSArray of the keys or the objects, in order,
+                        autoreleased
+   -keyEnumerator       an NSEnumerator over the keys, autoreleased
+   -description         "{key = object; ...}", autoreleased
+   -dealloc             releases every key and object */
+
+/* @class NSMutableDictionary: NSDictionary; a dictionary that changes in
+   place.
+
+   -setObject:forKey:   sets (or replaces) the key's object; a nil key or
+                        object raises NSInvalidArgumentException
+   -removeObjectForKey: removes the entry of the key, if any */
+
 /* @class NSEnumerator: NSObject; walks an array from its first object.
    Instances: isa, the array (retained), the next index.
 
