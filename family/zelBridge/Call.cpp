@@ -257,7 +257,8 @@ bool invoke(Script &script, const Signature &signature, void *fn,
     vals[i].data = storage;
     if (static_cast<int>(i) < fixedCount)
       std::memcpy(storage, &fixed[i], sizeof(void *));
-    else if (!convertArgument(script, slot, args[i - fixedCount], storage,
+    else if (!convertArgument(script, slot,
+                              args[i - static_cast<size_t>(fixedCount)], storage,
                               arena, error))
       return false;
   }
