@@ -270,6 +270,42 @@ bool poolCommand(Script &script, ScriptValue *args, int, ScriptValue &result,
 
 /* ---- defineClass, method, ivar ---- */
 
+/* The protocols of `-protocols LIST` or of an options map. */
+bool protocolsOption(Script &script, ScriptValue *args, int argc,
+                     std::vector<Protocol *> &protocols, bool &ivarsAt2,
+                     std::string &error) {
+  ivarsAt2 = argc > 2;
+  for (int at = 2; at < argc; ++at) {
+    std::vector<std::pair<ScriptValue, ScriptValue>> options;
+    ScriptValue list = nullptr;
+    if (script.getEntries(args[at], options)) {
+      for (auto &[key, value] : options)
+        if (textOf(script, key) == "protocols")
+          list = value;
+    } else if (textOf(script, args[at]) == "-protocols" && at + 1 < argc) {
+      list = args[++at];
+    } else if (at == 2) {
+      continue; /* IVARS */
+    } else {
+      return expected("-protocols", script, args[at], error);
+    }
+    if (at <= 3 && at == 2 + (argc > 3 && list == args[3]))
+      ivarsAt2 = false;
+    std::vector<ScriptValue> items;
+    if (list && !itemsFrom(script, list, "a list of protocols", items, error))
+      return false;
+    for (ScriptValue item : items) {
+      Protocol *protocol = nullptr;
+      if (!protocolFrom(script, item, protocol, error))
+        return false;
+      protocols.push_back(protocol);
+    }
+  }
+  return true;
+}
+
+/* NAME SUPERCLASS ?IVARS? ?-protocols LIST? (or an options map with
+   protocols). */
 bool defineClassCommand(Script &script, ScriptValue *args, int argc,
                         ScriptValue &result, std::string &error) {
   id superclass = nil;
@@ -277,23 +313,32 @@ bool defineClassCommand(Script &script, ScriptValue *args, int argc,
     return false;
   if (superclass && !isClass(superclass))
     return expected("a class", script, args[1], error);
-  bool hasIvars = argc > 2 && !script.isNil(args[2], false);
+  std::vector<Protocol *> protocols;
+  bool ivarsGiven = false;
+  if (!protocolsOption(script, args, argc, protocols, ivarsGiven, error))
+    return false;
+  std::vector<std::pair<ScriptValue, ScriptValue>> options;
+  bool hasIvars = ivarsGiven && !script.isNil(args[2], false) &&
+                  !script.getEntries(args[2], options) &&
+                  textOf(script, args[2]) != "-protocols";
   std::string ivars = hasIvars ? textOf(script, args[2]) : "";
   Class cls = defineClass(textOf(script, args[0]).c_str(),
                           reinterpret_cast<Class>(superclass),
                           hasIvars ? ivars.c_str() : nullptr, error);
-  if (!cls)
+  if (!cls || !adoptProtocols(cls, protocols, error))
     return false;
   result = handleValue(script, cls);
   return true;
 }
 
-/* CLASS ?-class? SELECTOR TYPES BODY */
+/* CLASS ?-class? SELECTOR ?TYPES? BODY: without TYPES, those of the method
+   it replaces or overrides, or of a protocol's. */
 bool methodCommand(Script &script, ScriptValue *args, int argc,
                    ScriptValue &result, std::string &error) {
   int fixed = argc - script.bodyWords();
-  bool classSide = fixed == 4 && textOf(script, args[1]) == "-class";
-  if (fixed != 3 && !classSide) {
+  bool classSide = fixed >= 3 && textOf(script, args[1]) == "-class";
+  int named = fixed - 1 - (classSide ? 1 : 0); /* SELECTOR ?TYPES? */
+  if (named != 1 && named != 2) {
     error = "expected -class but got " + quote(textOf(script, args[1]));
     return false;
   }
@@ -301,8 +346,13 @@ bool methodCommand(Script &script, ScriptValue *args, int argc,
   if (!classFrom(script, args[0], cls, error))
     return false;
   ScriptValue *rest = args + (classSide ? 2 : 1);
-  std::string selector = textOf(script, rest[0]);
-  std::string types = textOf(script, rest[1]);
+  SEL sel = sel_registerName(textOf(script, rest[0]).c_str());
+  std::string given = named == 2 ? textOf(script, rest[1]) : "", types;
+  if (named == 2 && !prepare(given.c_str(), error))
+    return false;
+  if (!methodTypes(cls, classSide, sel, named == 2 ? given.c_str() : nullptr,
+                   types, error))
+    return false;
   auto signature = prepare(types.c_str(), error);
   if (!signature)
     return false;
@@ -311,12 +361,12 @@ bool methodCommand(Script &script, ScriptValue *args, int argc,
     error = "method signature " + quote(types) + " has no receiver and selector";
     return false;
   }
-  if (script.bodyWords() == 1 && !script.isFunction(rest[2]))
-    return expected("a function", script, rest[2], error);
-  auto body = script.newBody(rest + 2, types.c_str(), arguments, true, error);
-  if (!body ||
-      !defineMethod(cls, classSide, sel_registerName(selector.c_str()),
-                    types.c_str(), std::move(body), error))
+  ScriptValue *body = rest + named;
+  if (script.bodyWords() == 1 && !script.isFunction(body[0]))
+    return expected("a function", script, body[0], error);
+  auto made = script.newBody(body, types.c_str(), arguments, true, error);
+  if (!made ||
+      !defineMethod(cls, classSide, sel, types.c_str(), std::move(made), error))
     return false;
   result = script.newNil();
   return true;
@@ -554,9 +604,10 @@ const Command allCommands[] = {
      "the script's result, run inside an autorelease pool of its own"},
     {"string", "TEXT", 1, 1, stringCommand, nullptr,
      "an autoreleased NSString of the text"},
-    {"defineClass", "NAME SUPERCLASS ?IVARS?", 2, 3, defineClassCommand,
+    {"defineClass", "NAME SUPERCLASS ?IVARS? ?-protocols LIST?", 2, 5,
+     defineClassCommand,
      nullptr, "a new class; IVARS a struct encoding of its variables"},
-    {"method", "CLASS ?-class? SELECTOR TYPES BODY", 4, 5, methodCommand,
+    {"method", "CLASS ?-class? SELECTOR ?TYPES? BODY", 3, 5, methodCommand,
      nullptr, "defines a method written in the language", true},
     {"ivar", "OBJECT NAME ?VALUE?", 2, 3, ivarCommand, nullptr,
      "reads or writes an instance variable"},
@@ -597,7 +648,18 @@ std::string functionNotation(const std::string &words) {
 
 } // namespace
 
-const Command *commands() { return allCommands; }
+/* The commands of every table, joined once. */
+const Command *commands() {
+  static const std::vector<Command> *joined = [] {
+    auto *all = new std::vector<Command>;
+    for (const Command *table : {allCommands, introspectionCommands})
+      for (const Command *command = table; command->name; ++command)
+        all->push_back(*command);
+    all->push_back(Command{nullptr, nullptr, 0, 0, nullptr, nullptr, nullptr});
+    return all;
+  }();
+  return joined->data();
+}
 
 bool arityFits(const Command &command, Script &script, int argc) {
   int extra = command.body ? script.bodyWords() - 1 : 0;

@@ -207,6 +207,10 @@ bool objectArgument(Script &script, ScriptValue value, void *storage,
   if (script.getHandle(value, handle)) {
     if (!resolve(handle, object, error))
       return false;
+  } else if (script.structuredValues()) {
+    /* Numbers, arrays and maps of the language stand for Foundation's. */
+    if (!structuredObject(script, value, object, error))
+      return false;
   } else if (!script.isNil(value, false)) {
     /* Any other value stands for a string. */
     const char *text = script.getText(value, arena);

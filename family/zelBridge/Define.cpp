@@ -4,6 +4,7 @@
 
 #include <ffi.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -155,7 +156,109 @@ bool selectorFits(SEL sel, const Signature &signature, std::string &error) {
   return false;
 }
 
+/* The types of a method the class (or its metaclass) already answers for
+   the selector, or of the selector in a protocol it adopts; null when
+   neither has one. */
+const char *knownTypes(Class owner, bool classSide, SEL sel) {
+  if (Method method = class_getInstanceMethod(owner, sel))
+    return method->method_types;
+  Class cls = classSide ? reinterpret_cast<Class>(objc_lookUpClass(owner->name))
+                        : owner;
+  for (; cls; cls = cls->super_class)
+    for (objc_protocol_list *list = cls->protocols; list; list = list->next)
+      for (int i = 0; i < list->count; ++i) {
+        auto *protocol = reinterpret_cast<Protocol *>(list->list[i]);
+        objc_method_description *description = ZelObjC_LookupProtocolMethod(
+            protocol, sel, classSide ? NO : YES);
+        if (description && description->types)
+          return description->types;
+      }
+  return nullptr;
+}
+
+/* The types with their frame offsets: each argument at the sum of the
+   promoted sizes before it (4-byte slots), the frame their total. Offsets
+   given must be those; an encoding without any gets them. */
+bool withOffsets(const std::string &types, std::string &out,
+                 std::string &error) {
+  std::vector<std::string> parts;
+  std::vector<long> given;
+  bool anyGiven = false;
+  for (const char *type = types.c_str(); *type;) {
+    const char *end = objc_skip_typespec(type);
+    if (end == type)
+      break;
+    parts.emplace_back(type, end);
+    char *digits = nullptr;
+    long offset = std::strtol(end, &digits, 10);
+    anyGiven = anyGiven || digits != end;
+    given.push_back(digits != end ? offset : -1);
+    type = digits;
+  }
+  long frame = 0;
+  std::vector<long> offsets;
+  for (size_t i = 1; i < parts.size(); ++i) {
+    offsets.push_back(frame);
+    int size = objc_promoted_size(parts[i].c_str());
+    frame += (std::max(size, 4) + 3) / 4 * 4;
+  }
+  out = parts.empty() ? "" : parts[0] + std::to_string(frame);
+  for (size_t i = 1; i < parts.size(); ++i)
+    out += parts[i] + std::to_string(offsets[i - 1]);
+  if (!anyGiven || out == types)
+    return true;
+  error = "the offsets of " + quote(types) +
+          " do not fit its arguments' sizes (" + quote(out) + " would)";
+  return false;
+}
+
 } // namespace
+
+bool methodTypes(Class cls, bool classSide, SEL sel, const char *given,
+                 std::string &types, std::string &error) {
+  Class owner = classSide ? cls->isa : cls;
+  const char *known = knownTypes(owner, classSide, sel);
+  if (!given) {
+    if (!known) {
+      error = std::string("no types given for ") + cut(sel_getName(sel)) +
+              ", and neither " + cut(cls->name) +
+              " nor a protocol it adopts has such a method";
+      return false;
+    }
+    types = known;
+    return true;
+  }
+  if (!withOffsets(given, types, error))
+    return false;
+  Method existing = class_getInstanceMethod(owner, sel);
+  if (existing && existing->method_types &&
+      !zelObjC_CompatibleTypes(types.c_str(), existing->method_types)) {
+    error = "types " + quote(types) + " do not fit " +
+            quote(existing->method_types) + " of the method " +
+            cut(sel_getName(sel)) + " they would replace";
+    return false;
+  }
+  return true;
+}
+
+bool adoptProtocols(Class cls, const std::vector<Protocol *> &protocols,
+                    std::string &error) {
+  if (protocols.empty())
+    return true;
+  size_t bytes = sizeof(objc_protocol_list) +
+                 (protocols.size() - 1) * sizeof(id);
+  auto *list = static_cast<objc_protocol_list *>(std::calloc(1, bytes));
+  if (!list) {
+    error = "out of memory for the protocols of " + cut(cls->name);
+    return false;
+  }
+  list->count = static_cast<int>(protocols.size());
+  for (size_t i = 0; i < protocols.size(); ++i)
+    list->list[i] = reinterpret_cast<id>(protocols[i]);
+  list->next = cls->protocols;
+  cls->protocols = list;
+  return true;
+}
 
 Class defineClass(const char *name, Class superclass, const char *ivars,
                   std::string &error) {

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace zelbridge {
 
@@ -38,11 +39,19 @@ void forget(id object) {
   registry_->serials.erase(found);
 }
 
-/* Objects are registered when a script first sees them, not here. */
-void noteRegistered(id) {}
+/* Every object allocated, once a script asked for instances (objects are
+   registered when a script first sees them, not here). */
+std::unordered_set<id> *live = nullptr;
+
+void noteRegistered(id object) {
+  if (live)
+    live->insert(object);
+}
 
 void noteMoved(id oldObject, id newObject) {
   lastSerial = 0;
+  if (live && live->erase(oldObject))
+    live->insert(newObject);
   auto found = registry_->serials.find(oldObject);
   if (found == registry_->serials.end())
     return;
@@ -54,6 +63,8 @@ void noteMoved(id oldObject, id newObject) {
 }
 
 void noteFreed(id object) {
+  if (live)
+    live->erase(object);
   auto found = registry_->serials.find(object);
   if (found != registry_->serials.end())
     objectFreed(object, found->second);
@@ -143,6 +154,28 @@ bool resolve(const Handle &handle, id &object, std::string &error) {
 }
 
 size_t registeredCount() { return registry_ ? registry_->serials.size() : 0; }
+
+std::vector<id> liveInstances(Class cls) {
+  registry();
+  if (!live) { /* from now on, every allocation is heard of */
+    live = new std::unordered_set<id>;
+    zelObjC_SetRegistersIdsOnAlloc(YES);
+  }
+  std::unordered_set<id> all(live->begin(), live->end());
+  for (auto &[object, serial] : registry_->serials)
+    all.insert(object);
+  std::vector<id> found;
+  for (id object : all) {
+    if (object->isa->info & CLS_META)
+      continue;
+    for (Class each = object->isa; each; each = each->super_class)
+      if (each == cls) {
+        found.push_back(object);
+        break;
+      }
+  }
+  return found;
+}
 
 std::string formatHandle(const Handle &handle) {
   uintptr_t address = reinterpret_cast<uintptr_t>(handle.object);

@@ -59,6 +59,27 @@ struct ScriptClosure {
 /* Makes the closure's code for its signature; false with an error. */
 bool prepareClosure(ScriptClosure &closure, void *&code, std::string &error);
 
+/* The types of a method to define: those given, with their offsets
+   checked (or added), and fitting the method they would replace or
+   override; without any, those of that method or of the selector in a
+   protocol the class adopts. */
+bool methodTypes(Class cls, bool classSide, SEL sel, const char *given,
+                 std::string &types, std::string &error);
+/* The class adopts the protocols (conformsTo: answers YES for them). */
+bool adoptProtocols(Class cls, const std::vector<Protocol *> &protocols,
+                    std::string &error);
+
+/* The commands of introspection and collections (a table of their own,
+   joined to the rest by commands()). */
+extern const Command introspectionCommands[];
+/* An object standing for a value of a language with numbers, lists and
+   maps of its own: NSNumber, NSArray, NSDictionary, NSString. */
+bool structuredObject(Script &script, ScriptValue value, id &object,
+                      std::string &error);
+/* The live instances of cls and its subclasses: those the bridge saw and,
+   from the first call on, every object allocated. */
+std::vector<id> liveInstances(Class cls);
+
 /* The raw commands' groups, and a new callback (`callback new`, also what
    calling the group does in JavaScript and Lua). */
 extern const Command memoryCommands[];

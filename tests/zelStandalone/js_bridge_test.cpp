@@ -189,7 +189,7 @@ TEST_F(JavaScriptBridge, BadCallsThrowClearErrors) {
   EXPECT_EQ(thrown("objc.method(objc.class('NSObject'), 'x', 'v8@0:4', 3)"),
             "expected a function but got \"3\"");
   EXPECT_EQ(thrown("objc.method(objc.class('NSObject'), 'x')"),
-            "objc.method: expected (CLASS, [-class], SELECTOR, TYPES, "
+            "objc.method: expected (CLASS, [-class], SELECTOR, [TYPES], "
             "FUNCTION) but got 2 arguments");
   EXPECT_EQ(thrown("objc.defineClass('NSObject', objc.class('NSObject'))"),
             "a class named NSObject exists already");

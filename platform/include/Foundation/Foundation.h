@@ -353,19 +353,22 @@ OBJC_END_DECLS
    never changes. Instances (24 bytes): isa, whether it is a double, the
    integer, the double.
 
-   +numberWithLongLong:, +numberWithInt:, +numberWithBool:
-                        an integer number, autoreleased
+   +numberWithLongLong: an integer number, autoreleased
+   +numberWithInt:      the same
+   +numberWithBool:     1 or 0, the same
    +numberWithDouble:   a double number, autoreleased
-   -longLongValue, -intValue, -doubleValue, -boolValue
-                        the value as that type (a double truncated towards
-                        zero for the integers; boolValue: not zero)
+   -longLongValue       the value as a long long (a double truncated
+                        towards zero)
+   -intValue            the same as an int
+   -doubleValue         the value as a double
+   -boolValue           YES when it is not zero
    -objCType            "q" for an integer, "d" for a double
    -isEqual:            YES for a number of the same value (integers
                         exactly, otherwise as doubles)
    -hash                of the value's integer part
-   -description, -stringValue
-                        the value in decimal (a double with 17 digits),
+   -description         the value in decimal (a double with 17 digits),
                         autoreleased
+   -stringValue         the same
    -copyWithZone:       itself, retained */
 
 /* @class NSDictionary: NSObject; keys mapped to objects, both retained
@@ -380,8 +383,8 @@ OBJC_END_DECLS
                         equal to an earlier one replaces its object)
    -count               the number of entries
    -objectForKey:       the object of the key, or nil
-   -allKeys, -allValues an NSArray of the keys or the objects, in order,
-                        autoreleased
+   -allKeys             an NSArray of the keys, in order, autoreleased
+   -allValues           the same of the objects
    -keyEnumerator       an NSEnumerator over the keys, autoreleased
    -description         "{key = object; ...}", autoreleased
    -dealloc             releases every key and object */

@@ -132,6 +132,16 @@ public:
 
   /* A truth value (Tcl 1/0, JavaScript and Lua booleans). */
   virtual ScriptValue newBoolean(bool value) { return newInteger(value); }
+  /* Whether the language has numbers, lists and maps of its own
+     (JavaScript, Lua), so that such a value passed where an object is
+     expected becomes an NSNumber, NSArray or NSDictionary; in Tcl every
+     value is text, and stands for an NSString there. */
+  virtual bool structuredValues() { return false; }
+  /* A map of keys to values: a Tcl dict (KEY VALUE ...); by default a list
+     of {KEY VALUE} pairs (JavaScript and Lua, whose object handles cannot
+     be keys of their own maps). Takes the values over. */
+  virtual ScriptValue newMap(ScriptValue *keys, ScriptValue *values,
+                             int count);
   /* A record of named fields: a list of the values in Tcl, an object or a
      table with those keys in JavaScript and Lua. Takes the values over. */
   virtual ScriptValue newRecord(const char *const *names, ScriptValue *values,
