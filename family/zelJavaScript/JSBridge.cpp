@@ -231,6 +231,7 @@ public:
   bool getHandle(ScriptValue value, Handle &out) override {
     return handleOf(valueOf(value), out);
   }
+  bool structuredValues() override { return true; }
 
   ScriptValue newNil() override { return make(JS::NullValue()); }
 

@@ -82,6 +82,7 @@ public:
   bool getItems(ScriptValue value, std::vector<ScriptValue> &items) override;
   bool getEntries(ScriptValue value,
                   std::vector<std::pair<ScriptValue, ScriptValue>> &out) override;
+  bool structuredValues() override { return true; }
   bool getHandle(ScriptValue value, Handle &out) override {
     auto *handle = static_cast<Handle *>(
         luaL_testudata(current_, indexOf(value), handleMetatable));

@@ -387,6 +387,17 @@ ScriptValue TclScript::newHandle(const Handle &handle) {
   return object;
 }
 
+/* A dict: KEY VALUE ... */
+ScriptValue TclScript::newMap(ScriptValue *keys, ScriptValue *values,
+                              int count) {
+  Tcl_Obj *dict = Tcl_NewListObj(0, nullptr);
+  for (int i = 0; i < count; ++i) {
+    Tcl_ListObjAppendElement(nullptr, dict, obj(keys[i]));
+    Tcl_ListObjAppendElement(nullptr, dict, obj(values[i]));
+  }
+  return dict;
+}
+
 ScriptValue TclScript::newPointer(void *pointer) {
   return Tcl_NewStringObj(zelbridge::formatPointer(pointer).c_str(), -1);
 }

@@ -42,6 +42,9 @@ public:
   zelbridge::ScriptValue newList(zelbridge::ScriptValue *items,
                                  int count) override;
   zelbridge::ScriptValue newHandle(const zelbridge::Handle &handle) override;
+  zelbridge::ScriptValue newMap(zelbridge::ScriptValue *keys,
+                                zelbridge::ScriptValue *values,
+                                int count) override;
   zelbridge::ScriptValue newPointer(void *pointer) override;
   void discard(zelbridge::ScriptValue value) override;
   void *keep(zelbridge::ScriptValue value) override;

@@ -393,6 +393,154 @@ const Case cases[] = {
      "objc.pool(function() objc.ivar(b, 'held', objc.string('kept by the box')) end)\n"
      "collectgarbage(); return objc.send(objc.ivar(b, 'held'), 'cString')",
      "kept by the box"},
+    {"ClassNamesSortedAndFiltered",
+     "objc::classNames NSMutable*",
+     "objc.classNames('NSMutable*').join(' ')",
+     "return table.concat(objc.classNames('NSMutable*'), ' ')",
+     "NSMutableArray NSMutableDictionary NSMutableString"},
+    {"MethodsOwnAndInherited",
+     "objc::defineClass %LListed NSObject\n"
+     "objc::method %LListed probe i8@0:4 {} { return 1 }\n"
+     "objc::method %LListed -class make @8@0:4 {} { return {} }\n"
+     "list [objc::methods %LListed -own] [objc::methods %LListed -class -own] "
+     "[expr {[lsearch -index 0 [objc::methods %LListed] hash] >= 0}]",
+     "objc.defineClass('%LListed', 'NSObject');\n"
+     "objc.method('%LListed', 'probe', 'i8@0:4', () => 1);\n"
+     "objc.method('%LListed', '-class', 'make', '@8@0:4', () => null);\n"
+     "[objc.methods('%LListed', {own: true}).join(';'),\n"
+     " objc.methods('%LListed', {classSide: true, own: true}).join(';'),\n"
+     " objc.methods('%LListed').some(([s]) => s === 'hash') ? 1 : 0].join(' ')",
+     "objc.defineClass('%LListed', 'NSObject')\n"
+     "objc.method('%LListed', 'probe', 'i8@0:4', function() return 1 end)\n"
+     "objc.method('%LListed', '-class', 'make', '@8@0:4', function() end)\n"
+     "local function show(list) local out = {}\n"
+     "  for _, p in ipairs(list) do out[#out + 1] = p[1] .. ',' .. p[2] end\n"
+     "  return table.concat(out, ';') end\n"
+     "local inherited = 0\n"
+     "for _, p in ipairs(objc.methods('%LListed')) do\n"
+     "  if p[1] == 'hash' then inherited = 1 end end\n"
+     "return show(objc.methods('%LListed', {own = true})) .. ' ' ..\n"
+     "  show(objc.methods('%LListed', {classSide = true, own = true})) .. ' ' .. inherited",
+     nullptr,
+     {"{{probe i8@0:4}} {{make @8@0:4}} 1", "probe,i8@0:4 make,@8@0:4 1",
+      "probe,i8@0:4 make,@8@0:4 1"}},
+    {"IvarsWithTheirOffsets",
+     "objc::defineClass %LLaid NSObject {{L=\"c\"c\"n\"i}}\n"
+     "lrange [objc::ivars %LLaid] 1 end",
+     "objc.defineClass('%LLaid', 'NSObject', '{L=\"c\"c\"n\"i}');\n"
+     "objc.ivars('%LLaid').slice(1).map((v) => [v.name, v.type, v.offset].join(','))"
+     ".join(' ')",
+     "objc.defineClass('%LLaid', 'NSObject', '{L=\"c\"c\"n\"i}')\n"
+     "local out = {}\n"
+     "for i, v in ipairs(objc.ivars('%LLaid')) do\n"
+     "  if i > 1 then out[#out + 1] = v.name .. ',' .. v.type .. ',' .. v.offset end end\n"
+     "return table.concat(out, ' ')",
+     nullptr,
+     {"{c c 4} {n i 5}", "c,c,4 n,i,5", "c,c,4 n,i,5"}},
+    {"ClassesAdoptProtocols",
+     "objc::protocol create %LGreeting {} {greet @8@0:4}\n"
+     "objc::defineClass %LGreeter NSObject {} -protocols {%LGreeting}\n"
+     "objc::method %LGreeter greet {} { objc::string hello }\n"
+     "list [objc::protocol conforms %LGreeter %LGreeting] "
+     "[objc::send %LGreeter conformsToProtocol: [objc::protocol find %LGreeting]] "
+     "[objc::protocols %LGreeter] "
+     "[objc::send [objc::send [objc::send %LGreeter new] greet] cString]",
+     "objc.protocol.create('%LGreeting', [], {greet: '@8@0:4'});\n"
+     "objc.defineClass('%LGreeter', 'NSObject', null, {protocols: ['%LGreeting']});\n"
+     "objc.method('%LGreeter', 'greet', () => objc.string('hello'));\n"
+     "[objc.protocol.conforms('%LGreeter', '%LGreeting') ? 1 : 0,\n"
+     " objc.send('%LGreeter', 'conformsToProtocol:', objc.protocol.find('%LGreeting')),\n"
+     " objc.protocols('%LGreeter').join(','),\n"
+     " objc.send(objc.send(objc.send('%LGreeter', 'new'), 'greet'), 'cString')]"
+     ".join(' ')",
+     "objc.protocol.create('%LGreeting', {}, {greet = '@8@0:4'})\n"
+     "objc.defineClass('%LGreeter', 'NSObject', nil, {protocols = {'%LGreeting'}})\n"
+     "objc.method('%LGreeter', 'greet', function() return objc.string('hello') end)\n"
+     "return table.concat({objc.protocol.conforms('%LGreeter', '%LGreeting') and 1 or 0,\n"
+     "  objc.send('%LGreeter', 'conformsToProtocol:', objc.protocol.find('%LGreeting')),\n"
+     "  table.concat(objc.protocols('%LGreeter'), ','),\n"
+     "  objc.send(objc.send(objc.send('%LGreeter', 'new'), 'greet'), 'cString')}, ' ')",
+     "1 1 %LGreeting hello"},
+    {"MethodTypesFromWhatTheyOverride",
+     "objc::defineClass %LLength NSObject\n"
+     "objc::method %LLength hash {} { return 42 }\n"
+     "objc::send [objc::send %LLength new] hash",
+     "objc.defineClass('%LLength', 'NSObject');\n"
+     "objc.method('%LLength', 'hash', () => 42);\n"
+     "objc.send(objc.send('%LLength', 'new'), 'hash')",
+     "objc.defineClass('%LLength', 'NSObject')\n"
+     "objc.method('%LLength', 'hash', function() return 42 end)\n"
+     "return objc.send(objc.send('%LLength', 'new'), 'hash')",
+     "42"},
+    {"MethodTypesWithoutOffsetsGetThem",
+     "objc::defineClass %LAdder NSObject\n"
+     "objc::method %LAdder add:to: i@:ii {a b} { expr {$a + $b} }\n"
+     "list [lindex [objc::methods %LAdder -own] 0 1] "
+     "[objc::send [objc::send %LAdder new] add:to: 2 3]",
+     "objc.defineClass('%LAdder', 'NSObject');\n"
+     "objc.method('%LAdder', 'add:to:', 'i@:ii', (s, c, a, b) => a + b);\n"
+     "[objc.methods('%LAdder', {own: true})[0][1],\n"
+     " objc.send(objc.send('%LAdder', 'new'), 'add:to:', 2, 3)].join(' ')",
+     "objc.defineClass('%LAdder', 'NSObject')\n"
+     "objc.method('%LAdder', 'add:to:', 'i@:ii', function(s, c, a, b) return a + b end)\n"
+     "return objc.methods('%LAdder', {own = true})[1][2] .. ' ' ..\n"
+     "  objc.send(objc.send('%LAdder', 'new'), 'add:to:', 2, 3)",
+     "i16@0:4i8i12 5"},
+    {"MethodOffsetsMustFit",
+     "objc::method NSObject %Lodd:and: i99@7:3i1i2 {a b} {}",
+     "objc.method('NSObject', '%Lodd:and:', 'i99@7:3i1i2', () => 0)",
+     "return objc.method('NSObject', '%Lodd:and:', 'i99@7:3i1i2', function() end)",
+     "error: the offsets of \"i99@7:3i1i2\" do not fit its arguments' sizes "
+     "(\"i16@0:4i8i12\" would)"},
+    {"IncompatibleOverridesAreRefused",
+     "objc::defineClass %LBadLength NSString\n"
+     "objc::method %LBadLength length d8@0:4 {} { return 1.5 }",
+     "objc.defineClass('%LBadLength', 'NSString');\n"
+     "objc.method('%LBadLength', 'length', 'd8@0:4', () => 1.5)",
+     "objc.defineClass('%LBadLength', 'NSString')\n"
+     "return objc.method('%LBadLength', 'length', 'd8@0:4', function() return 1.5 end)",
+     "error: types \"d8@0:4\" do not fit \"I8@0:4\" of the method length "
+     "they would replace"},
+    {"NoTypesToBeFound",
+     "objc::method NSObject %LnoSuch {} {}",
+     "objc.method('NSObject', '%LnoSuch', () => 0)",
+     "return objc.method('NSObject', '%LnoSuch', function() end)",
+     "error: no types given for %LnoSuch, and neither NSObject nor a protocol "
+     "it adopts has such a method"},
+    {"CollectionsBothWays",
+     "set a [objc::nsarray [list one 2 [objc::string three]]]\n"
+     "set d [objc::nsdictionary [list k [objc::nsnumber 7] n [objc::nsnumber 2.5]]]\n"
+     "list [objc::send $a count] [objc::send [objc::send $a description] cString] "
+     "[objc::send [lindex [objc::items $a] 2] cString] "
+     "[objc::send [dict get [objc::entries $d] [lindex [objc::entries $d] 0]] "
+     "longLongValue] [objc::send [objc::send $d description] cString]",
+     nullptr, nullptr,
+     "3 {(one, 2, three)} three 7 {{k = 7; n = 2.5;}}"},
+    {"LanguageValuesBecomeFoundationObjects", nullptr,
+     "const a = objc.send(objc.send('NSMutableArray', 'array'), 'self');\n"
+     "objc.send(a, 'addObject:', [1, 'two', {k: 3.5}]);\n"
+     "const inner = objc.send(a, 'objectAtIndex:', 0);\n"
+     "[objc.send(objc.send(inner, 'description'), 'cString'),\n"
+     " objc.items(inner).length, objc.entries(objc.items(inner)[2])[0].length]"
+     ".join(' ')",
+     "local a = objc.send(objc.send('NSMutableArray', 'array'), 'self')\n"
+     "objc.send(a, 'addObject:', {1, 'two', {k = 3.5}})\n"
+     "local inner = objc.send(a, 'objectAtIndex:', 0)\n"
+     "return table.concat({objc.send(objc.send(inner, 'description'), 'cString'),\n"
+     "  #objc.items(inner), #objc.entries(objc.items(inner)[3])[1]}, ' ')",
+     "(1, two, {k = 3.5;}) 3 2"},
+    {"LiveInstancesFromTheRegistry",
+     "objc::defineClass %LCounted NSObject\n"
+     "objc::instances %LCounted\n"
+     "set kept [list [objc::send %LCounted new] [objc::send %LCounted new]]\n"
+     "llength [objc::instances %LCounted]",
+     "objc.defineClass('%LCounted', 'NSObject'); objc.instances('%LCounted');\n"
+     "const kept = [objc.send('%LCounted', 'new'), objc.send('%LCounted', 'new')];\n"
+     "objc.choose('%LCounted').length",
+     "objc.defineClass('%LCounted', 'NSObject'); objc.instances('%LCounted')\n"
+     "local kept = {objc.send('%LCounted', 'new'), objc.send('%LCounted', 'new')}\n"
+     "return #objc.choose('%LCounted')",
+     "2"},
     {"ClassExists", "objc::defineClass NSObject NSObject",
      "objc.defineClass('NSObject', 'NSObject')",
      "return objc.defineClass('NSObject', 'NSObject')",
