@@ -13,8 +13,8 @@ function(run)
 endfunction()
 
 # Every message in the listing (lines "Class +selector") has a line of its
-# own in its class's doc comment ("@class Class: ..."), and every message
-# documented there is implemented.
+# own in its class's doc comment ("@class Class" on a line of its own),
+# and every message documented there is implemented.
 function(check_documented listing)
   set(text "")
   foreach(header Foundation/Foundation.h AppKit/AppKit.h objc/Protocol.h
@@ -59,7 +59,7 @@ endfunction()
 
 # Sets block to the doc comment of the class (empty when there is none).
 macro(doc_block class)
-  string(FIND "${text}" "@class ${class}:" start)
+  string(FIND "${text}" "@class ${class}\n" start)
   set(block "")
   if(NOT start EQUAL -1)
     string(SUBSTRING "${text}" ${start} -1 block)

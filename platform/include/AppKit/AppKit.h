@@ -1,4 +1,5 @@
-/* AppKit: the application object, events and the alert panel. Headless:
+/** @file
+    AppKit: the application object, events and the alert panel. Headless:
    nothing is drawn. */
 #ifndef APPKIT_APPKIT_H
 #define APPKIT_APPKIT_H
@@ -7,7 +8,7 @@
 
 OBJC_BEGIN_DECLS
 
-/* The shared application (NSApplication), once +sharedApplication made it. */
+/** The shared application (NSApplication), once +sharedApplication made it. */
 OBJC_EXPORT extern id NSApp;
 
 enum {
@@ -16,14 +17,14 @@ enum {
   NSAlertOtherReturn = -1
 };
 
-/* Shows an alert: prints title, message and buttons on stderr and answers
+/** Shows an alert: prints title, message and buttons on stderr and answers
    the button chosen on an interactive terminal, else the default button.
    The message is a format; the buttons may be nil. */
 OBJC_EXPORT int NSRunAlertPanel(id title, id messageFormat, id defaultButton,
                                 id alternateButton, id otherButton, ...)
     OBJC_NOEXCEPT;
 
-/* Replaces the terminal dialogue (tests): called with the formatted
+/** Replaces the terminal dialogue (tests): called with the formatted
    message; its answer is the panel's. Null restores the terminal. */
 typedef int (*NSAlertPanelResponder)(id title, id message, id defaultButton,
                                      id alternateButton, id otherButton);
@@ -37,21 +38,26 @@ OBJC_END_DECLS
    Listed as in <Foundation/Foundation.h>: "+" a class message, "-" an
    instance message, each class with the messages it implements itself. */
 
-/* @class NSEvent: NSObject; a message waiting to be sent. Instances
+/** @class NSEvent
+   @extends NSObject
+   A message waiting to be sent. Instances
    (16 bytes): isa, target, action, object; target and object retained.
-
+   @verbatim
    +eventWithTarget:action:object:
                         a new event, autoreleased
    -target              the object that receives the action (nil: the
                         application)
    -action              the selector sent
    -object              the object the event carries for its handler
-   -dealloc             releases target and object */
+   -dealloc             releases target and object
+   @endverbatim */
 
-/* @class NSApplication: NSObject; the application and its queue of
+/** @class NSApplication
+   @extends NSObject
+   The application and its queue of
    events. zelStandalone replaces -sendEvent: with one that presents the
    exceptions an event lets out, and calls this one inside.
-
+   @verbatim
    +sharedApplication   NSApp, made with alloc and init of the receiver at
                         the first call
    -init                an application with an empty queue
@@ -67,6 +73,7 @@ OBJC_END_DECLS
                         raised again, outside the event's pool
    -stop:               run returns once the current event is done
    -isRunning           YES while run dispatches events
-   -terminate:          ends the process with status 0 */
+   -terminate:          ends the process with status 0
+   @endverbatim */
 
 #endif

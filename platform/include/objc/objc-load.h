@@ -1,4 +1,5 @@
-/* Writing a library's Objective-C module records by hand in C++, and
+/** @file
+    Writing a library's Objective-C module records by hand in C++, and
    registering them when the library is loaded.
 
    Per library, exactly one source file says OBJC_LIBRARY_REGISTRATION();
@@ -16,7 +17,7 @@
 
 namespace objc_module_records {
 
-/* Layout-compatible fixed-size forms of the runtime's variable records. */
+/** Layout-compatible fixed-size forms of the runtime's variable records. */
 template <int N> struct MethodList {
   struct objc_method_list *obsolete;
   int method_count;
@@ -53,7 +54,7 @@ template <typename T> inline T *as(void *record) {
 
 } // namespace objc_module_records
 
-/* One method record of a module: name text, type encoding, function (of
+/** One method record of a module: name text, type encoding, function (of
    any function type: the cast goes through void (*)(void), which the
    compiler accepts without a function-type warning). */
 #define OBJC_METHOD(name, types, fn)                                         \
@@ -64,7 +65,7 @@ template <typename T> inline T *as(void *record) {
 
 #define OBJC_METHOD_LIST(list)                                               \
   reinterpret_cast<struct objc_method_list *>(&(list))
-/* A class record's methodLists field holds one list in a module. */
+/** A class record's methodLists field holds one list in a module. */
 #define OBJC_MODULE_METHODS(list)                                            \
   reinterpret_cast<struct objc_method_list **>(&(list))
 #define OBJC_IVAR_LIST(list) reinterpret_cast<struct objc_ivar_list *>(&(list))
@@ -72,7 +73,7 @@ template <typename T> inline T *as(void *record) {
   reinterpret_cast<struct objc_protocol_list *>(&(list))
 #define OBJC_SUPER_NAME(name) reinterpret_cast<Class>(const_cast<char *>(name))
 
-/* A class record sym and its metaclass record sym_meta, as a module defines
+/** A class record sym and its metaclass record sym_meta, as a module defines
    them: superName is the superclass's name text (null for a root class);
    ivars, imethods and cmethods point at an IvarList / MethodList or are
    null. The metaclass's isa is set at load. No storage class is added:
@@ -93,7 +94,7 @@ template <typename T> inline T *as(void *record) {
                            nullptr,                                         \
                            nullptr}
 
-/* A module record sym (named after its source file) and its symbol table
+/** A module record sym (named after its source file) and its symbol table
    sym_symtab, without selector references: the class records come first
    in defs, then the categories. */
 #define OBJC_MODULE_RECORD(sym, classCount, categoryCount, ...)              \
@@ -103,7 +104,7 @@ template <typename T> inline T *as(void *record) {
       OBJC_MODULE_VERSION, sizeof(struct objc_module), __FILE__,             \
       reinterpret_cast<struct objc_symtab *>(&sym##_symtab)}
 
-/* Helpers of the two above: a null argument stays null (a reinterpret_cast
+/** Helpers of the two above: a null argument stays null (a reinterpret_cast
    would refuse it); going through void * keeps the result an address
    constant. */
 #define OBJC_OPTIONAL_METHODS(list)                                          \
@@ -113,7 +114,7 @@ template <typename T> inline T *as(void *record) {
 #define OBJC_OPTIONAL_SUPER_NAME(name)                                       \
   static_cast<Class>(const_cast<void *>(static_cast<const void *>(name)))
 
-/* The linkage symbol of a class that other libraries import: defining it
+/** The linkage symbol of a class that other libraries import: defining it
    (OBJC_CLASS_SYMBOL, in the library that has the class) and referring to
    it (OBJC_IMPORT_CLASS, in the importer) makes the importer load and
    register the exporting library first. */

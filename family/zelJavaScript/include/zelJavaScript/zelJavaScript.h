@@ -1,4 +1,5 @@
-/* zelJavaScript: the JavaScript language (the system's SpiderMonkey 102),
+/** @file
+    zelJavaScript: the JavaScript language (the system's SpiderMonkey 102),
    registered with zelRuntime when the library is loaded.
 
    - ZELJSInterp: alloc/init make an interpreter, a global object of its
@@ -49,7 +50,7 @@
 
 OBJC_BEGIN_DECLS
 
-/* The name (an NSString) of the exceptions raised for JavaScript errors. */
+/** The name (an NSString) of the exceptions raised for JavaScript errors. */
 ZEL_EXPORT extern id ZELJavaScriptException;
 
 OBJC_END_DECLS

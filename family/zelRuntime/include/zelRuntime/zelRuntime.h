@@ -1,4 +1,5 @@
-/* zelRuntime: the registry of the scripting languages loaded in a process.
+/** @file
+    zelRuntime: the registry of the scripting languages loaded in a process.
 
    The class ZELScriptingLanguage answers +availableLanguages: an array of
    the registered language objects, in the order they were registered. A
@@ -21,11 +22,11 @@
 
 OBJC_BEGIN_DECLS
 
-/* Appends a language (retained) to the registry; a language already there
+/** Appends a language (retained) to the registry; a language already there
    keeps its place. */
 ZEL_EXPORT void ZELRegisterScriptingLanguage(id language) OBJC_NOEXCEPT;
 
-/* Takes a language out of the registry and releases it; does nothing for
+/** Takes a language out of the registry and releases it; does nothing for
    one not registered. */
 ZEL_EXPORT void ZELUnregisterScriptingLanguage(id language) OBJC_NOEXCEPT;
 

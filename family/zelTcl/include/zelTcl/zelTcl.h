@@ -1,4 +1,5 @@
-/* zelTcl: the Tcl language, registered with zelRuntime when the library is
+/** @file
+    zelTcl: the Tcl language, registered with zelRuntime when the library is
    loaded.
 
    - ZELTclInterp: alloc/init make a Tcl interpreter; the first one made is
@@ -46,7 +47,7 @@
 
 OBJC_BEGIN_DECLS
 
-/* The name (an NSString) of the exceptions raised for Tcl errors. */
+/** The name (an NSString) of the exceptions raised for Tcl errors. */
 ZEL_EXPORT extern id ZELTclException;
 
 OBJC_END_DECLS
