@@ -11,10 +11,11 @@ OBJC_BEGIN_DECLS
 /** The shared application (NSApplication), once +sharedApplication made it. */
 OBJC_EXPORT extern id NSApp;
 
+/** The answers of NSRunAlertPanel: the button chosen. */
 enum {
-  NSAlertDefaultReturn = 1,
-  NSAlertAlternateReturn = 0,
-  NSAlertOtherReturn = -1
+  NSAlertDefaultReturn = 1,   /**< the default button */
+  NSAlertAlternateReturn = 0, /**< the alternate button */
+  NSAlertOtherReturn = -1     /**< the other button */
 };
 
 /** Shows an alert: prints title, message and buttons on stderr and answers
@@ -24,10 +25,12 @@ OBJC_EXPORT int NSRunAlertPanel(id title, id messageFormat, id defaultButton,
                                 id alternateButton, id otherButton, ...)
     OBJC_NOEXCEPT;
 
-/** Replaces the terminal dialogue (tests): called with the formatted
-   message; its answer is the panel's. Null restores the terminal. */
+/** What answers an alert panel instead of the terminal dialogue (tests):
+   called with the formatted message; its answer is the panel's. */
 typedef int (*NSAlertPanelResponder)(id title, id message, id defaultButton,
                                      id alternateButton, id otherButton);
+/** Installs the responder of every alert panel; null restores the
+   terminal. */
 OBJC_EXPORT void NSSetAlertPanelResponder(NSAlertPanelResponder responder)
     OBJC_NOEXCEPT;
 

@@ -21,39 +21,54 @@ OBJC_BEGIN_DECLS
 
 typedef struct _NSZone NSZone; /**< opaque */
 
+/** The zone of malloc's blocks, made once. */
 OBJC_EXPORT NSZone *NSDefaultMallocZone(void) OBJC_NOEXCEPT;
 /** The zone that holds the block (the default zone for any malloc block). */
 OBJC_EXPORT NSZone *NSZoneFromPointer(void *ptr) OBJC_NOEXCEPT;
+/** size bytes from the zone (malloc's for the default zone); null when
+   there is no memory. */
 OBJC_EXPORT void *NSZoneMalloc(NSZone *zone, unsigned size) OBJC_NOEXCEPT;
+/** count times size zero-filled bytes from the zone, as calloc. */
 OBJC_EXPORT void *NSZoneCalloc(NSZone *zone, unsigned count, unsigned size)
     OBJC_NOEXCEPT;
+/** The block resized within the zone, as realloc. */
 OBJC_EXPORT void *NSZoneRealloc(NSZone *zone, void *ptr, unsigned size)
     OBJC_NOEXCEPT;
+/** Gives the block back to the zone. */
 OBJC_EXPORT void NSZoneFree(NSZone *zone, void *ptr) OBJC_NOEXCEPT;
 
 /* ======================= Map tables ======================= */
 
 typedef struct _NSMapTable NSMapTable; /**< opaque */
 
+/** How a map table treats its keys. */
 typedef struct {
+  /** The key's hash; equal keys hash alike. */
   unsigned (*hash)(NSMapTable *table, const void *key);
+  /** YES when two keys are equal. */
   BOOL (*isEqual)(NSMapTable *table, const void *a, const void *b);
+  /** Takes a key into the table (null: nothing). */
   void (*retain)(NSMapTable *table, const void *key);
+  /** Lets a key go (null: nothing). */
   void (*release)(NSMapTable *table, void *key);
   id (*describe)(NSMapTable *table, const void *key); /**< an NSString */
-  const void *notAKeyMarker;
+  const void *notAKeyMarker; /**< a value no key may have */
 } NSMapTableKeyCallBacks;
 
+/** How a map table treats its values. */
 typedef struct {
+  /** Takes a value into the table (null: nothing). */
   void (*retain)(NSMapTable *table, const void *value);
+  /** Lets a value go (null: nothing). */
   void (*release)(NSMapTable *table, void *value);
+  /** The value's description, an NSString. */
   id (*describe)(NSMapTable *table, const void *value);
 } NSMapTableValueCallBacks;
 
 /** Enumeration state, returned by value. */
 typedef struct {
-  NSMapTable *table;
-  unsigned index;
+  NSMapTable *table; /**< the table walked */
+  unsigned index;    /**< the next entry */
 } NSMapEnumerator;
 
 /** Keys are objects: hash and isEqual: by message, retained. */
@@ -67,6 +82,7 @@ OBJC_EXPORT extern const NSMapTableValueCallBacks NSObjectMapValueCallBacks;
 OBJC_EXPORT extern const NSMapTableValueCallBacks
     NSNonOwnedPointerMapValueCallBacks;
 
+/** A new empty table with room for capacity pairs (it grows as needed). */
 OBJC_EXPORT NSMapTable *NSCreateMapTable(NSMapTableKeyCallBacks keyCallBacks,
                                          NSMapTableValueCallBacks valueCallBacks,
                                          unsigned capacity) OBJC_NOEXCEPT;
@@ -82,7 +98,9 @@ OBJC_EXPORT void NSMapInsert(NSMapTable *table, const void *key,
 /** Removes the pair of an equal key, releasing key and value. */
 OBJC_EXPORT void NSMapRemove(NSMapTable *table, const void *key)
     OBJC_NOEXCEPT;
+/** The number of pairs. */
 OBJC_EXPORT unsigned NSCountMapTable(NSMapTable *table) OBJC_NOEXCEPT;
+/** Starts a walk of every pair (see NSNextMapEnumeratorPair). */
 OBJC_EXPORT NSMapEnumerator NSEnumerateMapTable(NSMapTable *table)
     OBJC_NOEXCEPT;
 /** Stores the next pair (either pointer may be null) and answers YES; NO
@@ -103,10 +121,10 @@ OBJC_EXPORT extern id NSFileHandleOperationException;    /**< NSString */
    is 156 bytes, so the frame is larger than the 80 bytes of the original
    platform; nothing relies on its size. Frames are linked per thread. */
 typedef struct _NSHandler2 {
-  jmp_buf _state;
-  struct _NSHandler2 *_next;
-  id _exception;
-  void *_reserved[2];
+  jmp_buf _state;            /**< where a raise returns to */
+  struct _NSHandler2 *_next; /**< the next outer frame */
+  id _exception;             /**< the exception raised */
+  void *_reserved[2];        /**< unused */
 } NSHandler2;
 
 /** Links a frame as the innermost one of this thread. */
@@ -120,26 +138,32 @@ OBJC_EXPORT id _NSExceptionObjectFromHandler(NSHandler2 *handler)
    prints name and reason on stderr and aborts. */
 OBJC_EXPORT void _NSRaiseException(id exception) __attribute__((noreturn));
 
-/** Local variables changed inside NS_DURING and read in NS_HANDLER must be
-   volatile. Nothing with a destructor may live inside the frame: it is
-   left with _longjmp. */
+/** Opens a handler frame: the code up to NS_HANDLER runs, and a raise
+   inside it continues after NS_HANDLER. Local variables changed inside
+   NS_DURING and read in NS_HANDLER must be volatile. Nothing with a
+   destructor may live inside the frame: it is left with _longjmp. */
 #define NS_DURING                                                            \
   {                                                                          \
     NSHandler2 _localHandler;                                                \
     _NSAddHandler(&_localHandler);                                           \
     if (!_setjmp(_localHandler._state)) {
 
+/** Ends the guarded code; what follows, up to NS_ENDHANDLER, runs when it
+   raised, with the exception in localException. */
 #define NS_HANDLER                                                           \
   _NSRemoveHandler(&_localHandler);                                          \
   }                                                                          \
   else {                                                                     \
     id localException = _NSExceptionObjectFromHandler(&_localHandler);
 
+/** Closes the frame opened by NS_DURING. */
 #define NS_ENDHANDLER                                                        \
   (void)localException;                                                      \
   }                                                                          \
   }
 
+/** Returns value (of that type) from inside NS_DURING, unlinking the
+   frame first. */
 #define NS_VALUERETURN(value, type)                                          \
   do {                                                                       \
     type _nsValue = (value);                                                 \
@@ -147,6 +171,7 @@ OBJC_EXPORT void _NSRaiseException(id exception) __attribute__((noreturn));
     return _nsValue;                                                         \
   } while (0)
 
+/** Returns from inside NS_DURING, unlinking the frame first. */
 #define NS_VOIDRETURN                                                        \
   do {                                                                       \
     _NSRemoveHandler(&_localHandler);                                        \
@@ -157,9 +182,9 @@ OBJC_EXPORT void _NSRaiseException(id exception) __attribute__((noreturn));
 
 /** An NSConstantString instance: class, characters, length. */
 typedef struct {
-  Class isa;
-  const char *characters;
-  unsigned int length;
+  Class isa;              /**< &_NSConstantStringClassReference */
+  const char *characters; /**< NUL-terminated */
+  unsigned int length;    /**< bytes, without the NUL */
 } NSConstantStringRecord;
 
 /** The class NSConstantString itself. */

@@ -10,13 +10,14 @@ struct objc_protocol_list;
 
 /** One required method of a protocol. */
 struct objc_method_description {
-  SEL name;
-  char *types;
+  SEL name;    /**< 0: the selector */
+  char *types; /**< 4: its type encoding */
 };
 
+/** The methods a protocol requires, of one side (instance or class). */
 struct objc_method_description_list {
   int count; /**< 0 or less: empty */
-  struct objc_method_description list[1];
+  struct objc_method_description list[1]; /**< count descriptions */
 };
 
 /** The layout of a Protocol instance (20 bytes). */
@@ -27,6 +28,7 @@ struct objc_protocol {
   struct objc_method_description_list *instance_methods; /**< 12 */
   struct objc_method_description_list *class_methods;    /**< 16 */
 };
+/** A protocol object. */
 typedef struct objc_protocol Protocol;
 
 #ifdef __cplusplus

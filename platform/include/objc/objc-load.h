@@ -17,37 +17,44 @@
 
 namespace objc_module_records {
 
-/** Layout-compatible fixed-size forms of the runtime's variable records. */
+/* Layout-compatible fixed-size forms of the runtime's variable records. */
+
+/** struct objc_method_list with room for N methods. */
 template <int N> struct MethodList {
-  struct objc_method_list *obsolete;
-  int method_count;
-  struct objc_method method_list[N];
+  struct objc_method_list *obsolete; /**< link word, unused */
+  int method_count;                  /**< N */
+  struct objc_method method_list[N]; /**< the methods */
 };
 
+/** struct objc_ivar_list with room for N instance variables. */
 template <int N> struct IvarList {
-  int ivar_count;
-  struct objc_ivar ivar_list[N];
+  int ivar_count;                /**< N */
+  struct objc_ivar ivar_list[N]; /**< the instance variables */
 };
 
+/** struct objc_protocol_list with room for N protocols. */
 template <int N> struct ProtocolList {
-  struct objc_protocol_list *next;
-  int count;
-  id list[N];
+  struct objc_protocol_list *next; /**< another list, or null */
+  int count;                       /**< N */
+  id list[N];                      /**< the Protocol objects */
 };
 
+/** struct objc_method_description_list with room for N descriptions. */
 template <int N> struct MethodDescriptionList {
-  int count;
-  struct objc_method_description list[N];
+  int count;                               /**< N */
+  struct objc_method_description list[N]; /**< the descriptions */
 };
 
+/** struct objc_symtab with room for N class and category records. */
 template <int N> struct Symtab {
-  unsigned long sel_ref_cnt;
-  SEL *refs;
-  unsigned short cls_def_cnt;
-  unsigned short cat_def_cnt;
-  void *defs[N];
+  unsigned long sel_ref_cnt;  /**< entries in refs */
+  SEL *refs;                  /**< selector references, or null */
+  unsigned short cls_def_cnt; /**< class records in defs */
+  unsigned short cat_def_cnt; /**< category records after them */
+  void *defs[N];              /**< the records */
 };
 
+/** A record seen as another record type (same layout). */
 template <typename T> inline T *as(void *record) {
   return static_cast<T *>(record);
 }
@@ -63,14 +70,18 @@ template <typename T> inline T *as(void *record) {
         reinterpret_cast<IMP>(reinterpret_cast<void (*)(void)>(fn))          \
   }
 
+/** A MethodList seen as a struct objc_method_list. */
 #define OBJC_METHOD_LIST(list)                                               \
   reinterpret_cast<struct objc_method_list *>(&(list))
 /** A class record's methodLists field holds one list in a module. */
 #define OBJC_MODULE_METHODS(list)                                            \
   reinterpret_cast<struct objc_method_list **>(&(list))
+/** An IvarList seen as a struct objc_ivar_list. */
 #define OBJC_IVAR_LIST(list) reinterpret_cast<struct objc_ivar_list *>(&(list))
+/** A ProtocolList seen as a struct objc_protocol_list. */
 #define OBJC_PROTOCOL_LIST(list)                                             \
   reinterpret_cast<struct objc_protocol_list *>(&(list))
+/** A superclass's name text in a class record's super_class field. */
 #define OBJC_SUPER_NAME(name) reinterpret_cast<Class>(const_cast<char *>(name))
 
 /** A class record sym and its metaclass record sym_meta, as a module defines
@@ -104,13 +115,17 @@ template <typename T> inline T *as(void *record) {
       OBJC_MODULE_VERSION, sizeof(struct objc_module), __FILE__,             \
       reinterpret_cast<struct objc_symtab *>(&sym##_symtab)}
 
-/** Helpers of the two above: a null argument stays null (a reinterpret_cast
+/* Helpers of the two above: a null argument stays null (a reinterpret_cast
    would refuse it); going through void * keeps the result an address
    constant. */
+
+/** A MethodList address, or null, as a methodLists field. */
 #define OBJC_OPTIONAL_METHODS(list)                                          \
   static_cast<struct objc_method_list **>(static_cast<void *>(list))
+/** An IvarList address, or null, as an ivars field. */
 #define OBJC_OPTIONAL_IVARS(list)                                            \
   static_cast<struct objc_ivar_list *>(static_cast<void *>(list))
+/** A name text, or null, as a super_class field. */
 #define OBJC_OPTIONAL_SUPER_NAME(name)                                       \
   static_cast<Class>(const_cast<void *>(static_cast<const void *>(name)))
 
@@ -123,12 +138,16 @@ template <typename T> inline T *as(void *record) {
       objc_class_name_##className __asm__(".objc_class_name_" #className);   \
   const char objc_class_name_##className = 0
 
+/** Refers to the linkage symbol of a class of another library (see
+   OBJC_CLASS_SYMBOL), so that the linker keeps that library. */
 #define OBJC_IMPORT_CLASS(className)                                         \
   extern "C" const char objc_class_name_##className __asm__(                 \
       ".objc_class_name_" #className);                                       \
   __attribute__((used)) static const char *const                             \
       objc_import_##className = &objc_class_name_##className
 
+/** The constructors that open and close the library's registration (once
+   per library). */
 #define OBJC_LIBRARY_REGISTRATION()                                          \
   __attribute__((constructor(101))) static void objc_library_begin() {       \
     Dl_info info;                                                            \
@@ -142,6 +161,8 @@ template <typename T> inline T *as(void *record) {
     objc_finish_header();                                                    \
   }
 
+/** The constructor that hands a module record to __objc_execClass (once
+   per source file with a module record). */
 #define OBJC_REGISTER_MODULE(record)                                         \
   __attribute__((constructor(102))) static void objc_module_register() {     \
     __objc_execClass(&(record));                                             \

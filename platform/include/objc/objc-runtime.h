@@ -28,31 +28,36 @@
    A class whose superclass is not registered yet waits for it, and so
    does a category whose class is not registered yet. */
 
+/** Methods a module adds to a class defined elsewhere. */
 struct objc_category {
-  const char *category_name;
-  const char *class_name;
-  struct objc_method_list *instance_methods;
-  struct objc_method_list *class_methods;
-  struct objc_protocol_list *protocols;
+  const char *category_name;                 /**< 0 */
+  const char *class_name;                    /**< 4: the class it extends */
+  struct objc_method_list *instance_methods; /**< 8: or null */
+  struct objc_method_list *class_methods;    /**< 12: or null */
+  struct objc_protocol_list *protocols;      /**< 16: adopted, or null */
 };
+/** A category record. */
 typedef struct objc_category *Category;
 
+/** What a module defines: selector references, classes, categories. */
 struct objc_symtab {
   unsigned long sel_ref_cnt; /**< entries in refs */
   SEL *refs;                 /**< selector references, name texts until
                                 registration makes them selectors */
-  unsigned short cls_def_cnt;
-  unsigned short cat_def_cnt;
+  unsigned short cls_def_cnt; /**< class records in defs */
+  unsigned short cat_def_cnt; /**< category records after them */
   void *defs[1]; /**< cls_def_cnt classes, then cat_def_cnt categories */
 };
 
+/** One compiled source module, as handed to __objc_execClass. */
 struct objc_module {
   unsigned long version; /**< OBJC_MODULE_VERSION */
   unsigned long size;    /**< sizeof(struct objc_module) */
   const char *name;      /**< source file name */
-  struct objc_symtab *symtab;
+  struct objc_symtab *symtab; /**< what the module defines */
 };
 
+/** The module record version this runtime reads. */
 #define OBJC_MODULE_VERSION 7
 
 OBJC_BEGIN_DECLS
@@ -97,6 +102,7 @@ OBJC_EXPORT void _objc_flush_caches(Class cls) OBJC_NOEXCEPT;
 OBJC_EXPORT id objc_getClass(const char *name) OBJC_NOEXCEPT;
 /** The class of that name, or nil with no other effect. */
 OBJC_EXPORT id objc_lookUpClass(const char *name) OBJC_NOEXCEPT;
+/** The metaclass of the class of that name, or nil. */
 OBJC_EXPORT id objc_getMetaClass(const char *name) OBJC_NOEXCEPT;
 /** The table of all registered classes (never metaclasses). */
 OBJC_EXPORT NXHashTable *objc_getClasses(void) OBJC_NOEXCEPT;

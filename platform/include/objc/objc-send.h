@@ -29,17 +29,20 @@ inline R objc_send(id self, SEL op, A... args) {
     return objc_fn_cast<Fn>(objc_msgSend)(self, op, args...);
 }
 
+/** The same with the selector named by its text. */
 template <typename R = id, typename... A>
 inline R objc_send(id self, const char *name, A... args) {
   return objc_send<R>(self, sel_registerName(name), args...);
 }
 
+/** The same sent to a class, the selector named by its text. */
 template <typename R = id, typename... A>
 inline R objc_send(Class cls, const char *name, A... args) {
   return objc_send<R>(reinterpret_cast<id>(cls), sel_registerName(name),
                       args...);
 }
 
+/** The same sent to a class. */
 template <typename R = id, typename... A>
 inline R objc_send(Class cls, SEL op, A... args) {
   return objc_send<R>(reinterpret_cast<id>(cls), op, args...);

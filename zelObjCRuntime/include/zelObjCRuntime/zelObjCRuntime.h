@@ -7,6 +7,7 @@
 #include <objc/objc-runtime.h>
 #include <Foundation/Foundation.h>
 
+/** Marks what the library exports (see OBJC_EXPORT). */
 #define ZEL_EXPORT OBJC_EXPORT
 
 OBJC_BEGIN_DECLS
@@ -20,6 +21,7 @@ ZEL_EXPORT const char *objc_skip_type_qualifiers(const char *type)
    read no further than objc_skip_typespec's end for the same type, and
    are 0 for a type nested beyond 1000 levels. */
 ZEL_EXPORT int objc_sizeof_type(const char *type) OBJC_NOEXCEPT;
+/** Alignment in bytes, with the same limits as objc_sizeof_type. */
 ZEL_EXPORT int objc_alignof_type(const char *type) OBJC_NOEXCEPT;
 /** Size rounded up to the alignment. */
 ZEL_EXPORT int objc_aligned_size(const char *type) OBJC_NOEXCEPT;
@@ -52,6 +54,7 @@ enum {
   APPLY_DOUBLE = 13,
   APPLY_AGGREGATE = 14
 };
+/** One of the APPLY_ call kinds above. */
 typedef int ApplyKind;
 
 /** One argument or the result of a dynamic call (12 bytes). */
@@ -74,8 +77,8 @@ ZEL_EXPORT int apply(void *function, ApplyVal *result, int argc,
                      ApplyVal *argv) OBJC_NOEXCEPT;
 
 /** Flags of zelObjC_TypeToApplyVal. */
-#define APPLY_ARRAY_AS_POINTER 1
-#define APPLY_PROMOTE 2
+#define APPLY_ARRAY_AS_POINTER 1 /**< an array is passed as its address */
+#define APPLY_PROMOTE 2          /**< sizes as promoted on the stack */
 
 /** Sets kind and size of val from the first type of the encoding; answers
    1, or 0 for an unsupported type (val untouched): also an aggregate that
@@ -94,8 +97,10 @@ ZEL_EXPORT int zelObjC_CompatibleTypes(const char *offered,
    overflow. */
 ZEL_EXPORT unsigned long long zelObjC_strtoull(const char *str, char **end,
                                                int base) OBJC_NOEXCEPT;
-/** Write decimal text into buf (21 bytes); answer its length. */
+/** Writes the decimal text of value into buf (21 bytes, NUL included);
+   answers its length. */
 ZEL_EXPORT int zelObjC_lltostr(long long value, char *buf) OBJC_NOEXCEPT;
+/** The same for an unsigned value. */
 ZEL_EXPORT int zelObjC_ulltostr(unsigned long long value, char *buf)
     OBJC_NOEXCEPT;
 
@@ -147,7 +152,10 @@ ZEL_EXPORT Class ZelObjC_NewClass(const char *name, Class superclass,
 ZEL_EXPORT int ZelObjC_DestroyClass(Class cls) OBJC_NOEXCEPT;
 /** The instance layout as a struct encoding, superclasses included. The
    text lives as long as the class: ZelObjC_DestroyClass frees it, so that
-   a class made later at the same address gets a description of its own. */
+   a class made later at the same address gets a description of its own.
+   @pre An NSAutoreleasePool is in place on the thread: the call
+   autoreleases objects (without a pool, each call says on standard error
+   that an object leaks). */
 ZEL_EXPORT const char *ZelObjC_IVarStruct(Class cls) OBJC_NOEXCEPT;
 /** The instance variable of that name (class-record fields for a
    metaclass), or null. */
@@ -157,11 +165,18 @@ ZEL_EXPORT Ivar ZelObjC_GetInstanceVariable(Class cls, const char *name)
 /* ===================== Protocols ===================== */
 
 /** A new protocol; null when the name is known already. The lists are
-   kept, not copied. */
+   kept, not copied.
+   @pre An NSAutoreleasePool is in place on the thread: the call
+   autoreleases objects (without a pool, each call says on standard error
+   that an object leaks). */
 ZEL_EXPORT Protocol *ZelObjC_NewProtocol(
     const char *name, struct objc_protocol_list *incorporated,
     struct objc_method_description_list *instanceMethods,
     struct objc_method_description_list *classMethods) OBJC_NOEXCEPT;
+/** The protocol of that name (made at run time or compiled in), or null.
+   @pre An NSAutoreleasePool is in place on the thread: the call
+   autoreleases objects (without a pool, each call says on standard error
+   that an object leaks). */
 ZEL_EXPORT Protocol *ZelObjC_LookupProtocol(const char *name) OBJC_NOEXCEPT;
 /** Pairs of NSString name and Protocol, walked with
    NSNextMapEnumeratorPair. */
@@ -182,9 +197,9 @@ ZEL_EXPORT BOOL ZelObjC_ConformsToProtocol(Class cls, Protocol *protocol)
 
 /** Caller-owned notification record; must live for the process. */
 typedef struct IdHooks {
-  void (*registerId)(id object);
-  void (*moveId)(id oldObject, id newObject);
-  void (*unregisterId)(id object);
+  void (*registerId)(id object);              /**< a new object */
+  void (*moveId)(id oldObject, id newObject); /**< an object moved */
+  void (*unregisterId)(id object);            /**< an object going away */
   struct IdHooks *next; /**< written by zelObjC_InstallIdHooks */
 } IdHooks;
 
@@ -193,9 +208,11 @@ typedef struct IdHooks {
 ZEL_EXPORT void zelObjC_InstallIdHooks(IdHooks *hooks) OBJC_NOEXCEPT;
 /** Switches notification of allocations and copies on or off. */
 ZEL_EXPORT void zelObjC_SetRegistersIdsOnAlloc(BOOL on) OBJC_NOEXCEPT;
+/** 1 while allocations and copies are notified, else 0. */
 ZEL_EXPORT int zelObjC_RegistersIdsOnAlloc(void) OBJC_NOEXCEPT;
 /** Tells every record of the object; answers it. */
 ZEL_EXPORT id ZelObjC_RegisterId(id object) OBJC_NOEXCEPT;
+/** Tells every record that the object goes away. */
 ZEL_EXPORT void ZelObjC_UnregisterId(id object) OBJC_NOEXCEPT;
 
 /* ===================== Symbol tables ===================== */
@@ -212,9 +229,11 @@ enum {
 
 typedef struct SymbolTable SymbolTable; /**< opaque */
 
+/** Called by ZelObjC_EnumerateSymbols once per definition. */
 typedef void (*SymbolEnumerationFunction)(int kind, const char *name,
                                           const char *type, void *context);
 
+/** A new empty table with one holder. */
 ZEL_EXPORT SymbolTable *ZelObjC_NewSymbolTable(void) OBJC_NOEXCEPT;
 /** Defines (or redefines) name; kinds outside 1 to 6 and empty names are
    ignored. */
@@ -224,6 +243,7 @@ ZEL_EXPORT void ZelObjC_DefineSymbol(SymbolTable *table, const char *name,
 /** The kind of name (0 when undefined); *type receives its type text. */
 ZEL_EXPORT int ZelObjC_LookupSymbol(SymbolTable *table, const char *name,
                                     const char **type) OBJC_NOEXCEPT;
+/** Calls function with each definition of the table and context. */
 ZEL_EXPORT void ZelObjC_EnumerateSymbols(SymbolTable *table,
                                          SymbolEnumerationFunction function,
                                          void *context) OBJC_NOEXCEPT;
@@ -234,7 +254,10 @@ ZEL_EXPORT void ZelObjC_DestroySymbolTable(SymbolTable *table)
    also for a file that is not a well-formed table, not a regular file
    (pipes, devices and sockets are refused without waiting), larger than a
    table can address (4 GiB), or that cannot be read to its end. A refused
-   path is not registered. */
+   path is not registered.
+   @pre An NSAutoreleasePool is in place on the thread: the call
+   autoreleases objects (without a pool, each call says on standard error
+   that an object leaks). */
 ZEL_EXPORT SymbolTable *ZelObjC_LoadSymbolTable(const char *path)
     OBJC_NOEXCEPT;
 /** YES when the whole table was written and the file closed. The table is
