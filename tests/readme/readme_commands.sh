@@ -9,11 +9,16 @@
 # - checks each path written in backticks exists in the tree, and that the
 #   map of build folders names the folder of each script;
 # - checks the default number of fuzzing runs the README gives.
-#   readme_commands.sh SOURCE_DIR BUILD_DIR WORK_DIR [EMULATOR]
+#   readme_commands.sh SOURCE_DIR BUILD_DIR [EMULATOR]
+# The scratch folder is made outside the build folder: the copy of the
+# tree links back to the build, and a link loop inside the build folder
+# would send cpack (which walks it) round for ever.
 # Runnable blocks start 32-bit programs: under an emulator they are not
 # run, and the test reports itself skipped (77) when the checks pass.
 set -uo pipefail
-source_dir=$1 build_dir=$2 work=$3 emulator=${4:-}
+source_dir=$1 build_dir=$2 emulator=${3:-}
+work=$(mktemp -d "${TMPDIR:-/tmp}/zel-readme.XXXXXX")
+trap 'rm -rf "$work"' EXIT
 readme=$source_dir/README.md
 faults=0
 fault() {
