@@ -43,8 +43,8 @@ OBJC_END_DECLS
 
 /** @class NSEvent
    @extends NSObject
-   A message waiting to be sent. Instances
-   (16 bytes): isa, target, action, object; target and object retained.
+   A message waiting to be sent. Instances (16 bytes): isa, target, action,
+   object; target and object retained.
    @verbatim
    +eventWithTarget:action:object:
                         a new event, autoreleased
@@ -57,9 +57,9 @@ OBJC_END_DECLS
 
 /** @class NSApplication
    @extends NSObject
-   The application and its queue of
-   events. zelStandalone replaces -sendEvent: with one that presents the
-   exceptions an event lets out, and calls this one inside.
+   The application and its queue of events. zelStandalone replaces
+   -sendEvent: with one that presents the exceptions an event lets out, and
+   calls this one inside.
    @verbatim
    +sharedApplication   NSApp, made with alloc and init of the receiver at
                         the first call

@@ -215,12 +215,11 @@ OBJC_END_DECLS
    own; lengths count bytes. */
 
 /** @class NSObject
-   The root class; instances are isa alone.
-   An object starts with one reference. Further references are counted in
-   a table keyed by address (safe from any thread), so that any block the
-   runtime allocates can be an object. zelObjCRuntime replaces the
-   instance messages class, superclass and classForCoder with ones that
-   skip a hidden class.
+   The root class; instances are isa alone. An object starts with one
+   reference. Further references are counted in a table keyed by address
+   (safe from any thread), so that any block the runtime allocates can be an
+   object. zelObjCRuntime replaces the instance messages class, superclass
+   and classForCoder with ones that skip a hidden class.
    @verbatim
    +initialize          nothing; the runtime sends it before a class's
                         first message
@@ -291,12 +290,12 @@ OBJC_END_DECLS
 
 /** @class NSString
    @extends NSObject
-   Immutable text. Instances (12 bytes): isa,
-   characters (NUL-terminated, owned), length. Class messages answer
-   instances of the receiving class, so NSMutableString's are mutable.
-   Formats are NSStrings in printf's syntax (the C library converts each
-   argument; %n stores nothing) plus %@, an object's description ("(null)"
-   for nil); a nil format raises NSInvalidArgumentException.
+   Immutable text. Instances (12 bytes): isa, characters (NUL-terminated,
+   owned), length. Class messages answer instances of the receiving class, so
+   NSMutableString's are mutable. Formats are NSStrings in printf's syntax
+   (the C library converts each argument; %n stores nothing) plus %@, an
+   object's description ("(null)" for nil); a nil format raises
+   NSInvalidArgumentException.
    @verbatim
    +string              an empty string, autoreleased
    +stringWithCString:  a copy of the text, autoreleased; null raises
@@ -326,9 +325,9 @@ OBJC_END_DECLS
 
 /** @class NSMutableString
    @extends NSString
-   Text that changes in place. Instances
-   (16 bytes) add the capacity of the character buffer; the buffer grows as
-   needed, so characters answered earlier may move.
+   Text that changes in place. Instances (16 bytes) add the capacity of the
+   character buffer; the buffer grows as needed, so characters answered
+   earlier may move.
    @verbatim
    -appendFormat:       appends the formatted text
    -appendString:       appends another string's bytes; nil raises
@@ -339,8 +338,7 @@ OBJC_END_DECLS
 
 /** @class NSConstantString
    @extends NSString
-   Strings in static storage
-   (NSConstantStringRecord, NSSTR), never freed.
+   Strings in static storage (NSConstantStringRecord, NSSTR), never freed.
    @verbatim
    -retain              self
    -release             nothing
@@ -351,10 +349,9 @@ OBJC_END_DECLS
 
 /** @class NSArray
    @extends NSObject
-   An ordered list of objects, each retained
-   while in it; nil cannot be an element. Instances (16 bytes): isa,
-   items, count, capacity. Class messages answer instances of the
-   receiving class.
+   An ordered list of objects, each retained while in it; nil cannot be an
+   element. Instances (16 bytes): isa, items, count, capacity. Class messages
+   answer instances of the receiving class.
    @verbatim
    +array               an empty array, autoreleased
    +arrayWithObject:    an array of that object, autoreleased
@@ -378,9 +375,9 @@ OBJC_END_DECLS
 
 /** @class NSMutableArray
    @extends NSArray
-   An array that changes in place. A nil
-   object raises NSInvalidArgumentException; an index beyond the elements
-   raises NSRangeException.
+   An array that changes in place. A nil object raises
+   NSInvalidArgumentException; an index beyond the elements raises
+   NSRangeException.
    @verbatim
    -addObject:          appends the object
    -insertObject:atIndex:
@@ -394,8 +391,8 @@ OBJC_END_DECLS
 
 /** @class NSEnumerator
    @extends NSObject
-   Walks an array from its first object.
-   Instances: isa, the array (retained), the next index.
+   Walks an array from its first object. Instances: isa, the array
+   (retained), the next index.
    @verbatim
    -nextObject          the next object, nil after the last; objects
                         appended meanwhile are met too
@@ -405,8 +402,8 @@ OBJC_END_DECLS
 
 /** @class NSAutoreleasePool
    @extends NSObject
-   A stack of pools per thread: a pool
-   made with alloc and init is the thread's innermost until released.
+   A stack of pools per thread: a pool made with alloc and init is the
+   thread's innermost until released.
    @verbatim
    +addObject:          adds the object to the thread's innermost pool;
                         with none, says on stderr that the object leaks
@@ -425,8 +422,8 @@ OBJC_END_DECLS
 
 /** @class NSBundle
    @extends NSObject
-   A folder whose resources are in its folder
-   Resources. Instances: isa, the path (an NSString).
+   A folder whose resources are in its folder Resources. Instances: isa, the
+   path (an NSString).
    @verbatim
    +mainBundle          the folder of the running executable (Name.app
                         for an application), found from /proc/self/exe or
@@ -448,8 +445,8 @@ OBJC_END_DECLS
 
 /** @class NSData
    @extends NSObject
-   An immutable block of bytes. Instances
-   (12 bytes): isa, bytes (owned; null when empty), length.
+   An immutable block of bytes. Instances (12 bytes): isa, bytes (owned; null
+   when empty), length.
    @verbatim
    +dataWithBytes:length:
                         a copy of the bytes, autoreleased
@@ -465,8 +462,8 @@ OBJC_END_DECLS
 
 /** @class NSFileHandle
    @extends NSObject
-   A file open for reading. Instances
-   (8 bytes): isa, the descriptor (-1 when there is none).
+   A file open for reading. Instances (8 bytes): isa, the descriptor (-1 when
+   there is none).
    @verbatim
    +fileHandleForReadingAtPath:
                         a handle on the file (close-on-exec),
@@ -486,8 +483,7 @@ OBJC_END_DECLS
 
 /** @class NSException
    @extends NSObject
-   What a raise carries. Instances
-   (16 bytes): isa, name, reason, userInfo.
+   What a raise carries. Instances (16 bytes): isa, name, reason, userInfo.
    @verbatim
    +exceptionWithName:reason:userInfo:
                         initWithName:reason:userInfo: on a new exception,
@@ -510,9 +506,8 @@ OBJC_END_DECLS
 
 /** @class NSAssertionHandler
    @extends NSObject
-   Reports failed assertions by
-   raising NSInternalInconsistencyException. Neither failure message
-   returns.
+   Reports failed assertions by raising NSInternalInconsistencyException.
+   Neither failure message returns.
    @verbatim
    +currentHandler      the thread's handler, made at first use
    -handleFailureInFunction:file:lineNumber:description:

@@ -8,9 +8,9 @@
 #include <objc/objc.h>
 
 /** @class NXProxy
-   A root class standing in for an object elsewhere;
-   instances are isa alone. Apart from these it answers nothing (no
-   retain, release or init): a subclass adds what its proxies forward.
+   A root class standing in for an object elsewhere; instances are isa alone.
+   Apart from these it answers nothing (no retain, release or init): a
+   subclass adds what its proxies forward.
    @verbatim
    +alloc               a zero-filled instance with isa set, through the
                         runtime's allocation hooks

@@ -37,9 +37,9 @@ static_assert(sizeof(struct objc_method_description) == 8, "description");
 #endif
 
 /** @class Protocol
-   A root class of the runtime; instances are the records
-   above. Protocols are never freed, and answer nothing but these messages
-   (no retain, release or description).
+   A root class of the runtime; instances are the records above. Protocols
+   are never freed, and answer nothing but these messages (no retain, release
+   or description).
    @verbatim
    +new                 an empty protocol: name "", no methods, nothing
                         incorporated

@@ -19,8 +19,8 @@
 
 /** @class ZELJSInterp
    @extends NSObject
-   A JavaScript interpreter: a global object of its own. alloc and init
-   make one; the first one made is the language's main interpreter.
+   A JavaScript interpreter: a global object of its own. alloc and init make
+   one; the first one made is the language's main interpreter.
    @verbatim
    +mainInterp          the main interpreter
    -setVariable:toValue:global:
