@@ -1,7 +1,8 @@
 # Runs doxygen on a configured Doxyfile and fails on any warning, except
 # those about the headers listed in PENDING (headers whose comments are
 # still being written for the generator): those are shown, not counted.
-#   cmake -DDOXYGEN=... -DDOXYFILE=... -DLOG=... -DPENDING="a.h;b.h" -P run-doxygen.cmake
+#   cmake -DDOXYGEN=... -DDOXYFILE=... -DLOG=... -DPENDING="a.h;b.h" \
+#     -P run-doxygen.cmake
 file(REMOVE ${LOG})
 get_filename_component(folder ${LOG} DIRECTORY)
 file(MAKE_DIRECTORY ${folder})

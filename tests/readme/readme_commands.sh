@@ -145,7 +145,9 @@ check_paths() {
 # in the map is used.
 check_build_folders() {
   local folder
-  for folder in $(grep -ho 'build-[a-z]\+' "$source_dir"/scripts/* | sort -u); do
+  local used
+  used=$(grep -ho 'build-[a-z]\+' "$source_dir"/scripts/* | sort -u)
+  for folder in $used; do
     grep -q "^| \`$folder\` |" "$readme" ||
       fault "build folder $folder (used in scripts/) is not in the map"
   done
