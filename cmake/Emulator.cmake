@@ -5,7 +5,9 @@ option(ZEL_FORCE_EMULATOR "Run 32-bit programs under qemu-i386 even where the ke
 
 set(_probe_dir ${CMAKE_BINARY_DIR}/i386-probe)
 file(WRITE ${_probe_dir}/probe.c "int main(void) { return sizeof(void *) == 4 ? 0 : 1; }\n")
+# -m32 is given here too: try_compile does not take the project's options.
 try_compile(_probe_built ${_probe_dir}/build ${_probe_dir}/probe.c
+  COMPILE_DEFINITIONS -m32 LINK_OPTIONS -m32
   COPY_FILE ${_probe_dir}/probe)
 
 set(ZEL_EMULATOR "")

@@ -1,39 +1,39 @@
-# What `cmake --install` puts beside the headers and libraries: a CMake
-# package (find_package(zel)) and pkg-config files.
+# What `cmake --install` puts beside the headers and libraries (each
+# library installs itself through zel_library): the CMake package
+# (find_package(zel)) with the toolchain file, and the Debian package that
+# cpack makes of the whole install.
 include(CMakePackageConfigHelpers)
-
-# What an installed target hands its consumer, who may build without our
-# toolchain file: i386 code, compiled and linked with -m32, and every
-# library kept in the program even when nothing names one of its functions
-# (a bridge may reach a class only by name, through objc_getClass, which
-# leaves the linker no symbol to keep the library for). Link options come
-# before the libraries on the link line, so the switch covers them.
-foreach(target nextpdo Foundation AppKit NXProxy platform_headers
-    zelObjCRuntime zelStandalone zelRuntime zelTcl zelJavaScript)
-  if(TARGET ${target})
-    set_property(TARGET ${target} APPEND PROPERTY
-      INTERFACE_COMPILE_OPTIONS $<INSTALL_INTERFACE:-m32>)
-    set_property(TARGET ${target} APPEND PROPERTY
-      INTERFACE_LINK_OPTIONS $<INSTALL_INTERFACE:-m32>
-      $<INSTALL_INTERFACE:-Wl,--no-as-needed>)
-  endif()
-endforeach()
 
 set(_config_dir ${CMAKE_INSTALL_LIBDIR}/cmake/zel)
 install(EXPORT zelTargets NAMESPACE zel:: DESTINATION ${_config_dir})
 configure_package_config_file(cmake/zelConfig.cmake.in
   ${CMAKE_BINARY_DIR}/zelConfig.cmake INSTALL_DESTINATION ${_config_dir})
-# The targets bring -m32 along, so a consumer configured for 64-bit code
-# may still take the package: no check of the pointer size.
+# The package config makes a 64-bit consumer look for i386 libraries, and
+# the targets bring -m32 along: no check of the pointer size.
 write_basic_package_version_file(${CMAKE_BINARY_DIR}/zelConfigVersion.cmake
   COMPATIBILITY SameMajorVersion ARCH_INDEPENDENT)
 install(FILES ${CMAKE_BINARY_DIR}/zelConfig.cmake
-  ${CMAKE_BINARY_DIR}/zelConfigVersion.cmake DESTINATION ${_config_dir})
-install(FILES cmake/zelApplication.cmake DESTINATION ${_config_dir})
-foreach(lib zelObjCRuntime zelStandalone)
-  if(TARGET ${lib})
-    configure_file(cmake/${lib}.pc.in ${CMAKE_BINARY_DIR}/${lib}.pc @ONLY)
-    install(FILES ${CMAKE_BINARY_DIR}/${lib}.pc
-      DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
-  endif()
-endforeach()
+  ${CMAKE_BINARY_DIR}/zelConfigVersion.cmake
+  ${PROJECT_SOURCE_DIR}/cmake/i386-toolchain.cmake
+  ${PROJECT_SOURCE_DIR}/cmake/zelApplication.cmake
+  DESTINATION ${_config_dir})
+install(FILES ${PROJECT_SOURCE_DIR}/LICENSE
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/zel)
+
+# cpack -G DEB (in the build folder): one i386 package of everything
+# installed, under /usr.
+set(CPACK_PACKAGE_NAME zel)
+set(CPACK_PACKAGE_VENDOR "The zel developers")
+set(CPACK_PACKAGE_CONTACT "The zel developers <zel@localhost>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+  "Run-time support for Objective-C programs driven by scripting languages")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE i386)
+set(CPACK_DEBIAN_PACKAGE_SECTION libdevel)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+# The i386 libraries the installed ones and their consumers link.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS
+  "libc6, libstdc++6, libtcl8.6, libmozjs-102-0, liblua5.4-0, libedit2, libffi-dev")
+include(CPack)

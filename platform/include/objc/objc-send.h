@@ -1,4 +1,5 @@
-/* Sending messages from C++: objc_msgSend cast to the method's type. */
+/** @file
+    Sending messages from C++: objc_msgSend cast to the method's type. */
 #ifndef OBJC_OBJC_SEND_H
 #define OBJC_OBJC_SEND_H
 
@@ -7,13 +8,13 @@
 #ifdef __cplusplus
 #include <type_traits>
 
-/* A function pointer as another function type; going through
+/** A function pointer as another function type; going through
    void (*)(void) keeps the compiler's function-type warning quiet. */
 template <typename Fn, typename From> inline Fn objc_fn_cast(From fn) {
   return reinterpret_cast<Fn>(reinterpret_cast<void (*)(void)>(fn));
 }
 
-/* Sends op to self with args and answers the method's result of type R.
+/** Sends op to self with args and answers the method's result of type R.
    Aggregate results go through objc_msgSend_stret, floating-point ones
    through objc_msgSend_fpret. Arguments are passed
    as written: convert them to the method's exact parameter types. */
@@ -28,23 +29,26 @@ inline R objc_send(id self, SEL op, A... args) {
     return objc_fn_cast<Fn>(objc_msgSend)(self, op, args...);
 }
 
+/** The same with the selector named by its text. */
 template <typename R = id, typename... A>
 inline R objc_send(id self, const char *name, A... args) {
   return objc_send<R>(self, sel_registerName(name), args...);
 }
 
+/** The same sent to a class, the selector named by its text. */
 template <typename R = id, typename... A>
 inline R objc_send(Class cls, const char *name, A... args) {
   return objc_send<R>(reinterpret_cast<id>(cls), sel_registerName(name),
                       args...);
 }
 
+/** The same sent to a class. */
 template <typename R = id, typename... A>
 inline R objc_send(Class cls, SEL op, A... args) {
   return objc_send<R>(reinterpret_cast<id>(cls), op, args...);
 }
 
-/* Sends to the class of that name (nil when no such class is loaded). */
+/** Sends to the class of that name (nil when no such class is loaded). */
 template <typename R = id, typename... A>
 inline R objc_send_class(const char *className, const char *name,
                          A... args) {
@@ -52,7 +56,7 @@ inline R objc_send_class(const char *className, const char *name,
                       args...);
 }
 
-/* Calls an implementation directly, bypassing lookup. */
+/** Calls an implementation directly, bypassing lookup. */
 template <typename R = id, typename... A>
 inline R objc_call_imp(IMP imp, id self, SEL op, A... args) {
   using Fn = R (*)(id, SEL, A...);

@@ -1,4 +1,5 @@
-/* zelStandalone: runs an application bundle's main script.
+/** @file
+    zelStandalone: runs an application bundle's main script.
 
    Loading the library also replaces NSApplication's sendEvent: (category
    ZELExceptionHandling): an exception that escapes the dispatch of an
@@ -16,7 +17,7 @@
 
 OBJC_BEGIN_DECLS
 
-/* The application's entry, called by main with its arguments. Runs the
+/** The application's entry, called by main with its arguments. Runs the
    main script ("main" plus the language's file extension, in the bundle's
    resources) of the first registered language that has one, with the
    script's global variables "argc" and "argv" set from the arguments, then

@@ -1,43 +1,73 @@
-/* zelJavaScript: the JavaScript language (the system's SpiderMonkey 102),
-   registered with zelRuntime when the library is loaded.
+/** @file
+    zelJavaScript: the JavaScript language (the system's SpiderMonkey 102),
+   registered with zelRuntime when the library is loaded: the classes
+   ZELJSInterp, ZELJSValue and ZELJSLanguage, and the object objc of every
+   global (see @ref js_commands).
 
-   - ZELJSInterp: alloc/init make an interpreter, a global object of its
-     own; the first one made is the language's main interpreter
-     (+mainInterp). An interpreter answers setVariable:toValue:global:
-     (a property of its global object, whatever the flag says: a script's
-     top level has no other scope) and sourceFile:, which runs a script
-     file and answers its completion value as a ZELJSValue.
-   - ZELJSValue: a JavaScript value; +valueWithInt:, and
-     +valueWithPointer:toObjCType:, which makes an array of the C strings
-     of a null-terminated vector for the type "*" and the pointer's address
-     in hexadecimal for any other type. -description answers the value
-     converted as String() would.
-   - Scripts have print(...) and console.log/info (a line on standard
-     output, the arguments separated by spaces) and console.warn/error (on
-     standard error).
-   - Every global has the object objc, the bridge to Objective-C and C:
-     objc.class(NAME), objc.string(TEXT), objc.send(RECEIVER, SELECTOR,
-     ARG...), objc.super(...), objc.former(...), objc.defineClass(NAME,
-     SUPERCLASS, IVARS), objc.method(CLASS, ["-class",] SELECTOR, TYPES,
-     FUNCTION) (the function gets self, _cmd and the arguments; this is
-     self), objc.ivar(OBJECT, NAME, [VALUE]), objc.cfunction(NAME,
-     [SIGNATURE, [JSNAME]]), objc.protocol.find/list/create/implements/
-     conforms and objc.symbols.load/lookup/list. A bad call throws an Error
-     with the reason; an Objective-C exception inside a send throws
-     "NAME: REASON"; an error inside a method called from Objective-C
-     raises ZELJavaScriptException there.
-   - The language object (class ZELJSLanguage): file extension "js". A
-     script that does not parse or throws an error it does not catch
-     raises an exception named ZELJavaScriptException whose reason is
-     "FILE:LINE: MESSAGE" followed by the stack, one frame a line; the
-     language claims such exceptions and writes them on stderr, to log and
-     to present alike.
+   Scripts have print(...) and console.log/info (a line on standard output,
+   the arguments separated by spaces) and console.warn/error (on standard
+   error). A script that does not parse or throws an error it does not
+   catch raises an exception named ZELJavaScriptException whose reason is
+   "FILE:LINE: MESSAGE" followed by the stack, one frame a line; the
+   language claims such exceptions and writes them on stderr, to log and to
+   present alike.
 
    Languages are listed by availableLanguages in the order their libraries
    load: zelJavaScript loads zelTcl first, so Tcl comes before JavaScript,
-   and a bundle with both main.tcl and main.js runs main.tcl.
+   and a bundle with both main.tcl and main.js runs main.tcl. The engine is
+   started at first use and shut down at exit. */
 
-   The engine is started at first use and shut down at exit. */
+/** @class ZELJSInterp
+   @extends NSObject
+   A JavaScript interpreter: a global object of its own. alloc and init make
+   one; the first one made is the language's main interpreter.
+   @verbatim
+   +mainInterp          the main interpreter
+   -setVariable:toValue:global:
+                        a property of its global object, whatever the flag
+                        says: a script's top level has no other scope
+   -sourceFile:         runs a script file; answers its completion value
+                        as a ZELJSValue
+   @endverbatim */
+
+/** @class ZELJSValue
+   @extends NSObject
+   A JavaScript value.
+   @verbatim
+   +valueWithInt:       the integer's value
+   +valueWithPointer:toObjCType:
+                        an array of the C strings of a null-terminated
+                        vector for the type "*", the pointer's address in
+                        hexadecimal for any other type
+   -description         the value converted as String() would
+   @endverbatim */
+
+/** @class ZELJSLanguage
+   @extends ZELScriptingLanguage
+   The JavaScript language object: file extension "js", interpreter class
+   ZELJSInterp, value class ZELJSValue; it claims the exceptions named
+   ZELJavaScriptException. */
+
+/** @page js_commands JavaScript commands
+   Every global has the object objc, the bridge to Objective-C and C.
+
+   | command | what |
+   |---|---|
+   | `objc.class(NAME)` | the class, or an error |
+   | `objc.string(TEXT)` | an autoreleased NSString |
+   | `objc.send(RECEIVER, SELECTOR, ARG...)` | sends the message; its result |
+   | `objc.super(RECEIVER, SELECTOR, ARG...)` | the superclass's method |
+   | `objc.former(RECEIVER, SELECTOR, ARG...)` | the method it displaced |
+   | `objc.defineClass(NAME, SUPERCLASS, IVARS)` | a new class; IVARS a struct encoding |
+   | `objc.method(CLASS, ["-class",] SELECTOR, TYPES, FUNCTION)` | a method written in JavaScript: the function gets self, _cmd and the arguments; this is self |
+   | `objc.ivar(OBJECT, NAME, [VALUE])` | reads or sets an instance variable |
+   | `objc.cfunction(NAME, [SIGNATURE, [JSNAME]])` | a function calling the C function NAME |
+   | `objc.protocol.find/list/create/implements/conforms` | protocols |
+   | `objc.symbols.load/lookup/list` | symbol tables |
+
+   A bad call throws an Error with the reason; an Objective-C exception
+   inside a send throws "NAME: REASON"; an error inside a method called
+   from Objective-C raises ZELJavaScriptException there. */
 #ifndef ZELJAVASCRIPT_ZELJAVASCRIPT_H
 #define ZELJAVASCRIPT_ZELJAVASCRIPT_H
 
@@ -49,7 +79,7 @@
 
 OBJC_BEGIN_DECLS
 
-/* The name (an NSString) of the exceptions raised for JavaScript errors. */
+/** The name (an NSString) of the exceptions raised for JavaScript errors. */
 ZEL_EXPORT extern id ZELJavaScriptException;
 
 OBJC_END_DECLS
