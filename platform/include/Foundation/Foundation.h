@@ -574,7 +574,7 @@ OBJC_END_DECLS
 
 #ifdef __cplusplus
 #include <objc/objc-encoding.h>
-/* Zones pass by pointer, opaque: "^{_NSZone=}". */
+/** Zones pass by pointer, opaque: "^{_NSZone=}". */
 OBJC_TYPE_ENCODING(struct _NSZone, "{_NSZone=}");
 #endif
 

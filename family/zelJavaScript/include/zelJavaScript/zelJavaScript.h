@@ -28,6 +28,8 @@
                         says: a script's top level has no other scope
    -sourceFile:         runs a script file; answers its completion value
                         as a ZELJSValue
+   -evaluate:           the same for a script given as an NSString
+   -isCompleteScript:   whether the text is a whole script
    @endverbatim */
 
 /** @class ZELJSValue
@@ -49,25 +51,19 @@
    ZELJavaScriptException. */
 
 /** @page js_commands JavaScript commands
-   Every global has the object objc, the bridge to Objective-C and C.
-
-   | command | what |
-   |---|---|
-   | `objc.class(NAME)` | the class, or an error |
-   | `objc.string(TEXT)` | an autoreleased NSString |
-   | `objc.send(RECEIVER, SELECTOR, ARG...)` | sends the message; its result |
-   | `objc.super(RECEIVER, SELECTOR, ARG...)` | the superclass's method |
-   | `objc.former(RECEIVER, SELECTOR, ARG...)` | the method it displaced |
-   | `objc.defineClass(NAME, SUPERCLASS, IVARS)` | a new class; IVARS a struct encoding |
-   | `objc.method(CLASS, ["-class",] SELECTOR, TYPES, FUNCTION)` | a method written in JavaScript: the function gets self, _cmd and the arguments; this is self |
-   | `objc.ivar(OBJECT, NAME, [VALUE])` | reads or sets an instance variable |
-   | `objc.cfunction(NAME, [SIGNATURE, [JSNAME]])` | a function calling the C function NAME |
-   | `objc.protocol.find/list/create/implements/conforms` | protocols |
-   | `objc.symbols.load/lookup/list` | symbol tables |
-
-   A bad call throws an Error with the reason; an Objective-C exception
-   inside a send throws "NAME: REASON"; an error inside a method called
-   from Objective-C raises ZELJavaScriptException there. */
+   Every global has the object objc with the commands of the bridge (see
+   @ref commands): `objc.send(RECEIVER, SELECTOR, ...ARGS)`, a group as an
+   object of functions (`objc.protocol.create(...)`), `objc.callback(TYPES,
+   FUNCTION)` a function with `objc.callback.free`. Method bodies are
+   functions of self, _cmd and the arguments (this is self). Values: null
+   and undefined are nil, numbers, booleans, strings, arrays (structs,
+   lists), plain objects (maps), handle objects (their String() describes
+   the object, equals() compares), BigInts for 64-bit integers beyond 2^53.
+   Arrays, plain objects and numbers passed where an object is expected
+   become NSArray, NSDictionary and NSNumber. A bad call throws an Error;
+   an Objective-C exception an Error whose name, reason and exception are
+   the exception's. The globals also have print, console, exit, quit and
+   gc. */
 #ifndef ZELJAVASCRIPT_ZELJAVASCRIPT_H
 #define ZELJAVASCRIPT_ZELJAVASCRIPT_H
 

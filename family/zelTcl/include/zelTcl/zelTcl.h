@@ -17,6 +17,8 @@
    -sourceFile:         runs a script file; answers its result as a
                         ZELTclValue
    -evaluate:           the same for a script given as an NSString
+   -isCompleteScript:   whether the text is a whole script (a console
+                        reads on while it is not)
    @endverbatim */
 
 /** @class ZELTclValue
@@ -38,30 +40,19 @@
    ZELTclException. */
 
 /** @page tcl_commands Tcl commands
-   Every ZELTclInterp has the commands of namespace objc, the bridge to
-   Objective-C and C.
-
-   | command | what |
-   |---|---|
-   | `objc::class NAME` | the class, or an error |
-   | `objc::send RECEIVER SELECTOR ?ARG ...?` | sends the message; its result |
-   | `objc::super RECEIVER SELECTOR ?ARG ...?` | the superclass's method |
-   | `objc::former RECEIVER SELECTOR ?ARG ...?` | the method it displaced |
-   | `objc::string TEXT` | an autoreleased NSString |
-   | `objc::defineClass NAME SUPERCLASS ?IVARS?` | a new class; IVARS a struct encoding |
-   | `objc::method CLASS ?-class? SELECTOR TYPES ARGNAMES BODY` | a method written in Tcl |
-   | `objc::ivar OBJECT NAME ?VALUE?` | reads or sets an instance variable |
-   | `objc::protocol find\|list\|create\|implements\|conforms\|name ...` | protocols |
-   | `objc::cfunction NAME ?SIGNATURE? ?TCLNAME?` | a command calling the C function NAME |
-   | `objc::symbols load\|lookup\|enumerate\|tables ...` | symbol tables |
-
-   Objects and classes are handles "0x...#N" (address and serial); a class
-   name stands for the class wherever a receiver or class is expected. nil
-   is "" (or the word nil; only "nil" where a C string is expected). Where
-   an object is expected, any text that is not a handle becomes an
-   NSString. Integers are range-checked; 64-bit ones are decimal text;
-   structs, arrays are lists (a union: its first member). A method body
-   runs as a procedure of self, _cmd and ARGNAMES; a Tcl error in it raises
+   Every ZELTclInterp (and every interpreter that ran `package require
+   zelTcl`) has the commands of the bridge (see @ref commands) in namespace
+   objc: `objc::send RECEIVER SELECTOR ?ARG ...?`, groups as ensembles
+   (`objc::protocol create ...`), and `objc::classes` for classNames.
+   Method bodies are ARGNAMES and BODY, run as a procedure of self, _cmd and
+   ARGNAMES. Objects and classes are handles "0x...#N" (address and serial);
+   a class name stands for the class wherever a receiver or class is
+   expected; nil is "" (or the word nil; only "nil" where a C string is
+   expected). Where an object is expected, any text that is not a handle
+   becomes an NSString. Integers are range-checked; 64-bit ones are decimal
+   text; structs and arrays are lists (a union: its first member); truth
+   values 1 and 0. An Objective-C exception gives -errorcode {OBJC NAME
+   REASON}; a Tcl error in a method called from Objective-C raises
    ZELTclException with Tcl's error information. */
 #ifndef ZELTCL_ZELTCL_H
 #define ZELTCL_ZELTCL_H
@@ -79,12 +70,12 @@ ZEL_EXPORT extern id ZELTclException;
 
 struct Tcl_Interp;
 
-/* The package entry of `load libzelTcl.so` (and of `package require
+/** The package entry of `load libzelTcl.so` (and of `package require
    zelTcl`, through the package index installed in lib/zelTcl/): makes the
    objc commands in the interpreter and provides the package zelTcl.
    TCL_OK or TCL_ERROR. */
 ZEL_EXPORT int Zeltcl_Init(struct Tcl_Interp *interp);
-/* Refuses a safe interpreter (TCL_ERROR): every command of the bridge can
+/** Refuses a safe interpreter (TCL_ERROR): every command of the bridge can
    reach the process's memory. */
 ZEL_EXPORT int Zeltcl_SafeInit(struct Tcl_Interp *interp);
 
