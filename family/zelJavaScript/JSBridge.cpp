@@ -17,6 +17,8 @@
 #include <js/BigInt.h>
 #include <js/PropertyAndElement.h>
 #include <js/String.h>
+#include <js/CompilationAndEvaluation.h>
+#include <js/SourceText.h>
 
 #include <cmath>
 #include <cstdlib>
@@ -655,6 +657,67 @@ const JSFunctionSpec handleFunctions[] = {
 
 namespace zeljs {
 
+/* Objects in JavaScript's idiom, made in JavaScript: a property of a handle
+   sends the selector spelt with _ for : (s.appendString_(t)), $-names tell
+   about the object, String(h) is its description; objc.classes.NAME is
+   the class. The handles' prototype ends in a proxy that answers what the
+   handle itself lacks. */
+static const char idiom[] = R"js((function () {
+  const proto = Object.getPrototypeOf(objc.class('NSObject'));
+  const plain = proto.toString;
+  const names = (list, sign) => list.map(([sel]) => sign + ' ' + sel);
+  const classOf = (h) => objc.send(h, 'class'); /* a class answers itself */
+  const methods = (h, own) => names(objc.methods(classOf(h), {own}), '-')
+      .concat(names(objc.methods(classOf(h), {classSide: true, own}), '+'));
+  const ivars = (h) => new Proxy({}, {
+    get: (t, name) => objc.ivar(h, String(name)),
+    set: (t, name, value) => (objc.ivar(h, String(name), value), true),
+    ownKeys: () => objc.ivars(classOf(h)).map((v) => v.name),
+    getOwnPropertyDescriptor: (t, name) =>
+      ({value: objc.ivar(h, String(name)), enumerable: true,
+        configurable: true, writable: true})});
+  const special = {
+    $className: (h) => plain.call(classOf(h)),
+    $class: (h) => classOf(h),
+    $superclass: (h) => objc.send(classOf(h), 'superclass'),
+    $methods: (h) => methods(h, false),
+    $ownMethods: (h) => methods(h, true),
+    $ivars: ivars,
+    $handle: (h) => h,
+  };
+  const skip = new Set(['then', 'toString', 'valueOf', 'toJSON',
+                        'constructor', 'equals']);
+  Object.setPrototypeOf(proto, new Proxy(Object.create(null), {
+    get(target, name, handle) {
+      if (typeof name !== 'string' || skip.has(name)) return undefined;
+      if (name[0] === '$')
+        return special[name] ? special[name](handle) : undefined;
+      const selector = name.replace(/_/g, ':');
+      return (...args) => objc.send(handle, selector, ...args);
+    }}));
+  proto.toString = function () {
+    try { return objc.send(objc.send(this, 'description'), 'cString'); }
+    catch (e) { return plain.call(this); }
+  };
+  objc.classes = new Proxy({}, {
+    get: (t, name) => typeof name === 'string' ?
+        objc.class(name) : undefined,
+    has: (t, name) => objc.classNames(String(name)).length > 0,
+    ownKeys: () => objc.classNames(),
+    getOwnPropertyDescriptor: (t, name) =>
+      ({value: objc.class(String(name)), enumerable: true,
+        configurable: true})});
+})())js";
+
+static bool runIdiom(JSContext *cx) {
+  JS::CompileOptions options(cx);
+  options.setFileAndLine("(objc)", 1);
+  JS::SourceText<mozilla::Utf8Unit> text;
+  JS::RootedValue ignored(cx);
+  return text.init(cx, idiom, sizeof idiom - 1, JS::SourceOwnership::Borrowed) &&
+         JS::Evaluate(cx, options, text, &ignored);
+}
+
 bool installObjc(JSContext *cx, JS::HandleObject global) {
   JS::RootedObject prototype(cx, JS_NewPlainObject(cx));
   if (!prototype || !JS_DefineFunctions(cx, prototype, handleFunctions))
@@ -665,7 +728,8 @@ bool installObjc(JSContext *cx, JS::HandleObject global) {
                       JS::PrivateValue(new JsScript(cx, global)));
   JS::RootedObject objc(cx, JS_NewPlainObject(cx));
   return objc && bind(cx, objc, "objc", zelbridge::commands()) &&
-         JS_DefineProperty(cx, global, "objc", objc, JSPROP_ENUMERATE);
+         JS_DefineProperty(cx, global, "objc", objc, JSPROP_ENUMERATE) &&
+         runIdiom(cx);
 }
 
 zelbridge::ScriptValue lendValue(JSContext *cx, JS::HandleValue value) {

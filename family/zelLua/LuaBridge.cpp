@@ -190,7 +190,12 @@ public:
                      ScriptValue &result, std::string &error);
 
 private:
-  ScriptValue pushed(int) { return slot(lua_gettop(current_)); }
+  /* The value just pushed. The core makes many values in one call (a list
+     of every method), so the stack is grown for the next ones. */
+  ScriptValue pushed(int) {
+    lua_checkstack(current_, 8);
+    return slot(lua_gettop(current_));
+  }
 
   lua_State *main_;
   lua_State *current_;
@@ -236,6 +241,7 @@ bool LuaScript::getItems(ScriptValue value, std::vector<ScriptValue> &items) {
     return false;
   items.clear();
   for (lua_Integer i = 1; i <= length; ++i) {
+    lua_checkstack(L, 8);
     lua_rawgeti(L, table, i);
     items.push_back(slot(lua_gettop(L)));
   }
@@ -252,6 +258,7 @@ bool LuaScript::getEntries(ScriptValue value,
   for (lua_pushnil(L); lua_next(L, table);) {
     int top = lua_gettop(L);
     out.emplace_back(slot(top - 1), slot(top));
+    lua_checkstack(L, 8);
     lua_pushvalue(L, top - 1); /* the key lua_next goes on from */
   }
   return true;
@@ -501,6 +508,51 @@ void makeHandleMetatable(lua_State *L) {
   lua_pop(L, 1);
 }
 
+/* Objects in Lua's idiom, made in Lua: a field of a handle is a function
+   sending the selector spelt with _ for : (s:appendString_(t)), $-names
+   tell about the object, tostring(h) is its description; objc.classes.NAME
+   is the class. */
+const char idiom[] = R"lua(
+local objc, meta = objc, debug.getregistry().ObjCObject
+local plain = meta.__tostring
+local function classOf(h) return objc.send(h, 'class') end
+local function methods(h, own)
+  local out = {}
+  for _, side in ipairs({{false, '- '}, {true, '+ '}}) do
+    for _, m in ipairs(objc.methods(classOf(h), {classSide = side[1], own = own})) do
+      out[#out + 1] = side[2] .. m[1]
+    end
+  end
+  return out
+end
+local special = {
+  ['$className'] = function(h) return plain(classOf(h)) end,
+  ['$class'] = classOf,
+  ['$superclass'] = function(h) return objc.send(classOf(h), 'superclass') end,
+  ['$methods'] = function(h) return methods(h, false) end,
+  ['$ownMethods'] = function(h) return methods(h, true) end,
+  ['$handle'] = function(h) return h end,
+  ['$ivars'] = function(h) return setmetatable({}, {
+    __index = function(_, name) return objc.ivar(h, name) end,
+    __newindex = function(_, name, value) objc.ivar(h, name, value) end}) end,
+}
+meta.__index = function(h, name)
+  if type(name) ~= 'string' then return nil end
+  if name:sub(1, 1) == '$' then
+    return special[name] and special[name](h)
+  end
+  local selector = name:gsub('_', ':')
+  return function(receiver, ...) return objc.send(receiver, selector, ...) end
+end
+meta.__tostring = function(h)
+  local ok, text = pcall(function()
+    return objc.send(objc.send(h, 'description'), 'cString') end)
+  return ok and text or plain(h)
+end
+objc.classes = setmetatable({}, {__index = function(_, name)
+  return objc.class(name) end})
+)lua";
+
 /* ---- interpreters ---- */
 
 class LuaInterpreter : public zelbridge::Interpreter {
@@ -511,6 +563,8 @@ public:
     lua_newtable(L_);
     bind(L_, script_, "objc", zelbridge::commands());
     lua_setglobal(L_, "objc");
+    if (luaL_dostring(L_, idiom) != LUA_OK)
+      lua_pop(L_, 1); /* the bridge's commands still work */
   }
   /* The state stays: method bodies may still run in it. */
   ~LuaInterpreter() override = default;

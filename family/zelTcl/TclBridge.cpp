@@ -289,6 +289,89 @@ void bind(Tcl_Interp *interp, zeltcl::TclScript *script,
   }
 }
 
+/* ---- handles as commands ----
+
+   A handle used as a command word ($s appendString: $t) sends the message:
+   the global namespace's unknown handler makes a command named after the
+   handle the first time, which then holds the object (its value keeps the
+   handle's representation) until the script sends it release through the
+   command, renames it away, or the interpreter is deleted. */
+
+const zelbridge::Command *commandNamed(const char *name) {
+  for (const zelbridge::Command *command = zelbridge::commands();
+       command->name; ++command)
+    if (std::strcmp(command->name, name) == 0)
+      return command;
+  return nullptr;
+}
+
+struct HandleCommand {
+  zeltcl::TclScript *script;
+  Tcl_Obj *handle; /* one reference: the hold on the object */
+};
+
+void deleteHandleCommand(ClientData data) {
+  auto *command = static_cast<HandleCommand *>(data);
+  Tcl_DecrRefCount(command->handle);
+  delete command;
+}
+
+/* HANDLE SELECTOR ?ARG ...?: objc::send with the handle as receiver. */
+int sendToHandle(ClientData data, Tcl_Interp *interp, int objc,
+                 Tcl_Obj *const objv[]) {
+  auto &command = *static_cast<HandleCommand *>(data);
+  static const zelbridge::Command *send = commandNamed("send");
+  if (objc < 2) {
+    Tcl_WrongNumArgs(interp, 1, objv, "SELECTOR ?ARG ...?");
+    return TCL_ERROR;
+  }
+  Tcl_Obj *local[16];
+  std::vector<Tcl_Obj *> heap;
+  Tcl_Obj **words = local;
+  if (objc > 16) {
+    heap.resize(static_cast<size_t>(objc));
+    words = heap.data();
+  }
+  words[0] = command.handle;
+  for (int i = 1; i < objc; ++i)
+    words[i] = objv[i];
+  ScriptValue result = nullptr;
+  std::string error;
+  bool releasing = std::strcmp(Tcl_GetString(objv[1]), "release") == 0;
+  if (!zelbridge::runCommand(*send, *command.script,
+                             reinterpret_cast<ScriptValue *>(words), objc,
+                             result, error))
+    return failCall(*command.script, error);
+  Tcl_SetObjResult(interp, obj(result));
+  if (releasing) /* the command's own hold goes with it */
+    Tcl_DeleteCommandFromToken(interp, Tcl_GetCommandFromObj(interp, objv[0]));
+  return TCL_OK;
+}
+
+/* The unknown handler of the global namespace: a handle becomes a
+   command; any other word goes to Tcl's own ::unknown. */
+int unknownCommand(ClientData data, Tcl_Interp *interp, int objc,
+                   Tcl_Obj *const objv[]) {
+  auto *script = static_cast<zeltcl::TclScript *>(data);
+  Handle handle;
+  const char *name = objc > 1 ? Tcl_GetString(objv[1]) : "";
+  if (objc > 1 && name[0] == '0' && zelbridge::parseHandle(name, handle)) {
+    auto *command = new HandleCommand{script, Tcl_DuplicateObj(objv[1])};
+    Tcl_IncrRefCount(command->handle);
+    readHandle(command->handle, handle);
+    std::string qualified = std::string("::") + name;
+    Tcl_CreateObjCommand(interp, qualified.c_str(), sendToHandle, command,
+                         deleteHandleCommand);
+    return sendToHandle(command, interp, objc - 1, objv + 1);
+  }
+  std::vector<Tcl_Obj *> words(objv, objv + objc);
+  words[0] = Tcl_NewStringObj("::unknown", -1);
+  Tcl_IncrRefCount(words[0]);
+  int status = Tcl_EvalObjv(interp, objc, words.data(), 0);
+  Tcl_DecrRefCount(words[0]);
+  return status;
+}
+
 void interpDeleted(ClientData data, Tcl_Interp *) {
   static_cast<zeltcl::TclScript *>(data)->forgetInterp();
 }
@@ -477,6 +560,16 @@ TclScript *installObjcCommands(Tcl_Interp *interp) {
   Tcl_CallWhenDeleted(interp, interpDeleted, script);
   Tcl_CreateNamespace(interp, "::objc", nullptr, nullptr);
   bind(interp, script, "::objc", zelbridge::commands());
+  /* Tcl's own spelling of the class listing. */
+  Tcl_CreateAlias(interp, "::objc::classes", interp, "::objc::classNames", 0,
+                  nullptr);
+  Tcl_CreateObjCommand(interp, "::objc::Unknown", unknownCommand, script,
+                       nullptr);
+  Tcl_Obj *handler = Tcl_NewStringObj("::objc::Unknown", -1);
+  Tcl_IncrRefCount(handler);
+  Tcl_SetNamespaceUnknownHandler(interp, Tcl_GetGlobalNamespace(interp),
+                                 handler);
+  Tcl_DecrRefCount(handler);
   Tcl_PkgProvide(interp, "zelTcl", "1.0");
   return script;
 }

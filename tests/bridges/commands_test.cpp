@@ -541,6 +541,36 @@ const Case cases[] = {
      "local kept = {objc.send('%LCounted', 'new'), objc.send('%LCounted', 'new')}\n"
      "return #objc.choose('%LCounted')",
      "2"},
+    {"ObjectsInTheLanguagesIdiom",
+     "set s [objc::send NSMutableString new]\n"
+     "$s appendString: hello\n"
+     "list [$s length] [[objc::class NSString] stringWithCString: hi] "
+     "[[$s description] cString]",
+     "const s = objc.classes.NSMutableString.new();\n"
+     "s.appendString_('hello');\n"
+     "[s.length(), objc.classes.NSString.stringWithCString_('hi').length(),\n"
+     " String(s), s.$className, s.$methods.includes('- appendString:'),\n"
+     " s.then === undefined].join(' ')",
+     "local s = objc.classes.NSMutableString:new()\n"
+     "s:appendString_('hello')\n"
+     "return table.concat({s:length(), objc.classes.NSString:stringWithCString_('hi'):length(),\n"
+     "  tostring(s), s['$className'], #s['$ownMethods'] == 0 and 'none' or 'some'}, ' ')",
+     nullptr,
+     {"5 0x*#* hello", "5 2 hello NSMutableString true true",
+      "5 2 hello NSMutableString some"}},
+    {"AHandleCommandHoldsItsObjectUntilReleased",
+     "objc::pool { set ::h [objc::send NSMutableString new] }\n"
+     "$::h appendString: kept\n"
+     "set text [$::h cString]; $::h release\n"
+     "list $text [catch {$::h length} m] $m",
+     nullptr, nullptr, "kept 1 {object 0x* was freed}"},
+    {"IvarsAsProperties", nullptr,
+     "const B = objc.defineClass('%LPropBox', 'NSObject', '{B=\"n\"i}');\n"
+     "const b = B.new(); b.$ivars.n = 7; b.$ivars.n + objc.ivar(b, 'n')",
+     "local B = objc.defineClass('%LPropBox', 'NSObject', '{B=\"n\"i}')\n"
+     "local b = B:new(); b['$ivars'].n = 7\n"
+     "return b['$ivars'].n + objc.ivar(b, 'n')",
+     "14"},
     {"ClassExists", "objc::defineClass NSObject NSObject",
      "objc.defineClass('NSObject', 'NSObject')",
      "return objc.defineClass('NSObject', 'NSObject')",
