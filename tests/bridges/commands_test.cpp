@@ -273,17 +273,17 @@ const Case cases[] = {
      "list [lrange [dict get $o -errorcode] 0 1] $m",
      "try { objc.send(objc.send('NSMutableArray', 'array'), "
      "'objectAtIndex:', 3); }\n"
-     "catch (e) { [e.name, e.message, String(e.exception).slice(0, 12),\n"
+     "catch (e) { [e.name, e.message, e.exception.$className,\n"
      "            e.reason === e.message.slice(e.name.length + 2)].join('|') }",
      "local ok, e = pcall(objc.send, objc.send('NSMutableArray', 'array'),\n"
      "  'objectAtIndex:', 3)\n"
      "return table.concat({e.name, tostring(e), "
-     "tostring(e.exception):sub(1, 12),\n"
+     "e.exception['$className'],\n"
      "  tostring(e.reason == tostring(e):sub(#e.name + 3))}, '|')",
      nullptr,
      {"{OBJC NSRangeException} {NSRangeException: *}",
-      "NSRangeException|NSRangeException: *|<NSException|true",
-      "NSRangeException|NSRangeException: *|<NSException|true"}},
+      "NSRangeException|NSRangeException: *|NSException|true",
+      "NSRangeException|NSRangeException: *|NSException|true"}},
     {"ScriptErrorsComeBackThroughObjectiveC",
      "objc::defineClass %LThrower NSObject\n"
      "objc::method %LThrower fail v8@0:4 {} {\n"
