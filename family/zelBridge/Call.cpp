@@ -329,85 +329,6 @@ bool sendTyped(Script &script, const char *types, id receiver, SEL sel,
                     args, argc, result, error);
 }
 
-namespace {
-
-/* An exception raised for a failed script body, and the script's error. */
-struct Carried {
-  Script *script;
-  void *original;
-};
-
-std::unordered_map<id, Carried> &carried() {
-  static auto *exceptions = new std::unordered_map<id, Carried>;
-  return *exceptions;
-}
-
-/* The exception of the last failed call, not taken yet (retained). */
-struct LastFailure {
-  id exception = nil;
-  Carried carried{nullptr, nullptr};
-};
-
-LastFailure last_; /* constant-initialized: no guard on every call */
-
-LastFailure &lastFailure() { return last_; }
-
-void dropCarried(const Carried &what) {
-  if (what.original)
-    what.script->dropFailure(what.original);
-}
-
-void recordFailure(id exception) {
-  LastFailure &last = lastFailure();
-  dropCarried(last.carried);
-  if (last.exception)
-    objc_send<void>(last.exception, "release");
-  last.exception = objc_send(exception, "retain");
-  last.carried = Carried{nullptr, nullptr};
-  auto found = carried().find(exception);
-  if (found != carried().end()) {
-    last.carried = found->second;
-    carried().erase(found);
-  }
-}
-
-} // namespace
-
-void carryFailure(id exception, Script &script, void *original) {
-  carried()[exception] = Carried{&script, original};
-}
-
-void recordScriptFailure(Script &script, void *original) {
-  clearFailure();
-  if (original)
-    lastFailure().carried = Carried{&script, original};
-}
-
-void clearFailure() {
-  LastFailure &last = lastFailure();
-  if (!last.exception && !last.carried.original)
-    return;
-  dropCarried(last.carried);
-  if (last.exception)
-    objc_send<void>(last.exception, "release");
-  last = LastFailure{};
-}
-
-Failure takeFailure(Script &script) {
-  LastFailure &last = lastFailure();
-  Failure failure;
-  if (!last.exception && !last.carried.original)
-    return failure;
-  if (last.exception)
-    failure.exception = objc_send(last.exception, "autorelease");
-  if (last.carried.script == &script)
-    failure.original = last.carried.original;
-  else
-    dropCarried(last.carried);
-  last = LastFailure{};
-  return failure;
-}
-
 bool guardedApply(void *fn, ApplyVal *result, int argc, ApplyVal *argv,
                   id *exception) {
   volatile bool ok = true;
@@ -693,50 +614,6 @@ bool sendFormer(Script &script, id receiver, SEL sel, ScriptValue *args,
   }
   return sendWith(script, receiver, owner ? owner : receiver->isa, sel,
                   former, args, argc, result, error);
-}
-
-/* ---- frames of running script methods ---- */
-
-std::vector<MethodFrame> &methodFrames() {
-  static auto *frames = new std::vector<MethodFrame>;
-  return *frames;
-}
-
-const MethodFrame *runningFrame(id receiver, SEL sel) {
-  auto &frames = methodFrames();
-  for (auto frame = frames.rbegin(); frame != frames.rend(); ++frame)
-    if (frame->self == receiver && frame->sel == sel)
-      return &*frame;
-  return nullptr;
-}
-
-/* The implementation after the frame's own among its class's method
-   lists, newest first, else the superclass's. */
-IMP formerOf(const MethodFrame &frame) {
-  void *iterator = nullptr;
-  bool passed = false;
-  while (objc_method_list *list = class_nextMethodList(frame.owner, &iterator))
-    for (int i = 0; i < list->method_count; ++i) {
-      const objc_method &method = list->method_list[i];
-      if (method.method_name != frame.sel)
-        continue;
-      if (passed)
-        return method.method_imp;
-      passed = method.method_imp == frame.imp;
-    }
-  if (!frame.owner->super_class)
-    return nullptr;
-  Method inherited = class_getInstanceMethod(frame.owner->super_class,
-                                             frame.sel);
-  return inherited ? inherited->method_imp : nullptr;
-}
-
-Class runningOwner(id receiver) {
-  auto &frames = methodFrames();
-  for (auto frame = frames.rbegin(); frame != frames.rend(); ++frame)
-    if (frame->self == receiver)
-      return frame->owner;
-  return nullptr;
 }
 
 } // namespace zelbridge

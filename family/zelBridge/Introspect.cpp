@@ -17,10 +17,6 @@ namespace zelbridge {
 
 namespace {
 
-std::string textOf(Script &script, ScriptValue value) {
-  Arena arena;
-  return script.getText(value, arena);
-}
 
 bool isClassObject(id object) { return object && (object->isa->info & CLS_META); }
 
@@ -37,9 +33,6 @@ bool classArgument(Script &script, ScriptValue value, Class &cls,
   return true;
 }
 
-ScriptValue listOf(Script &script, std::vector<ScriptValue> &items) {
-  return script.newList(items.data(), static_cast<int>(items.size()));
-}
 
 /* Flags of a command: Tcl words (-class, -own) or a map of options
    ({classSide: true, own: true}). */

@@ -22,10 +22,6 @@ std::map<const char *, size_t> &blocks() {
 /* Largest block a script may allocate at once. */
 constexpr long long maxBlock = 256LL * 1024 * 1024;
 
-std::string textOf(Script &script, ScriptValue value) {
-  Arena arena;
-  return script.getText(value, arena);
-}
 
 bool pointerArgument(Script &script, ScriptValue value, char *&pointer,
                      std::string &error) {

@@ -69,9 +69,10 @@ bool methodTypes(Class cls, bool classSide, SEL sel, const char *given,
 bool adoptProtocols(Class cls, const std::vector<Protocol *> &protocols,
                     std::string &error);
 
-/* The commands of introspection and collections (a table of their own,
-   joined to the rest by commands()). */
+/* The commands of introspection and collections, and the symbols group
+   (tables of their own, joined to the rest by commands()). */
 extern const Command introspectionCommands[];
+extern const Command symbolCommands[];
 /* An object standing for a value of a language with numbers, lists and
    maps of its own: NSNumber, NSArray, NSDictionary, NSString. */
 bool structuredObject(Script &script, ScriptValue value, id &object,
@@ -144,6 +145,8 @@ bool guardedApply(void *fn, ApplyVal *result, int argc, ApplyVal *argv,
 /* The exception raised for a failed script body carries the script's own
    error (a hold made by keepFailure), for a caller of the same script. */
 void carryFailure(id exception, Script &script, void *original);
+/* guardedApply caught the exception: the failure to take. */
+void recordFailure(id exception);
 /* Forgets a failure nobody took (a command starts afresh). */
 void clearFailure();
 /* A script's own error, with no exception, as the failure to take. */
@@ -174,6 +177,16 @@ constexpr int maxArguments = 1024;
 constexpr int maxArgumentBytes = 64 * 1024;
 
 /* }================================================================ */
+
+/* A value's text, as a string of its own. */
+inline std::string textOf(Script &script, ScriptValue value) {
+  Arena arena;
+  return script.getText(value, arena);
+}
+/* A list of the values. */
+inline ScriptValue listOf(Script &script, std::vector<ScriptValue> &items) {
+  return script.newList(items.data(), static_cast<int>(items.size()));
+}
 
 /* The text in double quotes, cut to maxQuoted characters and "...". */
 std::string quote(const std::string &text);
