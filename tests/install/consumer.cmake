@@ -128,6 +128,22 @@ if(NOT output MATCHES "#define JS_BYTES_PER_WORD +4L")
   message(FATAL_ERROR "installed jscpucfg printed: ${output}")
 endif()
 
+# zel runs scripts of every language from the installed bin/.
+foreach(path bin/zel share/man/man1/zel.1 lib/zelTcl/pkgIndex.tcl)
+  if(NOT EXISTS ${prefix}/${path})
+    message(FATAL_ERROR "not installed: ${path}")
+  endif()
+endforeach()
+file(WRITE ${WORK_DIR}/hello.tcl "puts [objc::send [objc::string $argv] length]\n")
+file(WRITE ${WORK_DIR}/hello.js "print(objc.send(objc.string(scriptArgs[0]), 'length'));\n")
+file(WRITE ${WORK_DIR}/hello.lua "print(objc.send(objc.string(arg[1]), 'length'))\n")
+foreach(script hello.tcl hello.js hello.lua)
+  run(${EMULATOR} ${prefix}/bin/zel ${WORK_DIR}/${script} four)
+  if(NOT output STREQUAL "4\n")
+    message(FATAL_ERROR "installed zel ${script} printed: ${output}")
+  endif()
+endforeach()
+
 set(drop_unused -DCMAKE_EXE_LINKER_FLAGS=-Wl,--as-needed)
 # With the toolchain file the package installs.
 run(${CMAKE_COMMAND} -S ${CONSUMER_DIR} -B ${WORK_DIR}/build
@@ -143,6 +159,12 @@ run(${EMULATOR} ${WORK_DIR}/build/messages)
 check_documented("${output}")
 run(${EMULATOR} ${WORK_DIR}/build/with_ffi)
 run(${EMULATOR} ${WORK_DIR}/build/bridge)
+# zel_add_application's bundle runs its script and ends with status 1.
+execute_process(COMMAND ${EMULATOR} ${WORK_DIR}/build/Made.app/Made
+  RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE out)
+if(NOT status EQUAL 1 OR NOT out MATCHES "made from the installed package: 5")
+  message(FATAL_ERROR "Made.app ended with ${status}: ${out}")
+endif()
 
 # Without the toolchain file, and with flags of the consumer's own, the
 # compiler makes 64-bit code unless the targets say -m32: the platform
