@@ -106,10 +106,21 @@ bool counted(id object) {
   return (*known)[object->isa] = answers;
 }
 
+/* The last entry found: a loop holds and drops one object again. Entries
+   stay where they are until their objects go, which forgets it. */
+Owned *lastEntry = nullptr;
+unsigned lastEntrySerial = 0;
+
 Owned *entryOf(const Handle &handle) {
+  if (lastEntry && handle.serial == lastEntrySerial &&
+      lastEntry->object == handle.object)
+    return lastEntry;
   auto known = owned().find(handle.serial);
-  if (known != owned().end() && known->second.object == handle.object)
-    return &known->second; /* entries go when their objects do */
+  if (known != owned().end() && known->second.object == handle.object) {
+    lastEntry = &known->second;
+    lastEntrySerial = handle.serial;
+    return lastEntry; /* entries go when their objects do */
+  }
   id object = nil;
   std::string error;
   if (!handle.object || !resolve(handle, object, error) || !counted(object))
@@ -192,10 +203,14 @@ void settleDrops() {
   while (!pending.empty()) {
     Handle handle = pending.back();
     pending.pop_back();
-    auto found = owned().find(handle.serial);
-    if (found == owned().end())
-      continue;
-    Owned &entry = found->second;
+    Owned *known = handle.serial == lastEntrySerial ? lastEntry : nullptr;
+    if (!known) {
+      auto found = owned().find(handle.serial);
+      if (found == owned().end())
+        continue;
+      known = &found->second;
+    }
+    Owned &entry = *known;
     if (entry.holders > 0 && --entry.holders == 0 && entry.handles)
       giveBack(entry);
   }
@@ -286,6 +301,8 @@ void storeObjectIvar(id object, int offset, id value) {
 
 /* The instance is going: what the bridge stored in it goes back. */
 void objectFreed(id object, unsigned serial) {
+  if (serial == lastEntrySerial)
+    lastEntry = nullptr;
   owned().erase(serial);
   auto &table = stored();
   auto first = table.lower_bound(std::make_pair(object, INT_MIN));

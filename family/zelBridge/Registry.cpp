@@ -98,6 +98,11 @@ Handle handleFor(id object) {
   Handle handle;
   if (!object)
     return handle;
+  if (object == lastObject && lastSerial) { /* the last one resolved */
+    handle.object = object;
+    handle.serial = lastSerial;
+    return handle;
+  }
   Registry &table = registry();
   auto found = table.serials.find(object);
   if (found != table.serials.end()) {
