@@ -285,11 +285,13 @@ bool isScriptInstance(id object) {
 
 void storeObjectIvar(id object, int offset, id value) {
   auto key = std::make_pair(object, offset);
-  id *slot = reinterpret_cast<id *>(reinterpret_cast<char *>(object) + offset);
-  id old = *slot;
+  /* Packed instance variables need not be aligned. */
+  char *slot = reinterpret_cast<char *>(object) + offset;
+  id old = nil;
+  std::memcpy(&old, slot, sizeof old);
   if (value)
     retainObject(value);
-  *slot = value;
+  std::memcpy(slot, &value, sizeof value);
   auto found = stored().find(key);
   if (found != stored().end() && found->second == old && old)
     releaseObject(old);
