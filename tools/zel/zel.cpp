@@ -34,6 +34,7 @@ namespace {
 struct ScriptLanguage {
   const char *name;      /* as -l names it, and the file extension */
   const char *library;   /* loaded on first use; null: linked */
+  const char *built;     /* where the build made it */
   const char *interpClass;
   /* Turns the variable zelArgs (FILE, then the arguments) into the
      language's own shell conventions. */
@@ -42,16 +43,16 @@ struct ScriptLanguage {
 };
 
 const ScriptLanguage languages[] = {
-    {"tcl", nullptr, "ZELTclInterp",
+    {"tcl", nullptr, nullptr, "ZELTclInterp",
      "set argv [lrange $zelArgs 1 end]; set argc [llength $argv]\n"
      "if {![info exists argv0]} {set argv0 [lindex $zelArgs 0]}\n"
      "unset zelArgs",
      ""},
-    {"js", ZEL_JAVASCRIPT_LIBRARY, "ZELJSInterp",
+    {"js", ZEL_JAVASCRIPT_LIBRARY, ZEL_JAVASCRIPT_BUILT, "ZELJSInterp",
      "var scriptPath = zelArgs[0], scriptArgs = zelArgs.slice(1);\n"
      "delete globalThis.zelArgs; undefined",
      "undefined"},
-    {"lua", ZEL_LUA_LIBRARY, "ZELLuaInterp",
+    {"lua", ZEL_LUA_LIBRARY, ZEL_LUA_BUILT, "ZELLuaInterp",
      "local all = zelArgs; arg = {[0] = all[1]}\n"
      "for i = 2, #all do arg[i - 1] = all[i] end\nzelArgs = nil",
      "nil"},
@@ -87,14 +88,36 @@ std::string text(id string) {
   return chars ? chars : "";
 }
 
+extern "C" int Zeltcl_Init(struct Tcl_Interp *interp);
+
+/* The language's library: by its name through the program's run path,
+   else beside zelTcl (installed, every library is in one folder), else
+   where the build made it. (A sanitizer's dlopen does not see the
+   program's run path.) */
+bool loadLanguage(const ScriptLanguage &language) {
+  const int mode = RTLD_NOW | RTLD_GLOBAL;
+  if (dlopen(language.library, mode))
+    return true;
+  std::string error = dlerror();
+  Dl_info info;
+  if (dladdr(reinterpret_cast<void *>(&Zeltcl_Init), &info) && info.dli_fname) {
+    std::string beside = info.dli_fname;
+    beside = beside.substr(0, beside.rfind('/') + 1) + language.library;
+    if (dlopen(beside.c_str(), mode))
+      return true;
+  }
+  if (dlopen(language.built, mode))
+    return true;
+  std::fprintf(stderr, "zel: cannot load the %s language: %s\n",
+               language.name, error.c_str());
+  return false;
+}
+
 /* The language's main interpreter, its library loaded first; nil with a
    message on failure. */
 id interpreterOf(const ScriptLanguage &language) {
-  if (language.library && !dlopen(language.library, RTLD_NOW | RTLD_GLOBAL)) {
-    std::fprintf(stderr, "zel: cannot load the %s language: %s\n",
-                 language.name, dlerror());
+  if (language.library && !loadLanguage(language))
     return nil;
-  }
   return objc_send_class(language.interpClass, "mainInterp");
 }
 
