@@ -51,36 +51,11 @@ namespace {
 /* ---- reading arguments ---- */
 
 
-bool isClass(id object) { return object && (object->isa->info & CLS_META); }
-
-/* Whether the object is an instance of the named class or a subclass. */
-bool isKindOf(id object, const char *className) {
-  if (!object || isClass(object))
-    return false;
-  Class wanted = reinterpret_cast<Class>(objc_lookUpClass(className));
-  for (Class cls = object->isa; cls; cls = cls->super_class)
-    if (cls == wanted)
-      return true;
-  return false;
-}
-
 bool expected(const char *what, Script &script, ScriptValue value,
               std::string &error) {
   error = std::string("expected ") + what + " but got " +
           quote(textOf(script, value));
   return false;
-}
-
-/* A class: a handle of one or a class name. */
-bool classFrom(Script &script, ScriptValue value, Class &cls,
-               std::string &error) {
-  id object = nil;
-  if (!objectFrom(script, value, true, object, error))
-    return false;
-  if (!isClass(object))
-    return expected("a class", script, value, error);
-  cls = reinterpret_cast<Class>(object);
-  return true;
 }
 
 /* A protocol: a handle of one or a protocol's name. */
@@ -91,7 +66,8 @@ bool protocolFrom(Script &script, ScriptValue value, Protocol *&protocol,
     id object = nil;
     if (!resolve(handle, object, error))
       return false;
-    if (!isKindOf(object, "Protocol"))
+    if (!isInstanceOf(object,
+                      reinterpret_cast<Class>(objc_lookUpClass("Protocol"))))
       return expected("a protocol", script, value, error);
     protocol = reinterpret_cast<Protocol *>(object);
     return true;
@@ -237,8 +213,8 @@ bool formerCommand(Script &script, ScriptValue *args, int argc,
    around the pool. */
 bool poolCommand(Script &script, ScriptValue *args, int, ScriptValue &result,
                  std::string &error) {
-  if (script.bodyWords() == 1 && !script.isFunction(args[0]))
-    return expected("a function", script, args[0], error);
+  if (!bodyIsFunction(script, args[0], error))
+    return false;
   id pool = openPool();
   bool ok = script.runBlock(args[0], result, error);
   if (!ok)
@@ -290,7 +266,7 @@ bool defineClassCommand(Script &script, ScriptValue *args, int argc,
   id superclass = nil;
   if (!objectFrom(script, args[1], true, superclass, error))
     return false;
-  if (superclass && !isClass(superclass))
+  if (superclass && !isClassObject(superclass))
     return expected("a class", script, args[1], error);
   std::vector<Protocol *> protocols;
   bool ivarsGiven = false;
@@ -341,8 +317,8 @@ bool methodCommand(Script &script, ScriptValue *args, int argc,
     return false;
   }
   ScriptValue *body = rest + named;
-  if (script.bodyWords() == 1 && !script.isFunction(body[0]))
-    return expected("a function", script, body[0], error);
+  if (!bodyIsFunction(script, body[0], error))
+    return false;
   auto made = script.newBody(body, types.c_str(), arguments, true, error);
   if (!made ||
       !defineMethod(cls, classSide, sel, types.c_str(), std::move(made), error))
@@ -533,6 +509,22 @@ std::string functionNotation(const std::string &words) {
 }
 
 } // namespace
+
+bool classFrom(Script &script, ScriptValue value, Class &cls,
+               std::string &error) {
+  id object = nil;
+  if (!objectFrom(script, value, true, object, error))
+    return false;
+  if (!isClassObject(object))
+    return expected("a class", script, value, error);
+  cls = reinterpret_cast<Class>(object);
+  return true;
+}
+
+bool bodyIsFunction(Script &script, ScriptValue value, std::string &error) {
+  return script.bodyWords() != 1 || script.isFunction(value) ||
+         expected("a function", script, value, error);
+}
 
 /* The commands of every table, joined once. */
 const Command *commands() {

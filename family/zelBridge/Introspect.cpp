@@ -18,20 +18,6 @@ namespace zelbridge {
 namespace {
 
 
-bool isClassObject(id object) { return object && (object->isa->info & CLS_META); }
-
-bool classArgument(Script &script, ScriptValue value, Class &cls,
-                   std::string &error) {
-  id object = nil;
-  if (!objectFrom(script, value, true, object, error))
-    return false;
-  if (!isClassObject(object)) {
-    error = "expected a class but got " + quote(textOf(script, value));
-    return false;
-  }
-  cls = reinterpret_cast<Class>(object);
-  return true;
-}
 
 
 /* Flags of a command: Tcl words (-class, -own) or a map of options
@@ -105,7 +91,7 @@ bool methodsCommand(Script &script, ScriptValue *args, int argc,
                     ScriptValue &result, std::string &error) {
   Class cls = nullptr;
   Flags flags;
-  if (!classArgument(script, args[0], cls, error) ||
+  if (!classFrom(script, args[0], cls, error) ||
       !flagsOf(script, args + 1, argc - 1, flags, error))
     return false;
   std::unordered_set<SEL> seen;
@@ -135,7 +121,7 @@ bool methodsCommand(Script &script, ScriptValue *args, int argc,
 bool ivarsCommand(Script &script, ScriptValue *args, int, ScriptValue &result,
                   std::string &error) {
   Class cls = nullptr;
-  if (!classArgument(script, args[0], cls, error))
+  if (!classFrom(script, args[0], cls, error))
     return false;
   std::vector<Class> chain;
   for (Class each = cls; each; each = each->super_class)
@@ -170,7 +156,7 @@ void protocolNamesOf(objc_protocol_list *list, std::set<std::string> &names) {
 bool protocolsCommand(Script &script, ScriptValue *args, int,
                       ScriptValue &result, std::string &error) {
   Class cls = nullptr;
-  if (!classArgument(script, args[0], cls, error))
+  if (!classFrom(script, args[0], cls, error))
     return false;
   std::set<std::string> names;
   for (Class each = cls; each; each = each->super_class)
@@ -186,7 +172,7 @@ bool protocolsCommand(Script &script, ScriptValue *args, int,
 bool instancesCommand(Script &script, ScriptValue *args, int,
                       ScriptValue &result, std::string &error) {
   Class cls = nullptr;
-  if (!classArgument(script, args[0], cls, error))
+  if (!classFrom(script, args[0], cls, error))
     return false;
   std::vector<ScriptValue> items;
   for (id object : liveInstances(cls))
@@ -327,11 +313,8 @@ bool collectionArgument(Script &script, ScriptValue value, const char *kind,
                         id &object, std::string &error) {
   if (!objectFrom(script, value, false, object, error))
     return false;
-  Class wanted = reinterpret_cast<Class>(objc_lookUpClass(kind));
-  for (Class cls = object && !isClassObject(object) ? object->isa : nullptr;
-       cls; cls = cls->super_class)
-    if (cls == wanted)
-      return true;
+  if (isInstanceOf(object, reinterpret_cast<Class>(objc_lookUpClass(kind))))
+    return true;
   error = std::string("expected an ") + kind + " but got " +
           quote(textOf(script, value));
   return false;

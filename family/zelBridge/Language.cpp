@@ -36,13 +36,6 @@ std::vector<Kit *> &kits() {
   return *all;
 }
 
-bool inherits(Class cls, Class ancestor) {
-  for (; cls; cls = cls->super_class)
-    if (cls == ancestor)
-      return true;
-  return false;
-}
-
 /* The kit of an object of one of its classes (an instance, a class, or a
    subclass of either). */
 Kit *kitOf(id object) {
@@ -79,8 +72,7 @@ id exceptionNamed(Kit &kit, const std::string &reason) {
 /* ---- values ---- */
 
 bool isValue(Kit &kit, id object) {
-  return object && !(object->isa->info & CLS_META) &&
-         inherits(object->isa, kit.valueClass);
+  return isInstanceOf(object, kit.valueClass);
 }
 
 /* An autoreleased value object holding the value (a hold of the
@@ -386,8 +378,7 @@ void registerLanguage(Language *language) {
 
 Interpreter *interpreterOf(id object) {
   Kit *kit = kitOf(object);
-  if (!kit || (object->isa->info & CLS_META) ||
-      !inherits(object->isa, kit->interpClass))
+  if (!kit || !isInstanceOf(object, kit->interpClass))
     return nullptr;
   return interpreterField(*kit, object);
 }

@@ -255,10 +255,8 @@ bool callbackNew(Script &script, ScriptValue *args, int,
   closure->signature = prepare(types.c_str(), error);
   if (!closure->signature)
     return false;
-  if (script.bodyWords() == 1 && !script.isFunction(args[1])) {
-    error = "expected a function but got " + quote(textOf(script, args[1]));
+  if (!bodyIsFunction(script, args[1], error))
     return false;
-  }
   int arguments = static_cast<int>(closure->signature->arguments.size());
   closure->body = script.newBody(args + 1, types.c_str(), arguments, false,
                                  error);

@@ -84,8 +84,6 @@ std::unordered_set<Class> &scriptClasses() {
   return *classes;
 }
 
-bool isClassObject(id object) { return object->isa->info & CLS_META; }
-
 /* Objects counted: instances whose class answers retain and release
    (Protocol objects, for one, do not), at an address an object can have
    (a method that claims to answer an object but answers a small number

@@ -170,15 +170,9 @@ std::vector<id> liveInstances(Class cls) {
   for (auto &[object, serial] : registry_->serials)
     all.insert(object);
   std::vector<id> found;
-  for (id object : all) {
-    if (object->isa->info & CLS_META)
-      continue;
-    for (Class each = object->isa; each; each = each->super_class)
-      if (each == cls) {
-        found.push_back(object);
-        break;
-      }
-  }
+  for (id object : all)
+    if (isInstanceOf(object, cls))
+      found.push_back(object);
   return found;
 }
 

@@ -178,6 +178,30 @@ constexpr int maxArgumentBytes = 64 * 1024;
 
 /* }================================================================ */
 
+/* Whether the object is a class (its isa a metaclass). */
+inline bool isClassObject(id object) {
+  return object && (object->isa->info & CLS_META);
+}
+/* Whether cls is ancestor or one of its subclasses. */
+inline bool inherits(Class cls, Class ancestor) {
+  for (; cls; cls = cls->super_class)
+    if (cls == ancestor)
+      return true;
+  return false;
+}
+/* Whether the object is an instance (not a class) of cls or a subclass. */
+inline bool isInstanceOf(id object, Class cls) {
+  return object && !isClassObject(object) && inherits(object->isa, cls);
+}
+
+/* A class argument: a handle of one or a class name; false with an
+   error for anything else. */
+bool classFrom(Script &script, ScriptValue value, Class &cls,
+               std::string &error);
+/* A body of one word must be a function of the language; false with an
+   error otherwise. */
+bool bodyIsFunction(Script &script, ScriptValue value, std::string &error);
+
 /* A value's text, as a string of its own. */
 inline std::string textOf(Script &script, ScriptValue value) {
   Arena arena;
