@@ -5,20 +5,18 @@
    Values: null and undefined are nil; numbers are integers and floats;
    booleans are BOOL; strings are C strings, selectors and, where an object
    is expected, new NSStrings; arrays are structs, unions and C arrays;
-   objects and classes are handle objects (their toString describes the
-   object); pointers are "0x..." strings. 64-bit integers come back as
+   objects and classes are handle objects, one per object (JSHandles.cpp);
+   pointers are "0x..." strings. 64-bit integers come back as
    numbers while they are exact as numbers, as BigInts beyond. */
 #include "js_objects.h"
 
-#include <zelBridge/zelBridge.h>
+#include <zelBridge/binding.h>
 
 #include <jsfriendapi.h>
 #include <js/Array.h>
 #include <js/BigInt.h>
 #include <js/PropertyAndElement.h>
 #include <js/String.h>
-#include <js/CompilationAndEvaluation.h>
-#include <js/SourceText.h>
 
 #include <cmath>
 #include <cstdlib>
@@ -69,47 +67,6 @@ public:
 private:
   size_t mark_;
 };
-
-/* ===================== Handle objects ===================== */
-
-enum { objectSlot, serialSlot, handleSlotCount };
-
-/* A handle object holds its object for the script side until the
-   collector finalizes it (on the main thread, so the drop is noted there). */
-void finalizeHandle(JS::GCContext *, JSObject *object);
-
-const JSClassOps handleOps = {nullptr, nullptr, nullptr, nullptr, nullptr,
-                              nullptr, finalizeHandle, nullptr, nullptr,
-                              nullptr};
-
-JSClass handleClass = {"ObjCObject",
-                       JSCLASS_HAS_RESERVED_SLOTS(handleSlotCount) |
-                           JSCLASS_FOREGROUND_FINALIZE,
-                       &handleOps, nullptr, nullptr, nullptr};
-
-Handle handleIn(JSObject *object) {
-  Handle handle;
-  JS::Value pointer = JS::GetReservedSlot(object, objectSlot);
-  if (pointer.isUndefined())
-    return handle; /* made, but never filled */
-  handle.object = static_cast<id>(pointer.toPrivate());
-  handle.serial = JS::GetReservedSlot(object, serialSlot).toPrivateUint32();
-  return handle;
-}
-
-void finalizeHandle(JS::GCContext *, JSObject *object) {
-  zelbridge::dropHandle(handleIn(object));
-}
-
-bool handleOf(JS::HandleValue value, Handle &out) {
-  if (!value.isObject() || JS::GetClass(&value.toObject()) != &handleClass)
-    return false;
-  JSObject *object = &value.toObject();
-  out.object = static_cast<id>(
-      JS::GetReservedSlot(object, objectSlot).toPrivate());
-  out.serial = JS::GetReservedSlot(object, serialSlot).toPrivateUint32();
-  return true;
-}
 
 bool fail(JSContext *cx, const std::string &message) {
   JS_ReportErrorUTF8(cx, "%s", message.c_str());
@@ -231,7 +188,7 @@ public:
   }
 
   bool getHandle(ScriptValue value, Handle &out) override {
-    return handleOf(valueOf(value), out);
+    return zeljs::handleOf(valueOf(value), out);
   }
   bool structuredValues() override { return true; }
 
@@ -284,23 +241,14 @@ public:
     return make(object ? JS::ObjectValue(*object) : JS::NullValue());
   }
 
+  /* The global's handle object of the object (see JSHandles.cpp). */
   ScriptValue newHandle(const Handle &handle) override {
     JSContext *cx = zeljs::context();
     JSAutoRealm realm(cx, global_);
-    JS::RootedObject prototype(
-        cx, &JS::GetReservedSlot(global_, zeljs::handlePrototypeSlot)
-                 .toObject());
-    JSObject *object =
-        JS_NewObjectWithGivenProto(cx, &handleClass, prototype);
-    if (!object) {
+    JSObject *object = zeljs::handleObject(cx, global_, handle);
+    if (!object)
       JS_ClearPendingException(cx);
-      return make(JS::NullValue());
-    }
-    JS::SetReservedSlot(object, objectSlot, JS::PrivateValue(handle.object));
-    JS::SetReservedSlot(object, serialSlot,
-                        JS::PrivateUint32Value(handle.serial));
-    zelbridge::holdHandle(handle);
-    return make(JS::ObjectValue(*object));
+    return make(object ? JS::ObjectValue(*object) : JS::NullValue());
   }
 
   ScriptValue newPointer(void *pointer) override {
@@ -418,13 +366,10 @@ bool failCall(JSContext *cx, JsScript &script, const std::string &message) {
       !error.isObject())
     return false;
   JS::RootedObject object(cx, &error.toObject());
-  id name = objc_send(failure.exception, "name");
-  id reason = objc_send(failure.exception, "reason");
   JS::RootedValue field(cx);
-  for (auto [key, text] : {std::pair<const char *, id>{"name", name},
-                           {"reason", reason}}) {
-    const char *chars = text ? objc_send<const char *>(text, "cString") : "";
-    JSString *string = zeljs::newString(cx, chars ? chars : "");
+  for (const char *key : {"name", "reason"}) {
+    JSString *string = zeljs::newString(
+        cx, zelbridge::exceptionText(failure.exception, key).c_str());
     if (!string)
       return false;
     field.setString(string);
@@ -562,11 +507,8 @@ enum { boundSlot };
 
 bool arityError(JSContext *cx, const Bound &bound, JsScript &script,
                 unsigned argc) {
-  const zelbridge::Command &command = *bound.command;
-  return fail(cx, bound.path + ": expected (" +
-                      zelbridge::usage(command, script, true) + ") but got " +
-                      std::to_string(argc) +
-                      (argc == 1 ? " argument" : " arguments"));
+  return fail(cx, zelbridge::arityMessage(*bound.command, script, bound.path,
+                                          static_cast<int>(argc)));
 }
 
 bool dispatch(JSContext *cx, unsigned argc, JS::Value *vp) {
@@ -617,112 +559,13 @@ bool bind(JSContext *cx, JS::HandleObject target, const std::string &path,
   return true;
 }
 
-/* ===================== Handle objects' methods ===================== */
-
-/* "<NSString 0x...>", a class's name, or what became of a freed object. */
-bool handleToString(JSContext *cx, unsigned argc, JS::Value *vp) {
-  JS::CallArgs args = JS::CallArgsFromVp(argc, vp);
-  Handle handle;
-  if (!handleOf(args.thisv(), handle))
-    return fail(cx, "toString: not an Objective-C object");
-  id object = nil;
-  std::string error;
-  std::string text = zelbridge::resolve(handle, object, error)
-                         ? zelbridge::describe(object)
-                         : "<" + error + ">";
-  JSString *string = zeljs::newString(cx, text.c_str());
-  if (!string)
-    return false;
-  args.rval().setString(string);
-  return true;
-}
-
-/* Two handle objects are equal when they hold the same live object. */
-bool handleEquals(JSContext *cx, unsigned argc, JS::Value *vp) {
-  JS::CallArgs args = JS::CallArgsFromVp(argc, vp);
-  Handle mine, other;
-  if (!handleOf(args.thisv(), mine))
-    return fail(cx, "equals: not an Objective-C object");
-  args.rval().setBoolean(handleOf(args.get(0), other) &&
-                         mine.object == other.object &&
-                         mine.serial == other.serial);
-  return true;
-}
-
-const JSFunctionSpec handleFunctions[] = {
-    JS_FN("toString", handleToString, 0, 0),
-    JS_FN("equals", handleEquals, 1, 0), JS_FS_END};
-
 } // namespace
 
 namespace zeljs {
 
-/* Objects in JavaScript's idiom, made in JavaScript: a property of a handle
-   sends the selector spelt with _ for : (s.appendString_(t)), $-names tell
-   about the object, String(h) is its description; objc.classes.NAME is
-   the class. The handles' prototype ends in a proxy that answers what the
-   handle itself lacks. */
-static const char idiom[] = R"js((function () {
-  const proto = Object.getPrototypeOf(objc.class('NSObject'));
-  const plain = proto.toString;
-  const names = (list, sign) => list.map(([sel]) => sign + ' ' + sel);
-  const classOf = (h) => objc.send(h, 'class'); /* a class answers itself */
-  const methods = (h, own) => names(objc.methods(classOf(h), {own}), '-')
-      .concat(names(objc.methods(classOf(h), {classSide: true, own}), '+'));
-  const ivars = (h) => new Proxy({}, {
-    get: (t, name) => objc.ivar(h, String(name)),
-    set: (t, name, value) => (objc.ivar(h, String(name), value), true),
-    ownKeys: () => objc.ivars(classOf(h)).map((v) => v.name),
-    getOwnPropertyDescriptor: (t, name) =>
-      ({value: objc.ivar(h, String(name)), enumerable: true,
-        configurable: true, writable: true})});
-  const special = {
-    $className: (h) => plain.call(classOf(h)),
-    $class: (h) => classOf(h),
-    $superclass: (h) => objc.send(classOf(h), 'superclass'),
-    $methods: (h) => methods(h, false),
-    $ownMethods: (h) => methods(h, true),
-    $ivars: ivars,
-    $handle: (h) => h,
-  };
-  const skip = new Set(['then', 'toString', 'valueOf', 'toJSON',
-                        'constructor', 'equals']);
-  Object.setPrototypeOf(proto, new Proxy(Object.create(null), {
-    get(target, name, handle) {
-      if (typeof name !== 'string' || skip.has(name)) return undefined;
-      if (name[0] === '$')
-        return special[name] ? special[name](handle) : undefined;
-      const selector = name.replace(/_/g, ':');
-      return (...args) => objc.send(handle, selector, ...args);
-    }}));
-  proto.toString = function () {
-    try { return objc.send(objc.send(this, 'description'), 'cString'); }
-    catch (e) { return plain.call(this); }
-  };
-  objc.classes = new Proxy({}, {
-    get: (t, name) => typeof name === 'string' ?
-        objc.class(name) : undefined,
-    has: (t, name) => objc.classNames(String(name)).length > 0,
-    ownKeys: () => objc.classNames(),
-    getOwnPropertyDescriptor: (t, name) =>
-      ({value: objc.class(String(name)), enumerable: true,
-        configurable: true})});
-})())js";
-
-static bool runIdiom(JSContext *cx) {
-  JS::CompileOptions options(cx);
-  options.setFileAndLine("(objc)", 1);
-  JS::SourceText<mozilla::Utf8Unit> text;
-  JS::RootedValue ignored(cx);
-  return text.init(cx, idiom, sizeof idiom - 1, JS::SourceOwnership::Borrowed) &&
-         JS::Evaluate(cx, options, text, &ignored);
-}
-
 bool installObjc(JSContext *cx, JS::HandleObject global) {
-  JS::RootedObject prototype(cx, JS_NewPlainObject(cx));
-  if (!prototype || !JS_DefineFunctions(cx, prototype, handleFunctions))
+  if (!installHandles(cx, global))
     return false;
-  JS::SetReservedSlot(global, handlePrototypeSlot, JS::ObjectValue(*prototype));
   /* Kept for the life of the process: method bodies refer to it. */
   JS::SetReservedSlot(global, bridgeSlot,
                       JS::PrivateValue(new JsScript(cx, global)));

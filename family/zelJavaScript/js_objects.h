@@ -44,11 +44,26 @@ JSString *newString(JSContext *cx, const char *text);
 
 /* Global slots of the objc bridge, among those the engine leaves to the
    application. */
-enum : uint32_t { handlePrototypeSlot, bridgeSlot };
-static_assert(bridgeSlot < JSCLASS_GLOBAL_APPLICATION_SLOTS);
+enum : uint32_t { handlePrototypeSlot, bridgeSlot, handleObjectsSlot };
+static_assert(handleObjectsSlot < JSCLASS_GLOBAL_APPLICATION_SLOTS);
 
 /* Defines the objc object on a new global (in its realm). */
 bool installObjc(JSContext *cx, JS::HandleObject global);
+
+/* The handles' prototype and the table of handle objects of a new global
+   (JSHandles.cpp). */
+bool installHandles(JSContext *cx, JS::HandleObject global);
+
+/* The global's one handle object of the handle's object, made (holding the
+   object) when it has none; null with the error pending. */
+JSObject *handleObject(JSContext *cx, JS::HandleObject global,
+                       const zelbridge::Handle &handle);
+
+/* The handle a handle object holds; false for any other value. */
+bool handleOf(JS::HandleValue value, zelbridge::Handle &out);
+
+/* Runs the idiom's JavaScript on the global's objc object (JSIdiom.cpp). */
+bool runIdiom(JSContext *cx);
 
 /* A rooted copy of the value lent to the bridge core (freed back to the
    core's marks), and the value of one. */
