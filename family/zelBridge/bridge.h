@@ -212,6 +212,11 @@ inline ScriptValue listOf(Script &script, std::vector<ScriptValue> &items) {
   return script.newList(items.data(), static_cast<int>(items.size()));
 }
 
+/* The value's text for C, or null with an error when a NUL inside it
+   would cut it short without a word. */
+const char *cString(Script &script, ScriptValue value, Arena &arena,
+                    std::string &error);
+
 /* The text in double quotes, cut to maxQuoted characters and "...". */
 std::string quote(const std::string &text);
 std::string quote(const char *text);

@@ -125,6 +125,11 @@ public:
   }
 
   const char *getText(ScriptValue value, zelbridge::Arena &arena) override {
+    size_t length = 0;
+    return getBytes(value, arena, length);
+  }
+  const char *getBytes(ScriptValue value, zelbridge::Arena &arena,
+                       size_t &length) override {
     JSContext *cx = zeljs::context();
     JSAutoRealm realm(cx, global_);
     std::string text;
@@ -132,6 +137,7 @@ public:
       JS_ClearPendingException(cx);
       text = "";
     }
+    length = text.size();
     return arena.keep(text.data(), text.size());
   }
 
@@ -209,9 +215,12 @@ public:
   }
 
   ScriptValue newText(const char *text) override {
+    return newBytes(text, std::strlen(text));
+  }
+  ScriptValue newBytes(const char *bytes, size_t length) override {
     JSContext *cx = zeljs::context();
     JSAutoRealm realm(cx, global_);
-    JSString *string = zeljs::newString(cx, text);
+    JSString *string = zeljs::newString(cx, bytes, length);
     return make(string ? JS::StringValue(string) : JS::NullValue());
   }
 

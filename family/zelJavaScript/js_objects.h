@@ -41,6 +41,7 @@ std::string pendingErrorText(JSContext *cx);
 /* A string of a C string: UTF-8, or byte for byte (Latin-1) where it is
    not valid UTF-8, so that no C text is refused. */
 JSString *newString(JSContext *cx, const char *text);
+JSString *newString(JSContext *cx, const char *text, size_t length);
 
 /* Global slots of the objc bridge, among those the engine leaves to the
    application. */

@@ -78,7 +78,12 @@ public:
     out = lua_tonumber(current_, indexOf(value));
     return true;
   }
-  const char *getText(ScriptValue value, zelbridge::Arena &arena) override;
+  const char *getText(ScriptValue value, zelbridge::Arena &arena) override {
+    size_t length = 0;
+    return getBytes(value, arena, length);
+  }
+  const char *getBytes(ScriptValue value, zelbridge::Arena &arena,
+                       size_t &length) override;
   bool getItems(ScriptValue value, std::vector<ScriptValue> &items) override;
   bool getEntries(ScriptValue value,
                   std::vector<std::pair<ScriptValue, ScriptValue>> &out) override;
@@ -201,14 +206,14 @@ private:
   lua_State *current_;
 };
 
-const char *LuaScript::getText(ScriptValue value, zelbridge::Arena &arena) {
+const char *LuaScript::getBytes(ScriptValue value, zelbridge::Arena &arena,
+                               size_t &length) {
   lua_State *L = current_;
   int index = indexOf(value);
   Handle handle;
   std::string text;
   if (lua_type(L, index) == LUA_TSTRING || lua_type(L, index) == LUA_TNUMBER) {
     lua_pushvalue(L, index); /* tolstring would turn a number slot to text */
-    size_t length = 0;
     const char *chars = lua_tolstring(L, -1, &length);
     text.assign(chars, length);
     lua_pop(L, 1);
@@ -224,6 +229,7 @@ const char *LuaScript::getText(ScriptValue value, zelbridge::Arena &arena) {
                   lua_topointer(L, index));
     text = pointer;
   }
+  length = text.size();
   return arena.keep(text.data(), text.size());
 }
 
@@ -567,7 +573,7 @@ public:
       lua_pop(L_, 1); /* the bridge's commands still work */
   }
   /* The state stays: method bodies may still run in it. */
-  ~LuaInterpreter() override = default;
+  ~LuaInterpreter() override { zelbridge::freeCallbacks(*script_); }
 
   zelbridge::Script &script() override { return *script_; }
 

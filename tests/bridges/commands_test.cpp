@@ -215,6 +215,50 @@ const Case cases[] = {
      "local cb = objc.callback('v0', function() end); objc.callback.free(cb)\n"
      "return objc.callback.free(cb)",
      "error: no callback 0x*"},
+    {"CallbacksGoWithTheirInterpreter",
+     "set p [objc::pool {\n"
+     "  set i [objc::send [objc::send ZELTclInterp alloc] init]\n"
+     "  set v [objc::send $i evaluate: {objc::callback new v0 {} {}}]\n"
+     "  objc::send $i release\n"
+     "  objc::send [objc::send $v description] cString }]\n"
+     "objc::callback free $p",
+     "const p = objc.pool(() => {\n"
+     "  const i = objc.send(objc.send('ZELJSInterp', 'alloc'), 'init');\n"
+     "  const v = objc.send(i, 'evaluate:', \"objc.callback('v0', () => 0)\");\n"
+     "  objc.send(i, 'release');\n"
+     "  return objc.send(objc.send(v, 'description'), 'cString'); });\n"
+     "objc.callback.free(p)",
+     "local p = objc.pool(function()\n"
+     "  local i = objc.send(objc.send('ZELLuaInterp', 'alloc'), 'init')\n"
+     "  local v = objc.send(i, 'evaluate:',\n"
+     "    \"return objc.callback('v0', function() end)\")\n"
+     "  objc.send(i, 'release')\n"
+     "  return objc.send(objc.send(v, 'description'), 'cString') end)\n"
+     "return objc.callback.free(p)",
+     "error: no callback 0x*"},
+    {"TextWithANulIsNoCString",
+     "objc::send NSString stringWithCString: \"ab\\0c\"",
+     "objc.send('NSString', 'stringWithCString:', 'ab\\0c')",
+     "return objc.send('NSString', 'stringWithCString:', 'ab\\0c')",
+     "error: text with a NUL byte (after \"ab\") cannot be a C string"},
+    {"BytesWithANulComeBackWhole",
+     "set p [objc::memory alloc 4]\n"
+     "foreach i {0 1 2 3} v {97 0 98 255} {\n"
+     "  objc::memory write [objc::memory offset $p $i] C $v }\n"
+     "set s [objc::memory string $p 4]; objc::memory free $p\n"
+     "list [string length $s] [scan [string index $s 1] %c] "
+     "[scan [string index $s 2] %c]",
+     "const p = objc.memory.alloc(4);\n"
+     "[97, 0, 98, 255].forEach((v, i) =>\n"
+     "  objc.memory.write(objc.memory.offset(p, i), 'C', v));\n"
+     "const s = objc.memory.string(p, 4); objc.memory.free(p);\n"
+     "[s.length, s.charCodeAt(1), s.charCodeAt(2)].join(' ')",
+     "local p = objc.memory.alloc(4)\n"
+     "for i, v in ipairs({97, 0, 98, 255}) do\n"
+     "  objc.memory.write(objc.memory.offset(p, i - 1), 'C', v) end\n"
+     "local s = objc.memory.string(p, 4); objc.memory.free(p)\n"
+     "return #s .. ' ' .. s:byte(2) .. ' ' .. s:byte(3)",
+     "4 0 98"},
     {"MemoryOutParameter",
      "set p [objc::memory new i 42]; objc::memory read $p i",
      "const p = objc.memory.new('i', 42); objc.memory.read(p, 'i')",

@@ -127,6 +127,11 @@ public:
   virtual bool getDouble(ScriptValue value, double &out) = 0;
   /** The value as text, valid while the arena lives; never null. */
   virtual const char *getText(ScriptValue value, Arena &arena) = 0;
+  /** The value as text with its length in bytes, so that a NUL inside it
+     is seen (a C string cannot carry one: the core refuses such text where
+     C wants a string). By default the text of `getText`. */
+  virtual const char *getBytes(ScriptValue value, Arena &arena,
+                               size_t &length);
   /** The items of a list; false when the value is not a list. */
   virtual bool getItems(ScriptValue value,
                         std::vector<ScriptValue> &items) = 0;
@@ -524,6 +529,12 @@ bool runCommand(const Command &command, Script &script, ScriptValue *args,
                 int argc, ScriptValue &result, std::string &error);
 
 /* ===================== The language classes ===================== */
+
+/** Frees the callbacks (`callback new`) that run the script's code: a
+   language calls it when the script's interpreter is deleted, while the
+   script can still be reached. A callback running at that moment is left, and
+   refuses to run again. */
+void freeCallbacks(Script &script);
 
 /** One interpreter of a language, behind an object of its Interp class. */
 class Interpreter {
