@@ -1,6 +1,6 @@
-/* JavaScript values for the bridge core, and the core's commands bound as
-   the functions of the object objc of every global (groups such as
-   objc.protocol are objects of functions).
+/* JavaScript values for the bridge core (the commands are bound in
+   JSCommands.cpp, handle objects made in JSHandles.cpp) and method bodies
+   written in JavaScript.
 
    Values: null and undefined are nil; numbers are integers and floats;
    booleans are BOOL; strings are C strings, selectors and, where an object
@@ -10,10 +10,10 @@
    numbers while they are exact as numbers, as BigInts beyond. */
 #include "js_objects.h"
 
-#include <zelBridge/binding.h>
+#include <zelBridge/zelBridge.h>
 
-#include <jsfriendapi.h>
 #include <js/Array.h>
+#include <js/Object.h>
 #include <js/BigInt.h>
 #include <js/PropertyAndElement.h>
 #include <js/String.h>
@@ -33,7 +33,7 @@ namespace {
 /* ===================== Values lent to the core ===================== */
 
 /* Every value handed to the core is a rooted copy kept here, freed back
-   to a mark: by a bridge function when it returns (NativeScope), by the
+   to a mark: by a bridge function when it returns (LentScope), by the
    core once a script method's result is converted. */
 std::vector<JS::PersistentRootedValue *> &pool() {
   static auto *values = new std::vector<JS::PersistentRootedValue *>;
@@ -55,22 +55,6 @@ void releaseFrom(size_t mark) {
     delete values.back();
     values.pop_back();
   }
-}
-
-class NativeScope {
-public:
-  NativeScope() : mark_(pool().size()) {}
-  ~NativeScope() { releaseFrom(mark_); }
-  NativeScope(const NativeScope &) = delete;
-  NativeScope &operator=(const NativeScope &) = delete;
-
-private:
-  size_t mark_;
-};
-
-bool fail(JSContext *cx, const std::string &message) {
-  JS_ReportErrorUTF8(cx, "%s", message.c_str());
-  return false;
 }
 
 /* ===================== The core's view of JavaScript ===================== */
@@ -356,38 +340,14 @@ JsScript &scriptOf(JSObject *global) {
       JS::GetReservedSlot(global, zeljs::bridgeSlot).toPrivate());
 }
 
-/* A failed command or C function call: the very value a JavaScript method
-   called through Objective-C threw, else an Error with the message, whose
-   name, reason and exception are the Objective-C exception's when one was
-   raised. */
-bool failCall(JSContext *cx, JsScript &script, const std::string &message) {
-  zelbridge::Failure failure = zelbridge::takeFailure(script);
-  if (failure.original) {
-    auto *thrown = static_cast<JS::PersistentRootedValue *>(failure.original);
-    JS::RootedValue value(cx, *thrown);
-    delete thrown;
-    JS_SetPendingException(cx, value);
-    return false;
-  }
-  fail(cx, message);
-  JS::RootedValue error(cx);
-  if (!failure.exception || !JS_GetPendingException(cx, &error) ||
-      !error.isObject())
-    return false;
-  JS::RootedObject object(cx, &error.toObject());
-  JS::RootedValue field(cx);
-  for (const char *key : {"name", "reason"}) {
-    JSString *string = zeljs::newString(
-        cx, zelbridge::exceptionText(failure.exception, key).c_str());
-    if (!string)
-      return false;
-    field.setString(string);
-    JS_SetProperty(cx, object, key, field);
-  }
-  field.set(valueOf(script.newHandle(zelbridge::handleFor(failure.exception))));
-  JS_SetProperty(cx, object, "exception", field);
-  JS_SetPendingException(cx, error);
-  return false;
+ScriptValue JsScript::newFunction(std::unique_ptr<zelbridge::Function> function,
+                                  const char *name, bool nameGiven,
+                                  std::string &error) {
+  JSContext *cx = zeljs::context();
+  JS::RootedObject global(cx, global_);
+  JSObject *made = zeljs::newCFunction(cx, global, std::move(function), name,
+                                       nameGiven, error);
+  return made ? make(JS::ObjectValue(*made)) : nullptr;
 }
 
 /* ===================== Method bodies ===================== */
@@ -450,124 +410,6 @@ JsScript::newBody(ScriptValue *words, const char *, int, bool,
                                         &valueOf(words[0]).toObject());
 }
 
-/* ===================== C functions ===================== */
-
-/* A C function lives as long as the process: a script may keep the
-   JavaScript function anywhere. */
-struct CFunction {
-  std::unique_ptr<zelbridge::Function> function;
-  std::string name;
-};
-
-enum { functionSlot };
-
-bool callCFunction(JSContext *cx, unsigned argc, JS::Value *vp) {
-  JS::CallArgs args = JS::CallArgsFromVp(argc, vp);
-  NativeScope scope;
-  JsScript &script = scriptOf(JS::CurrentGlobalOrNull(cx));
-  auto &function = *static_cast<CFunction *>(
-      js::GetFunctionNativeReserved(&args.callee(), functionSlot).toPrivate());
-  std::vector<ScriptValue> values;
-  for (unsigned i = 0; i < args.length(); ++i)
-    values.push_back(lend(cx, args[i]));
-  ScriptValue result = nullptr;
-  std::string error;
-  if (!zelbridge::callFunction(script, *function.function,
-                               function.name.c_str(), values.data(),
-                               static_cast<int>(values.size()), result, error))
-    return failCall(cx, script, error);
-  args.rval().set(valueOf(result));
-  return true;
-}
-
-ScriptValue JsScript::newFunction(std::unique_ptr<zelbridge::Function> function,
-                                  const char *name, bool nameGiven,
-                                  std::string &error) {
-  JSContext *cx = zeljs::context();
-  unsigned arity = static_cast<unsigned>(function->signature->arguments.size());
-  JSFunction *made =
-      js::NewFunctionWithReserved(cx, callCFunction, arity, 0, name);
-  if (!made) {
-    error = zeljs::pendingErrorText(cx);
-    return nullptr;
-  }
-  JS::RootedObject object(cx, JS_GetFunctionObject(made));
-  js::SetFunctionNativeReserved(
-      object, functionSlot,
-      JS::PrivateValue(new CFunction{std::move(function), name}));
-  JS::RootedObject global(cx, global_);
-  if (nameGiven &&
-      !JS_DefineProperty(cx, global, name, object, JSPROP_ENUMERATE)) {
-    error = zeljs::pendingErrorText(cx);
-    return nullptr;
-  }
-  return make(JS::ObjectValue(*object));
-}
-
-/* ===================== The commands ===================== */
-
-/* A command and the name scripts call it by ("objc.protocol.create"). */
-struct Bound {
-  const zelbridge::Command *command;
-  std::string path;
-};
-
-enum { boundSlot };
-
-bool arityError(JSContext *cx, const Bound &bound, JsScript &script,
-                unsigned argc) {
-  return fail(cx, zelbridge::arityMessage(*bound.command, script, bound.path,
-                                          static_cast<int>(argc)));
-}
-
-bool dispatch(JSContext *cx, unsigned argc, JS::Value *vp) {
-  JS::CallArgs args = JS::CallArgsFromVp(argc, vp);
-  NativeScope scope;
-  auto &bound = *static_cast<Bound *>(
-      js::GetFunctionNativeReserved(&args.callee(), boundSlot).toPrivate());
-  JsScript &script = scriptOf(JS::CurrentGlobalOrNull(cx));
-  int count = static_cast<int>(args.length());
-  if (!zelbridge::arityFits(*bound.command, script, count))
-    return arityError(cx, bound, script, args.length());
-  std::vector<ScriptValue> values;
-  for (unsigned i = 0; i < args.length(); ++i)
-    values.push_back(lend(cx, args[i]));
-  ScriptValue result = nullptr;
-  std::string error;
-  if (!zelbridge::runCommand(*bound.command, script, values.data(), count,
-                             result, error))
-    return failCall(cx, script, error);
-  args.rval().set(valueOf(result));
-  return true;
-}
-
-bool bind(JSContext *cx, JS::HandleObject target, const std::string &path,
-          const zelbridge::Command *commands) {
-  for (const zelbridge::Command *command = commands; command->name; ++command) {
-    std::string name = path + "." + command->name;
-    if (command->subcommands && !command->run) {
-      JS::RootedObject group(cx, JS_NewPlainObject(cx));
-      if (!group || !bind(cx, group, name, command->subcommands) ||
-          !JS_DefineProperty(cx, target, command->name, group,
-                             JSPROP_ENUMERATE))
-        return false;
-      continue;
-    }
-    JSFunction *function = js::DefineFunctionWithReserved(
-        cx, target, command->name, dispatch,
-        static_cast<unsigned>(command->minimum), JSPROP_ENUMERATE);
-    if (!function)
-      return false;
-    JS::RootedObject object(cx, JS_GetFunctionObject(function));
-    js::SetFunctionNativeReserved(object, boundSlot,
-                                  JS::PrivateValue(new Bound{command, name}));
-    /* A group called as it stands: its commands are the function's. */
-    if (command->subcommands && !bind(cx, object, name, command->subcommands))
-      return false;
-  }
-  return true;
-}
-
 } // namespace
 
 namespace zeljs {
@@ -579,10 +421,13 @@ bool installObjc(JSContext *cx, JS::HandleObject global) {
   JS::SetReservedSlot(global, bridgeSlot,
                       JS::PrivateValue(new JsScript(cx, global)));
   JS::RootedObject objc(cx, JS_NewPlainObject(cx));
-  return objc && bind(cx, objc, "objc", zelbridge::commands()) &&
+  return objc && bindCommands(cx, objc) &&
          JS_DefineProperty(cx, global, "objc", objc, JSPROP_ENUMERATE) &&
          runIdiom(cx);
 }
+
+LentScope::LentScope() : mark_(pool().size()) {}
+LentScope::~LentScope() { releaseFrom(mark_); }
 
 zelbridge::ScriptValue lendValue(JSContext *cx, JS::HandleValue value) {
   return lend(cx, value);

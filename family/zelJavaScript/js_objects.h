@@ -7,6 +7,7 @@
 
 #include <jsapi.h>
 
+#include <memory>
 #include <string>
 
 namespace zeljs {
@@ -70,6 +71,28 @@ bool runIdiom(JSContext *cx);
    core's marks), and the value of one. */
 zelbridge::ScriptValue lendValue(JSContext *cx, JS::HandleValue value);
 JS::HandleValue lentValue(zelbridge::ScriptValue value);
+
+/* Frees the values lent from its making on when it goes: a bridge
+   function's arguments and the core's values made while it ran. */
+class LentScope {
+public:
+  LentScope();
+  ~LentScope();
+  LentScope(const LentScope &) = delete;
+  LentScope &operator=(const LentScope &) = delete;
+
+private:
+  size_t mark_;
+};
+
+/* The core's commands as the functions of objc (JSCommands.cpp). */
+bool bindCommands(JSContext *cx, JS::HandleObject objc);
+
+/* A function calling the C function, also the global's property NAME when
+   the script gave the name; null with the error. */
+JSObject *newCFunction(JSContext *cx, JS::HandleObject global,
+                       std::unique_ptr<zelbridge::Function> function,
+                       const char *name, bool nameGiven, std::string &error);
 
 /* The bridge core's view of a global's values. */
 zelbridge::Script &scriptOfGlobal(JSObject *global);
