@@ -189,6 +189,11 @@ void holdHandle(const Handle &handle) {
   }
 }
 
+void receiveHandle(const Handle &handle) {
+  if (Owned *entry = entryOf(handle))
+    noteReceived(*entry);
+}
+
 void dropHandle(const Handle &handle) {
   if (handle.object)
     drops().push_back(handle);

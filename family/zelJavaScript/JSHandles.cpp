@@ -152,8 +152,10 @@ JSObject *handleObject(JSContext *cx, JS::HandleObject global,
   auto &bySerial = handleObjectsOf(global).bySerial;
   auto found = bySerial.find(handle.serial);
   /* get() lets an incremental collection know the object is used again. */
-  if (found != bySerial.end() && found->second)
+  if (found != bySerial.end() && found->second) {
+    zelbridge::receiveHandle(handle);
     return found->second.get();
+  }
   JSObject *object = newHandleObject(cx, global, handle);
   if (object)
     bySerial[handle.serial] = object;

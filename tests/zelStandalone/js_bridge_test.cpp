@@ -257,17 +257,33 @@ TEST_F(JavaScriptBridge, AnObjectIsAlwaysTheSameHandleObject) {
 // A handle object nobody refers to is collected and gives its object back;
 // one still referred to survives the collection and stays the object's.
 TEST_F(JavaScriptBridge, DroppedHandleObjectsAreCollected) {
-  EXPECT_EQ(run("objc.defineClass('JSDropped', 'NSObject');\n"
-                "objc.instances('JSDropped');\n"
-                "globalThis.kept = objc.send('JSDropped', 'new');\n"
-                "objc.pool(() => { for (let i = 0; i < 500; ++i)\n"
-                "  objc.send('JSDropped', 'new'); });\n"
-                "const before = objc.instances('JSDropped').length;\n"
-                "gc(); objc.pool(() => objc.class('NSObject'));\n"
-                "[before, objc.instances('JSDropped').length,\n"
-                " objc.instances('JSDropped')[0] === kept].join(' ')"),
-            "501 1 true");
+  EXPECT_EQ(
+      run("objc.defineClass('JSDropped', 'NSObject');\n"
+          "objc.instances('JSDropped');\n"
+          "globalThis.kept = objc.send('JSDropped', 'new');\n"
+          "const before = objc.pool(() => {\n"
+          "  for (let i = 0; i < 500; ++i) objc.send('JSDropped', 'new');\n"
+          "  return objc.instances('JSDropped').length; });\n"
+          "gc(); objc.pool(() => objc.class('NSObject'));\n"
+          "[before, objc.instances('JSDropped').length,\n"
+          " objc.instances('JSDropped')[0] === kept].join(' ')"),
+      "501 1 true");
   EXPECT_EQ(run("gc(); objc.send(kept, 'self') === kept"), "true");
+}
+
+// An object received again in a later pool, through the handle object it
+// already has, lives until the end of that pool too, even when the handle
+// object goes within it.
+TEST_F(JavaScriptBridge, AnObjectReceivedAgainLivesUntilTheEndOfThatPool) {
+  ASSERT_EQ(run("objc.defineClass('JSReceived', 'NSObject');\n"
+                "objc.instances('JSReceived');\n"
+                "globalThis.keep = objc.send('JSReceived', 'new'); 0"),
+            "0");
+  EXPECT_EQ(run("objc.pool(() => {\n"
+                "  objc.send(keep, 'self'); keep = null;\n"
+                "  gc(); objc.class('NSObject');\n"
+                "  return objc.instances('JSReceived').length; })"),
+            "1");
 }
 
 // The script's global NAME set to the object, by a script method.

@@ -286,6 +286,10 @@ bool parsePointer(const char *text, void *&out);
 void holdHandle(const Handle &handle);
 /** The value holding the handle went. */
 void dropHandle(const Handle &handle);
+/** A value the language already has (a canonical handle object) reaches
+   the script again: the object lives at least until the end of the pool it
+   is received in now, as for a value made by holdHandle. */
+void receiveHandle(const Handle &handle);
 /** Objects registered and objects the script side has references of. */
 size_t registeredCount();
 /** Objects the script side holds references of. */
