@@ -13,8 +13,8 @@
 #include <zelBridge/zelBridge.h>
 
 #include <js/Array.h>
-#include <js/Object.h>
 #include <js/BigInt.h>
+#include <js/Object.h>
 #include <js/PropertyAndElement.h>
 #include <js/String.h>
 
