@@ -43,9 +43,9 @@ const char idiom[] = R"js((function () {
                         'constructor', 'equals']);
   const detached = (name) => new TypeError(name + ': send it to an object (h.' +
       name + '(...) or ' + name + '.call(h, ...))');
-  /* The common counts of arguments without a rest array and a spread call,
-     which the engine makes for every call (the count is the selector's
-     colons; another count still reaches objc.send, which refuses it). */
+  /* For the count of arguments the selector's colons ask for, the send
+     goes without a rest array and a spread, which the engine would make on
+     every call; another count still reaches objc.send, which refuses it. */
   const sender = (name) => {
     const sel = name.replace(/_/g, ':');
     switch (sel.split(':').length - 1) {
