@@ -175,8 +175,9 @@ public:
      value is text, and stands for an NSString there. */
   virtual bool structuredValues() { return false; }
   /** A map of keys to values: a Tcl dict (KEY VALUE ...); by default a list
-     of {KEY VALUE} pairs (JavaScript and Lua, whose object handles cannot
-     be keys of their own maps). Takes the values over. */
+     of {KEY VALUE} pairs (JavaScript and Lua, where a handle as the key of
+     a plain object or table would not stand for its object). Takes the
+     values over. */
   virtual ScriptValue newMap(ScriptValue *keys, ScriptValue *values,
                              int count);
   /** A record of named fields: a list of the values in Tcl, an object or a
