@@ -141,9 +141,6 @@ public:
     zelbridge::holdHandle(handle); /* until __gc */
     return pushed(0);
   }
-  ScriptValue newPointer(void *pointer) override {
-    return newText(zelbridge::formatPointer(pointer).c_str());
-  }
   void discard(ScriptValue) override {}
 
   size_t mark() override { return static_cast<size_t>(lua_gettop(current_)); }
@@ -292,31 +289,17 @@ bool LuaScript::callProtected(int function, ScriptValue *args, int argc,
 
 /* ---- method bodies ---- */
 
-class LuaMethodBody : public zelbridge::MethodBody {
-public:
-  LuaMethodBody(LuaScript &script, int reference)
-      : script_(script), reference_(reference) {}
-
-  zelbridge::Script &script() override { return script_; }
-
-  bool run(ScriptValue *args, int argc, ScriptValue &result,
-           std::string &error) override {
-    lua_rawgeti(script_.state(), LUA_REGISTRYINDEX, reference_);
-    return script_.callProtected(lua_gettop(script_.state()), args, argc,
-                                 result, error);
-  }
-
-private:
-  LuaScript &script_;
-  int reference_;
-};
-
 std::unique_ptr<zelbridge::MethodBody>
 LuaScript::newBody(ScriptValue *words, const char *, int, bool,
                    std::string &) {
   lua_pushvalue(current_, indexOf(words[0]));
-  return std::make_unique<LuaMethodBody>(*this,
-                                         luaL_ref(current_, LUA_REGISTRYINDEX));
+  int function = luaL_ref(current_, LUA_REGISTRYINDEX);
+  return zelbridge::functionBody(*this, [this, function](auto *args, int argc,
+                                                         auto &result,
+                                                         auto &error) {
+    lua_rawgeti(current_, LUA_REGISTRYINDEX, function);
+    return callProtected(lua_gettop(current_), args, argc, result, error);
+  });
 }
 
 /* ---- calls from Lua ---- */
@@ -331,9 +314,10 @@ int errorText(lua_State *L) {
   return 1;
 }
 
-/* The error of a failed call: the very value a Lua method called through
-   Objective-C raised, else the message, or for an Objective-C exception a
-   table {name, reason, exception} whose tostring is the message. */
+/* The error of a failed call, pushed on the state the script entered with:
+   the very value a Lua method called through Objective-C raised, else the
+   message, or for an Objective-C exception a table {name, reason, message,
+   exception} whose tostring is the message. */
 void pushFailure(lua_State *L, LuaScript &script, const std::string &message) {
   zelbridge::Failure failure = zelbridge::takeFailure(script);
   if (failure.original) {
@@ -345,17 +329,7 @@ void pushFailure(lua_State *L, LuaScript &script, const std::string &message) {
     lua_pushlstring(L, message.data(), message.size());
     return;
   }
-  lua_createtable(L, 0, 4);
-  for (const char *key : {"name", "reason"}) {
-    id text = objc_send(failure.exception, key);
-    const char *chars = text ? objc_send<const char *>(text, "cString") : "";
-    lua_pushstring(L, chars ? chars : "");
-    lua_setfield(L, -2, key);
-  }
-  lua_pushlstring(L, message.data(), message.size());
-  lua_setfield(L, -2, "message");
-  script.newHandle(zelbridge::handleFor(failure.exception));
-  lua_setfield(L, -2, "exception");
+  zelbridge::failureRecord(script, failure, message);
   if (luaL_newmetatable(L, "ObjCError")) {
     lua_pushcfunction(L, errorText);
     lua_setfield(L, -2, "__tostring");
@@ -375,11 +349,11 @@ template <typename Work> int entered(lua_State *L, Work work) {
   ScriptValue result = nullptr;
   std::string error;
   bool ok = work(script, args, result, error);
+  if (!ok)
+    pushFailure(L, script, error); /* its values are slots of L too */
   script.leave(previous);
-  if (!ok) {
-    pushFailure(L, script, error);
+  if (!ok)
     return -1;
-  }
   lua_pushvalue(L, indexOf(result));
   return 1;
 }
@@ -428,15 +402,9 @@ int dispatch(lua_State *L) {
   auto &bound = *static_cast<Bound *>(lua_touserdata(L, lua_upvalueindex(2)));
   return raiseOr(L, entered(L, [&](LuaScript &script, auto &args,
                                    ScriptValue &result, std::string &error) {
-    int argc = static_cast<int>(args.size());
-    if (!zelbridge::arityFits(*bound.command, script, argc)) {
-      error = bound.path + ": expected (" +
-              zelbridge::usage(*bound.command, script, true) + ") but got " +
-              std::to_string(argc) + (argc == 1 ? " argument" : " arguments");
-      return false;
-    }
-    return zelbridge::runCommand(*bound.command, script, args.data(), argc,
-                                 result, error);
+    return zelbridge::callCommand(*bound.command, script, bound.path,
+                                  args.data(), static_cast<int>(args.size()),
+                                  result, error);
   }));
 }
 
@@ -475,12 +443,7 @@ void bind(lua_State *L, LuaScript *script, const std::string &path,
 
 int handleToString(lua_State *L) {
   Handle handle = *static_cast<Handle *>(luaL_checkudata(L, 1, handleMetatable));
-  id object = nil;
-  std::string error;
-  std::string text = zelbridge::resolve(handle, object, error)
-                         ? zelbridge::describe(object)
-                         : "<" + error + ">";
-  lua_pushlstring(L, text.data(), text.size());
+  lua_pushstring(L, zelbridge::describeHandle(handle).c_str());
   return 1;
 }
 
@@ -497,51 +460,48 @@ int handleEquals(lua_State *L) {
   return 1;
 }
 
+const luaL_Reg handleMethods[] = {{"__tostring", handleToString},
+                                  {"__eq", handleEquals},
+                                  {"__gc", handleCollected},
+                                  {nullptr, nullptr}};
+
 void makeHandleMetatable(lua_State *L) {
   luaL_newmetatable(L, handleMetatable);
-  lua_pushcfunction(L, handleToString);
-  lua_setfield(L, -2, "__tostring");
-  lua_pushcfunction(L, handleEquals);
-  lua_setfield(L, -2, "__eq");
-  lua_pushcfunction(L, handleCollected);
-  lua_setfield(L, -2, "__gc");
+  luaL_setfuncs(L, handleMethods, 0);
   lua_pop(L, 1);
 }
 
-/* Objects in Lua's idiom, made in Lua: a field of a handle is a function
-   sending the selector spelt with _ for : (s:appendString_(t)), $-names
-   tell about the object, tostring(h) is its description; objc.classes.NAME
-   is the class. */
-const char idiom[] = R"lua(
-local objc, meta = objc, debug.getregistry().ObjCObject
-local plain = meta.__tostring
-local function classOf(h) return objc.send(h, 'class') end
-local function methods(h, own)
-  local out = {}
-  for _, side in ipairs({{false, '- '}, {true, '+ '}}) do
-    for _, m in ipairs(objc.methods(classOf(h), {classSide = side[1], own = own})) do
-      out[#out + 1] = side[2] .. m[1]
-    end
-  end
-  return out
-end
-local special = {
-  ['$className'] = function(h) return plain(classOf(h)) end,
-  ['$class'] = classOf,
-  ['$superclass'] = function(h) return objc.send(classOf(h), 'superclass') end,
-  ['$methods'] = function(h) return methods(h, false) end,
-  ['$ownMethods'] = function(h) return methods(h, true) end,
-  ['$handle'] = function(h) return h end,
-  ['$ivars'] = function(h) return setmetatable({}, {
-    __index = function(_, name) return objc.ivar(h, name) end,
-    __newindex = function(_, name, value) objc.ivar(h, name, value) end}) end,
+/* h['$NAME'] (see zelbridge::specialMember). */
+int specialMember(lua_State *L) {
+  return raiseOr(L, entered(L, [](LuaScript &script, auto &args,
+                                  ScriptValue &result, std::string &error) {
+    zelbridge::Arena arena;
+    return zelbridge::specialMember(script, args[0],
+                                    script.getText(args[1], arena), result,
+                                    error);
+  }));
 }
+
+int selectorOfMember(lua_State *L) {
+  lua_pushstring(L, zelbridge::selectorOfMember(luaL_checkstring(L, 1)).c_str());
+  return 1;
+}
+
+/* Objects in Lua's idiom, made in Lua on the core's rules: a field of a
+   handle is a function sending the selector the name spells
+   (s:appendString_(t)), $-names tell about the object, tostring(h) is its
+   description; objc.classes.NAME is the class. */
+const char idiom[] = R"lua(
+local objc, meta, special, selectorOf = ...
+local plain = meta.__tostring
+local function ivars(h) return setmetatable({}, {
+  __index = function(_, name) return objc.ivar(h, name) end,
+  __newindex = function(_, name, value) objc.ivar(h, name, value) end}) end
 meta.__index = function(h, name)
   if type(name) ~= 'string' then return nil end
-  if name:sub(1, 1) == '$' then
-    return special[name] and special[name](h)
-  end
-  local selector = name:gsub('_', ':')
+  if name == '$ivars' then return ivars(h) end
+  if name:sub(1, 1) == '$' then return special(h, name) end
+  local selector = selectorOf(name)
   return function(receiver, ...) return objc.send(receiver, selector, ...) end
 end
 meta.__tostring = function(h)
@@ -553,6 +513,22 @@ objc.classes = setmetatable({}, {__index = function(_, name)
   return objc.class(name) end})
 )lua";
 
+/* Runs the idiom with the objc table, the handles' metatable and the
+   helpers; a failure leaves the bridge's commands working. */
+void installIdiom(lua_State *L, LuaScript *script) {
+  if (luaL_loadbuffer(L, idiom, sizeof idiom - 1, "=(objc)") != LUA_OK) {
+    lua_pop(L, 1);
+    return;
+  }
+  lua_getglobal(L, "objc");
+  luaL_getmetatable(L, handleMetatable);
+  lua_pushlightuserdata(L, script);
+  lua_pushcclosure(L, specialMember, 1);
+  lua_pushcfunction(L, selectorOfMember);
+  if (lua_pcall(L, 4, 0, 0) != LUA_OK)
+    lua_pop(L, 1);
+}
+
 /* ---- interpreters ---- */
 
 class LuaInterpreter : public zelbridge::Interpreter {
@@ -563,8 +539,7 @@ public:
     lua_newtable(L_);
     bind(L_, script_, "objc", zelbridge::commands());
     lua_setglobal(L_, "objc");
-    if (luaL_dostring(L_, idiom) != LUA_OK)
-      lua_pop(L_, 1); /* the bridge's commands still work */
+    installIdiom(L_, script_);
   }
   /* The state stays: method bodies may still run in it. */
   ~LuaInterpreter() override = default;
@@ -619,20 +594,12 @@ private:
   LuaScript *script_; /* kept for ever, as the state */
 };
 
-class LuaLanguage : public zelbridge::Language {
-public:
-  const char *name() override { return "Lua"; }
-  const char *classPrefix() override { return "ZELLua"; }
-  const char *fileExtension() override { return "lua"; }
-  const char *exceptionName() override { return "ZELLuaException"; }
-  zelbridge::Interpreter *newInterpreter(std::string &) override {
-    return new LuaInterpreter;
-  }
-};
-
 /* After the modules are registered (priorities 101 to 103). */
 __attribute__((constructor(110))) void registerLua() {
-  zelbridge::registerLanguage(new LuaLanguage);
+  zelbridge::registerLanguage("Lua", "ZELLua", "lua",
+                              [](std::string &) -> zelbridge::Interpreter * {
+                                return new LuaInterpreter;
+                              });
 }
 
 /* The framework marker; zelLua imports zelJavaScript's in turn, so that
