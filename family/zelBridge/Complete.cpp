@@ -16,8 +16,8 @@ namespace zelbridge {
 namespace {
 
 struct Names {
-  unsigned classes = UINT_MAX;   /* how many there were when made */
-  unsigned epoch = UINT_MAX;     /* methodListsEpoch then */
+  unsigned classes = UINT_MAX;     /* how many there were when made */
+  unsigned epoch = UINT_MAX;       /* methodListsEpoch then */
   std::vector<std::string> sorted; /* without duplicates */
 };
 

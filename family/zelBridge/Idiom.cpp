@@ -8,16 +8,12 @@
 #include <Foundation/Foundation.h>
 
 #include <algorithm>
+#include <climits>
+#include <cstdlib>
 
 namespace zelbridge {
 
 namespace {
-
-std::string respelt(const char *text, char from, char to) {
-  std::string out = text;
-  std::replace(out.begin(), out.end(), from, to);
-  return out;
-}
 
 std::string stringText(id string) {
   const char *chars = string ? objc_send<const char *>(string, "cString") : "";
@@ -61,7 +57,52 @@ bool isClassMember(const std::string &name) {
          name == "$methods" || name == "$ownMethods";
 }
 
+class CommandCall : public Callable {
+public:
+  CommandCall(const Command &command, std::string path)
+      : command_(command), path_(std::move(path)) {}
+  bool call(Script &script, ScriptValue *args, int argc, ScriptValue &result,
+            std::string &error) override {
+    return callCommand(command_, script, path_, args, argc, result, error);
+  }
+
+private:
+  const Command &command_;
+  std::string path_;
+};
+
+class FunctionCall : public Callable {
+public:
+  FunctionCall(std::unique_ptr<Function> function, std::string name)
+      : function_(std::move(function)), name_(std::move(name)) {}
+  bool call(Script &script, ScriptValue *args, int argc, ScriptValue &result,
+            std::string &error) override {
+    return callFunction(script, *function_, name_.c_str(), args, argc, result,
+                        error);
+  }
+
+private:
+  std::unique_ptr<Function> function_;
+  std::string name_;
+};
+
 } // namespace
+
+std::unique_ptr<Callable> callable(const Command &command, std::string path) {
+  return std::make_unique<CommandCall>(command, std::move(path));
+}
+
+std::unique_ptr<Callable> callable(std::unique_ptr<Function> function,
+                                   std::string name) {
+  return std::make_unique<FunctionCall>(std::move(function), std::move(name));
+}
+
+bool signedDecimal(const char *decimal, long long &value) {
+  if (decimal[0] != '-' && zelObjC_strtoull(decimal, nullptr, 10) > LLONG_MAX)
+    return false;
+  value = std::strtoll(decimal, nullptr, 10);
+  return true;
+}
 
 ScriptValue Script::newPointer(void *pointer) {
   return newText(formatPointer(pointer).c_str());
@@ -78,11 +119,9 @@ bool callCommand(const Command &command, Script &script,
 }
 
 std::string selectorOfMember(const char *name) {
-  return respelt(name, '_', ':');
-}
-
-std::string memberOfSelector(const char *selector) {
-  return respelt(selector, ':', '_');
+  std::string selector = name;
+  std::replace(selector.begin(), selector.end(), '_', ':');
+  return selector;
 }
 
 bool specialMember(Script &script, ScriptValue value, const char *name,
@@ -117,8 +156,34 @@ bool specialMember(Script &script, ScriptValue value, const char *name,
 std::string describeHandle(const Handle &handle) {
   id object = nil;
   std::string error;
-  return resolve(handle, object, error) ? describe(object)
-                                        : "<" + error + ">";
+  return resolve(handle, object, error) ? describe(object) : "<" + error + ">";
+}
+
+std::string descriptionOf(Script &script, const Handle &handle) {
+  id object = nil;
+  std::string error;
+  if (!resolve(handle, object, error))
+    return describeHandle(handle);
+  size_t mark = script.mark();
+  ScriptValue described = nullptr;
+  ScriptValue chars = nullptr;
+  id text = nil;
+  bool ok = send(script, object, sel_registerName("description"), nullptr, 0,
+                 described, error) &&
+            objectFrom(script, described, false, text, error) && text &&
+            send(script, text, sel_registerName("cString"), nullptr, 0, chars,
+                 error) &&
+            !script.isNil(chars, true);
+  Arena arena;
+  std::string shown =
+      ok ? script.getText(chars, arena) : describeHandle(handle);
+  for (ScriptValue made : {described, chars})
+    if (made)
+      script.discard(made);
+  script.release(mark);
+  if (!ok)
+    clearFailure(); /* nobody takes it */
+  return shown;
 }
 
 std::string arityMessage(const Command &command, Script &script,
@@ -133,10 +198,10 @@ ScriptValue failureRecord(Script &script, const Failure &failure,
                                        "exception"};
   std::string name = stringText(objc_send(failure.exception, "name"));
   std::string reason = stringText(objc_send(failure.exception, "reason"));
-  ScriptValue values[4] = {
-      script.newText(name.c_str()), script.newText(reason.c_str()),
-      script.newBytes(message.data(), message.size()),
-      script.newHandle(handleFor(failure.exception))};
+  ScriptValue values[4] = {script.newText(name.c_str()),
+                           script.newText(reason.c_str()),
+                           script.newBytes(message.data(), message.size()),
+                           script.newHandle(handleFor(failure.exception))};
   return script.newRecord(fields, values, 4);
 }
 

@@ -200,8 +200,7 @@ bool classFrom(Script &script, ScriptValue value, Class &cls,
                std::string &error);
 /* The methods of cls (its metaclass when classSide), the nearest
    definition of each selector, superclasses' too unless `own`. */
-std::vector<const objc_method *> methodsOf(Class cls, bool classSide,
-                                           bool own);
+std::vector<const objc_method *> methodsOf(Class cls, bool classSide, bool own);
 /* A body of one word must be a function of the language; false with an
    error otherwise. */
 bool bodyIsFunction(Script &script, ScriptValue value, std::string &error);

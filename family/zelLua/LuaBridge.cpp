@@ -18,9 +18,7 @@
 
 #include <lua5.4/lua.hpp>
 
-#include <cinttypes>
 #include <utility>
-#include <climits>
 #include <cstdio>
 #include <cstring>
 
@@ -98,11 +96,8 @@ public:
   /* Beyond the signed range (a large Q) the decimal text itself. */
   ScriptValue newWideInteger(const char *decimal) override {
     long long value = 0;
-    if (decimal[0] == '-' || zelObjC_strtoull(decimal, nullptr, 10) <= LLONG_MAX)
-      value = std::strtoll(decimal, nullptr, 10);
-    else
-      return newText(decimal);
-    return newInteger(value);
+    return zelbridge::signedDecimal(decimal, value) ? newInteger(value)
+                                                    : newText(decimal);
   }
   ScriptValue newDouble(double value) override {
     return pushed((lua_pushnumber(current_, value), 0));
@@ -294,12 +289,11 @@ LuaScript::newBody(ScriptValue *words, const char *, int, bool,
                    std::string &) {
   lua_pushvalue(current_, indexOf(words[0]));
   int function = luaL_ref(current_, LUA_REGISTRYINDEX);
-  return zelbridge::functionBody(*this, [this, function](auto *args, int argc,
-                                                         auto &result,
-                                                         auto &error) {
-    lua_rawgeti(current_, LUA_REGISTRYINDEX, function);
-    return callProtected(lua_gettop(current_), args, argc, result, error);
-  });
+  return zelbridge::functionBody(
+      *this, [this, function](auto *args, int argc, auto &result, auto &error) {
+        lua_rawgeti(current_, LUA_REGISTRYINDEX, function);
+        return callProtected(lua_gettop(current_), args, argc, result, error);
+      });
 }
 
 /* ---- calls from Lua ---- */
@@ -362,29 +356,30 @@ int raiseOr(lua_State *L, int results) {
   return results < 0 ? lua_error(L) : results;
 }
 
-struct CFunction {
-  std::unique_ptr<zelbridge::Function> function;
-  std::string name;
-};
-
-int callCFunction(lua_State *L) {
-  auto &function =
-      *static_cast<CFunction *>(lua_touserdata(L, lua_upvalueindex(2)));
+/* A function of Lua calling a command or a C function (kept for ever:
+   scripts may keep the function anywhere). */
+int call(lua_State *L) {
+  auto &callable = *static_cast<zelbridge::Callable *>(
+      lua_touserdata(L, lua_upvalueindex(2)));
   return raiseOr(L, entered(L, [&](LuaScript &script, auto &args,
                                    ScriptValue &result, std::string &error) {
-    return zelbridge::callFunction(script, *function.function,
-                                   function.name.c_str(), args.data(),
-                                   static_cast<int>(args.size()), result,
-                                   error);
+    return callable.call(script, args.data(), static_cast<int>(args.size()),
+                         result, error);
   }));
+}
+
+void pushCall(lua_State *L, LuaScript *script,
+              std::unique_ptr<zelbridge::Callable> callable,
+              lua_CFunction function = call) {
+  lua_pushlightuserdata(L, script);
+  lua_pushlightuserdata(L, callable.release());
+  lua_pushcclosure(L, function, 2);
 }
 
 ScriptValue LuaScript::newFunction(std::unique_ptr<zelbridge::Function> function,
                                    const char *name, bool nameGiven,
                                    std::string &) {
-  lua_pushlightuserdata(current_, this);
-  lua_pushlightuserdata(current_, new CFunction{std::move(function), name});
-  lua_pushcclosure(current_, callCFunction, 2);
+  pushCall(current_, this, zelbridge::callable(std::move(function), name));
   if (nameGiven) {
     lua_pushvalue(current_, -1);
     lua_setglobal(current_, name);
@@ -392,26 +387,10 @@ ScriptValue LuaScript::newFunction(std::unique_ptr<zelbridge::Function> function
   return pushed(0);
 }
 
-/* A command and the name scripts call it by ("objc.protocol.create"). */
-struct Bound {
-  const zelbridge::Command *command;
-  std::string path;
-};
-
-int dispatch(lua_State *L) {
-  auto &bound = *static_cast<Bound *>(lua_touserdata(L, lua_upvalueindex(2)));
-  return raiseOr(L, entered(L, [&](LuaScript &script, auto &args,
-                                   ScriptValue &result, std::string &error) {
-    return zelbridge::callCommand(*bound.command, script, bound.path,
-                                  args.data(), static_cast<int>(args.size()),
-                                  result, error);
-  }));
-}
-
 /* __call of a group: the group itself is not an argument. */
-int dispatchCall(lua_State *L) {
+int callGroup(lua_State *L) {
   lua_remove(L, 1);
-  return dispatch(L);
+  return call(L);
 }
 
 /* Fills the table on top of the stack with the commands. */
@@ -424,16 +403,12 @@ void bind(lua_State *L, LuaScript *script, const std::string &path,
       bind(L, script, name, command->subcommands);
       if (command->run) { /* a group called as it stands */
         lua_createtable(L, 0, 1);
-        lua_pushlightuserdata(L, script);
-        lua_pushlightuserdata(L, new Bound{command, name});
-        lua_pushcclosure(L, dispatchCall, 2);
+        pushCall(L, script, zelbridge::callable(*command, name), callGroup);
         lua_setfield(L, -2, "__call");
         lua_setmetatable(L, -2);
       }
     } else {
-      lua_pushlightuserdata(L, script);
-      lua_pushlightuserdata(L, new Bound{command, name});
-      lua_pushcclosure(L, dispatch, 2);
+      pushCall(L, script, zelbridge::callable(*command, name));
     }
     lua_setfield(L, -2, command->name);
   }
@@ -443,7 +418,11 @@ void bind(lua_State *L, LuaScript *script, const std::string &path,
 
 int handleToString(lua_State *L) {
   Handle handle = *static_cast<Handle *>(luaL_checkudata(L, 1, handleMetatable));
-  lua_pushstring(L, zelbridge::describeHandle(handle).c_str());
+  LuaScript &script = scriptOf(L);
+  lua_State *previous = script.enter(L);
+  std::string text = zelbridge::descriptionOf(script, handle);
+  script.leave(previous);
+  lua_pushlstring(L, text.data(), text.size());
   return 1;
 }
 
@@ -455,8 +434,7 @@ int handleCollected(lua_State *L) {
 int handleEquals(lua_State *L) {
   auto *mine = static_cast<Handle *>(luaL_testudata(L, 1, handleMetatable));
   auto *other = static_cast<Handle *>(luaL_testudata(L, 2, handleMetatable));
-  lua_pushboolean(L, mine && other && mine->object == other->object &&
-                         mine->serial == other->serial);
+  lua_pushboolean(L, mine && other && *mine == *other);
   return 1;
 }
 
@@ -465,9 +443,10 @@ const luaL_Reg handleMethods[] = {{"__tostring", handleToString},
                                   {"__gc", handleCollected},
                                   {nullptr, nullptr}};
 
-void makeHandleMetatable(lua_State *L) {
+void makeHandleMetatable(lua_State *L, LuaScript *script) {
   luaL_newmetatable(L, handleMetatable);
-  luaL_setfuncs(L, handleMethods, 0);
+  lua_pushlightuserdata(L, script);
+  luaL_setfuncs(L, handleMethods, 1);
   lua_pop(L, 1);
 }
 
@@ -483,17 +462,17 @@ int specialMember(lua_State *L) {
 }
 
 int selectorOfMember(lua_State *L) {
-  lua_pushstring(L, zelbridge::selectorOfMember(luaL_checkstring(L, 1)).c_str());
+  lua_pushstring(L,
+                 zelbridge::selectorOfMember(luaL_checkstring(L, 1)).c_str());
   return 1;
 }
 
 /* Objects in Lua's idiom, made in Lua on the core's rules: a field of a
    handle is a function sending the selector the name spells
-   (s:appendString_(t)), $-names tell about the object, tostring(h) is its
-   description; objc.classes.NAME is the class. */
+   (s:appendString_(t)), $-names tell about the object; objc.classes.NAME
+   is the class. (tostring(h), the description, is the metatable's.) */
 const char idiom[] = R"lua(
 local objc, meta, special, selectorOf = ...
-local plain = meta.__tostring
 local function ivars(h) return setmetatable({}, {
   __index = function(_, name) return objc.ivar(h, name) end,
   __newindex = function(_, name, value) objc.ivar(h, name, value) end}) end
@@ -503,11 +482,6 @@ meta.__index = function(h, name)
   if name:sub(1, 1) == '$' then return special(h, name) end
   local selector = selectorOf(name)
   return function(receiver, ...) return objc.send(receiver, selector, ...) end
-end
-meta.__tostring = function(h)
-  local ok, text = pcall(function()
-    return objc.send(objc.send(h, 'description'), 'cString') end)
-  return ok and text or plain(h)
 end
 objc.classes = setmetatable({}, {__index = function(_, name)
   return objc.class(name) end})
@@ -535,7 +509,7 @@ class LuaInterpreter : public zelbridge::Interpreter {
 public:
   LuaInterpreter() : L_(luaL_newstate()), script_(new LuaScript(L_)) {
     luaL_openlibs(L_);
-    makeHandleMetatable(L_);
+    makeHandleMetatable(L_, script_);
     lua_newtable(L_);
     bind(L_, script_, "objc", zelbridge::commands());
     lua_setglobal(L_, "objc");

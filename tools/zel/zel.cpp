@@ -64,8 +64,9 @@ const ScriptLanguage languages[] = {
 };
 
 int usage() {
-  std::fprintf(stderr,
-               "usage: zel [-l tcl|js|lua] [-e TEXT] [-i] [-c LINE] [FILE [ARG ...]]\n");
+  std::fprintf(
+      stderr,
+      "usage: zel [-l tcl|js|lua] [-e TEXT] [-i] [-c LINE] [FILE [ARG ...]]\n");
   return 2;
 }
 
@@ -199,11 +200,12 @@ std::string respelt(std::string text, char from, char to) {
 
 /* The class names and selectors the word may be completed to, as the
    language spells them; the interpreter's bridge knows them. */
-std::vector<std::string> completionsOf(id interp, const ScriptLanguage &language,
+std::vector<std::string> completionsOf(id interp,
+                                       const ScriptLanguage &language,
                                        const std::string &word) {
   std::vector<std::string> found;
-  if (!objc_send<BOOL>(interp, "respondsToSelector:",
-                       sel_registerName("completionsOf:")))
+  if (!objc_send<BOOL>(
+          interp, "respondsToSelector:", sel_registerName("completionsOf:")))
     return found;
   std::string prefix = language.memberSpelling ? respelt(word, '_', ':') : word;
   id names = objc_send(interp, "completionsOf:", nsString(prefix));

@@ -104,6 +104,11 @@ struct Handle {
   unsigned serial = 0; /**< the registry's serial, 0 for none */
 };
 
+/** Whether two handles are of the same object (as first seen). */
+inline bool operator==(const Handle &one, const Handle &other) {
+  return one.object == other.object && one.serial == other.serial;
+}
+
 class MethodBody;
 struct Function;
 
@@ -482,29 +487,6 @@ struct Failure {
 /** The failure of the script's last failed call (see Failure). */
 Failure takeFailure(Script &script);
 
-/** A method body of the script that calls `run` as MethodBody::run: for
-   a language that keeps its bodies as it likes. */
-template <typename Run> class FunctionBody : public MethodBody {
-public:
-  /** The body runs `run` with the script's values. */
-  FunctionBody(Script &script, Run run) : script_(script), run_(run) {}
-  Script &script() override { return script_; }
-  bool run(ScriptValue *args, int argc, ScriptValue &result,
-           std::string &error) override {
-    return run_(args, argc, result, error);
-  }
-
-private:
-  Script &script_;
-  Run run_;
-};
-
-/** A FunctionBody of the script. */
-template <typename Run>
-std::unique_ptr<MethodBody> functionBody(Script &script, Run run) {
-  return std::make_unique<FunctionBody<Run>>(script, run);
-}
-
 /* ===================== The commands ===================== */
 
 /** One command of the bridge, written once for every language. A language
@@ -546,49 +528,6 @@ std::string usage(const Command &command, Script &script, bool asFunction);
 /** Runs a command with arguments that fit it. */
 bool runCommand(const Command &command, Script &script, ScriptValue *args,
                 int argc, ScriptValue &result, std::string &error);
-
-/* ===================== Objects in a language's idiom =====================
-   For languages whose handles have members (JavaScript, Lua): `h.NAME`
-   sends a selector, `h.$NAME` tells about the object. */
-
-/** The selector a member name spells, `_` standing for `:`
-   ("appendString_" gives "appendString:"). */
-std::string selectorOfMember(const char *name);
-/** The member name that spells a selector (selectorOfMember reversed). */
-std::string memberOfSelector(const char *selector);
-/** The value of a $-member of the object the value holds: $className (a
-   text), $class, $superclass, $methods and $ownMethods (texts "- SELECTOR"
-   for the instance side, then "+ SELECTOR"; the nearest definition of each
-   selector, only the class's own with $ownMethods), $handle (the value
-   itself); nil for any other name. ($ivars, an object whose fields are the
-   instance variables, is the language's.) */
-bool specialMember(Script &script, ScriptValue value, const char *name,
-                   ScriptValue &result, std::string &error);
-/** How a handle shows when it has no description of its own: describe's
-   text, or "<object 0x... was freed>". */
-std::string describeHandle(const Handle &handle);
-/** The report of a command called as a function with arguments that do not
-   fit it: "PATH: expected (USAGE) but got N arguments". */
-std::string arityMessage(const Command &command, Script &script,
-                         const std::string &path, int argc);
-/** The fields of the error a failed call raises in the script when an
-   Objective-C exception caused it (`failure.exception` set): a record of
-   the texts name, reason and message (the whole report) and the object
-   exception. */
-ScriptValue failureRecord(Script &script, const Failure &failure,
-                          const std::string &message);
-
-/** Runs a command a script called as the function PATH: a count of
-   arguments that does not fit it fails with arityMessage's report. */
-bool callCommand(const Command &command, Script &script,
-                 const std::string &path, ScriptValue *args, int argc,
-                 ScriptValue &result, std::string &error);
-
-/** For a console's completion: the class names and selectors ("NSString",
-   "stringWithCString:") that begin with the prefix, sorted. Collected at
-   the first call, again after classes were added or this bridge attached
-   methods. */
-std::vector<std::string> completions(const char *prefix);
 
 /* ===================== The language classes ===================== */
 
@@ -652,16 +591,12 @@ public:
    The language object lives for the process. */
 void registerLanguage(Language *language);
 
-/** registerLanguage for a language whose exceptions are named PREFIX
-   "Exception" and whose interpreters `make` makes. */
-void registerLanguage(const char *name, const char *prefix,
-                      const char *extension,
-                      Interpreter *(*make)(std::string &error));
-
 /** The interpreter behind an object of a language's Interp class, or null
    for any other object. */
 Interpreter *interpreterOf(id object);
 
 } // namespace zelbridge
+
+#include <zelBridge/idiom.h> /* what the languages share beyond Script */
 
 #endif
