@@ -297,6 +297,25 @@ const Case cases[] = {
      "  return e.name .. '|' .. e.exception['$className'] .. '|' ..\n"
      "    mine.code end)()",
      "NSRangeException|NSException|7"},
+    // An object whose description fails shows as its handle, and the
+    // failure is not left behind for the next call that fails.
+    {"AFailingDescriptionShowsTheHandle", nullptr,
+     "objc.defineClass('%LMute', 'NSObject');\n"
+     "objc.method('%LMute', 'description', '@8@0:4',\n"
+     "  () => { throw new Error('mute'); });\n"
+     "const m = objc.send('%LMute', 'new');\n"
+     "const shown = String(m);\n"
+     "let kind;\n"
+     "try { objc.send(m, 'nothing'); }\n"
+     "catch (e) { kind = e.exception === undefined ? 'plain' : 'exception'; }\n"
+     "shown + ' ' + kind",
+     "local C = objc.defineClass('%LMute', 'NSObject')\n"
+     "objc.method(C, 'description', '@8@0:4', function() error('mute') end)\n"
+     "local m = C:new()\n"
+     "local shown = tostring(m)\n"
+     "local _, e = pcall(objc.send, m, 'nothing')\n"
+     "return shown .. ' ' .. (type(e) == 'string' and 'plain' or 'exception')",
+     "<%LMute 0x*> plain"},
     {"ScriptErrorsComeBackThroughObjectiveC",
      "objc::defineClass %LThrower NSObject\n"
      "objc::method %LThrower fail v8@0:4 {} {\n"
