@@ -198,6 +198,9 @@ inline bool isInstanceOf(id object, Class cls) {
    error for anything else. */
 bool classFrom(Script &script, ScriptValue value, Class &cls,
                std::string &error);
+/* The methods of cls (its metaclass when classSide), the nearest
+   definition of each selector, superclasses' too unless `own`. */
+std::vector<const objc_method *> methodsOf(Class cls, bool classSide, bool own);
 /* A body of one word must be a function of the language; false with an
    error otherwise. */
 bool bodyIsFunction(Script &script, ScriptValue value, std::string &error);

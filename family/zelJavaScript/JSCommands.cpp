@@ -1,15 +1,12 @@
 /* The core's commands bound as the functions of the object objc (groups
    such as objc.protocol are objects of functions), and the functions of C
-   functions; a failed call throws the script's own error or an Error
-   telling of the Objective-C exception. */
+   functions: each calls what the core's Callable calls; a failed call
+   throws the script's own error or an Error telling of the Objective-C
+   exception. */
 #include "js_objects.h"
-
-#include <zelBridge/binding.h>
 
 #include <jsfriendapi.h>
 #include <js/PropertyAndElement.h>
-
-#include <Foundation/Foundation.h>
 
 #include <memory>
 #include <string>
@@ -19,15 +16,9 @@ using zelbridge::ScriptValue;
 
 namespace {
 
-bool fail(JSContext *cx, const std::string &message) {
-  JS_ReportErrorUTF8(cx, "%s", message.c_str());
-  return false;
-}
-
-/* A failed command or C function call: the very value a JavaScript method
-   called through Objective-C threw, else an Error with the message, whose
-   name, reason and exception are the Objective-C exception's when one was
-   raised. */
+/* A failed call: the very value a JavaScript method called through
+   Objective-C threw, else an Error with the message, whose name, reason and
+   exception are the Objective-C exception's when one was raised. */
 bool failCall(JSContext *cx, zelbridge::Script &script,
               const std::string &message) {
   zelbridge::Failure failure = zelbridge::takeFailure(script);
@@ -38,95 +29,56 @@ bool failCall(JSContext *cx, zelbridge::Script &script,
     JS_SetPendingException(cx, value);
     return false;
   }
-  fail(cx, message);
+  JS_ReportErrorUTF8(cx, "%s", message.c_str());
   JS::RootedValue error(cx);
   if (!failure.exception || !JS_GetPendingException(cx, &error) ||
       !error.isObject())
     return false;
+  JS_ClearPendingException(cx); /* while the fields are made */
   JS::RootedObject object(cx, &error.toObject());
+  JS::RootedValue record(
+      cx, zeljs::lentValue(zelbridge::failureRecord(script, failure, message)));
   JS::RootedValue field(cx);
-  for (const char *key : {"name", "reason"}) {
-    JSString *string = zeljs::newString(
-        cx, zelbridge::exceptionText(failure.exception, key).c_str());
-    if (!string)
-      return false;
-    field.setString(string);
-    JS_SetProperty(cx, object, key, field);
+  if (record.isObject()) {
+    JS::RootedObject fields(cx, &record.toObject());
+    for (const char *key : {"name", "reason", "exception"})
+      if (!JS_GetProperty(cx, fields, key, &field) ||
+          !JS_SetProperty(cx, object, key, field))
+        JS_ClearPendingException(cx);
   }
-  field.set(zeljs::lentValue(
-      script.newHandle(zelbridge::handleFor(failure.exception))));
-  JS_SetProperty(cx, object, "exception", field);
   JS_SetPendingException(cx, error);
   return false;
 }
 
-/* ===================== C functions ===================== */
+enum { callableSlot };
 
-/* A C function lives as long as the process: a script may keep the
-   JavaScript function anywhere. */
-struct CFunction {
-  std::unique_ptr<zelbridge::Function> function;
-  std::string name;
-};
-
-enum { functionSlot };
-
-bool callCFunction(JSContext *cx, unsigned argc, JS::Value *vp) {
+/* A function of objc or of a C function: the arguments lent to the core
+   for the call, given back when it returns. */
+bool callThrough(JSContext *cx, unsigned argc, JS::Value *vp) {
   JS::CallArgs args = JS::CallArgsFromVp(argc, vp);
   zeljs::LentScope scope;
   zelbridge::Script &script =
       zeljs::scriptOfGlobal(JS::CurrentGlobalOrNull(cx));
-  auto &function = *static_cast<CFunction *>(
-      js::GetFunctionNativeReserved(&args.callee(), functionSlot).toPrivate());
+  auto &callable = *static_cast<zelbridge::Callable *>(
+      js::GetFunctionNativeReserved(&args.callee(), callableSlot).toPrivate());
   std::vector<ScriptValue> values;
   for (unsigned i = 0; i < args.length(); ++i)
     values.push_back(zeljs::lendValue(cx, args[i]));
   ScriptValue result = nullptr;
   std::string error;
-  if (!zelbridge::callFunction(script, *function.function,
-                               function.name.c_str(), values.data(),
-                               static_cast<int>(values.size()), result, error))
+  if (!callable.call(script, values.data(), static_cast<int>(values.size()),
+                     result, error))
     return failCall(cx, script, error);
   args.rval().set(zeljs::lentValue(result));
   return true;
 }
 
-/* ===================== The commands ===================== */
-
-/* A command and the name scripts call it by ("objc.protocol.create"). */
-struct Bound {
-  const zelbridge::Command *command;
-  std::string path;
-};
-
-enum { boundSlot };
-
-bool arityError(JSContext *cx, const Bound &bound, zelbridge::Script &script,
-                unsigned argc) {
-  return fail(cx, zelbridge::arityMessage(*bound.command, script, bound.path,
-                                          static_cast<int>(argc)));
-}
-
-bool dispatch(JSContext *cx, unsigned argc, JS::Value *vp) {
-  JS::CallArgs args = JS::CallArgsFromVp(argc, vp);
-  zeljs::LentScope scope;
-  auto &bound = *static_cast<Bound *>(
-      js::GetFunctionNativeReserved(&args.callee(), boundSlot).toPrivate());
-  zelbridge::Script &script =
-      zeljs::scriptOfGlobal(JS::CurrentGlobalOrNull(cx));
-  int count = static_cast<int>(args.length());
-  if (!zelbridge::arityFits(*bound.command, script, count))
-    return arityError(cx, bound, script, args.length());
-  std::vector<ScriptValue> values;
-  for (unsigned i = 0; i < args.length(); ++i)
-    values.push_back(zeljs::lendValue(cx, args[i]));
-  ScriptValue result = nullptr;
-  std::string error;
-  if (!zelbridge::runCommand(*bound.command, script, values.data(), count,
-                             result, error))
-    return failCall(cx, script, error);
-  args.rval().set(zeljs::lentValue(result));
-  return true;
+/* What a function calls lives as long as the process: a script may keep
+   the function anywhere. */
+void attach(JS::HandleObject function,
+            std::unique_ptr<zelbridge::Callable> callable) {
+  js::SetFunctionNativeReserved(function, callableSlot,
+                                JS::PrivateValue(callable.release()));
 }
 
 bool bind(JSContext *cx, JS::HandleObject target, const std::string &path,
@@ -142,13 +94,12 @@ bool bind(JSContext *cx, JS::HandleObject target, const std::string &path,
       continue;
     }
     JSFunction *function = js::DefineFunctionWithReserved(
-        cx, target, command->name, dispatch,
+        cx, target, command->name, callThrough,
         static_cast<unsigned>(command->minimum), JSPROP_ENUMERATE);
     if (!function)
       return false;
     JS::RootedObject object(cx, JS_GetFunctionObject(function));
-    js::SetFunctionNativeReserved(object, boundSlot,
-                                  JS::PrivateValue(new Bound{command, name}));
+    attach(object, zelbridge::callable(*command, name));
     /* A group called as it stands: its commands are the function's. */
     if (command->subcommands && !bind(cx, object, name, command->subcommands))
       return false;
@@ -165,15 +116,13 @@ JSObject *newCFunction(JSContext *cx, JS::HandleObject global,
                        const char *name, bool nameGiven, std::string &error) {
   unsigned arity = static_cast<unsigned>(function->signature->arguments.size());
   JSFunction *made =
-      js::NewFunctionWithReserved(cx, callCFunction, arity, 0, name);
+      js::NewFunctionWithReserved(cx, callThrough, arity, 0, name);
   if (!made) {
     error = zeljs::pendingErrorText(cx);
     return nullptr;
   }
   JS::RootedObject object(cx, JS_GetFunctionObject(made));
-  js::SetFunctionNativeReserved(
-      object, functionSlot,
-      JS::PrivateValue(new CFunction{std::move(function), name}));
+  attach(object, zelbridge::callable(std::move(function), name));
   if (nameGiven &&
       !JS_DefineProperty(cx, global, name, object, JSPROP_ENUMERATE)) {
     error = zeljs::pendingErrorText(cx);

@@ -9,7 +9,7 @@
    new object never gets the handle object of the freed one. */
 #include "js_objects.h"
 
-#include <zelBridge/binding.h>
+#include <zelBridge/zelBridge.h>
 
 #include <js/GCAPI.h>
 #include <js/Object.h>
@@ -99,7 +99,7 @@ bool handleToString(JSContext *cx, unsigned argc, JS::Value *vp) {
   if (!zeljs::handleOf(args.thisv(), handle))
     return fail(cx, "toString: not an Objective-C object");
   JSString *string =
-      zeljs::newString(cx, zelbridge::handleText(handle).c_str());
+      zeljs::newString(cx, zelbridge::describeHandle(handle).c_str());
   if (!string)
     return false;
   args.rval().setString(string);
@@ -114,7 +114,8 @@ bool handleEquals(JSContext *cx, unsigned argc, JS::Value *vp) {
   if (!zeljs::handleOf(args.thisv(), mine))
     return fail(cx, "equals: not an Objective-C object");
   args.rval().setBoolean(zeljs::handleOf(args.get(0), other) &&
-                         zelbridge::sameHandle(mine, other));
+                         mine.object == other.object &&
+                         mine.serial == other.serial);
   return true;
 }
 

@@ -104,6 +104,11 @@ struct Handle {
   unsigned serial = 0; /**< the registry's serial, 0 for none */
 };
 
+/** Whether two handles are of the same object (as first seen). */
+inline bool operator==(const Handle &one, const Handle &other) {
+  return one.object == other.object && one.serial == other.serial;
+}
+
 class MethodBody;
 struct Function;
 
@@ -158,8 +163,9 @@ public:
   virtual ScriptValue newList(ScriptValue *items, int count) = 0;
   /** An object or class; `handle.object` is never nil here. */
   virtual ScriptValue newHandle(const Handle &handle) = 0;
-  /** A plain pointer (not an object): formatted with `formatPointer`. */
-  virtual ScriptValue newPointer(void *pointer) = 0;
+  /** A plain pointer (not an object); by default the text of
+     `formatPointer`. */
+  virtual ScriptValue newPointer(void *pointer);
   /** Drops a value made by the core that is not handed out after all. */
   virtual void discard(ScriptValue value) = 0;
 
@@ -590,7 +596,8 @@ public:
      PREFIXValue, or nil), sourceFile: and evaluate: (an NSString), which
      answer a PREFIXValue and raise the language's exception, whose reason
      is the language's report, when the script fails; isCompleteScript: (an
-     NSString) whether a console has read a whole script.
+     NSString) whether a console has read a whole script; completionsOf:
+     (an NSString) an NSArray of the `completions` of the prefix.
    - PREFIXValue (NSObject): +valueWithInt:, +valueWithPointer:toObjCType:
      (for the type "*" a list of the C strings of a null-terminated vector,
      else the pointer), -description (the value's text).
@@ -605,5 +612,7 @@ void registerLanguage(Language *language);
 Interpreter *interpreterOf(id object);
 
 } // namespace zelbridge
+
+#include <zelBridge/idiom.h> /* what the languages share beyond Script */
 
 #endif
