@@ -107,9 +107,55 @@ bool bind(JSContext *cx, JS::HandleObject target, const std::string &path,
   return true;
 }
 
+/* special(h, NAME): the core's answer for a $-member. */
+bool specialMember(JSContext *cx, unsigned argc, JS::Value *vp) {
+  JS::CallArgs args = JS::CallArgsFromVp(argc, vp);
+  zeljs::LentScope scope;
+  zelbridge::Script &script =
+      zeljs::scriptOfGlobal(JS::CurrentGlobalOrNull(cx));
+  zelbridge::Arena arena;
+  ScriptValue handle = zeljs::lendValue(cx, args.get(0));
+  const char *name = script.getText(zeljs::lendValue(cx, args.get(1)), arena);
+  ScriptValue result = nullptr;
+  std::string error;
+  if (!zelbridge::specialMember(script, handle, name, result, error))
+    return failCall(cx, script, error);
+  args.rval().set(zeljs::lentValue(result));
+  return true;
+}
+
+/* selectorOf(NAME): "appendString_" spells "appendString:". */
+bool selectorOfMember(JSContext *cx, unsigned argc, JS::Value *vp) {
+  JS::CallArgs args = JS::CallArgsFromVp(argc, vp);
+  std::string name;
+  if (!zeljs::textOf(cx, args.get(0), name))
+    return false;
+  JSString *selector =
+      zeljs::newString(cx, zelbridge::selectorOfMember(name.c_str()).c_str());
+  if (!selector)
+    return false;
+  args.rval().setString(selector);
+  return true;
+}
+
+bool functionValue(JSContext *cx, JSNative native, unsigned arity,
+                   const char *name, JS::MutableHandleValue out) {
+  JSFunction *function = JS_NewFunction(cx, native, arity, 0, name);
+  if (!function)
+    return false;
+  out.setObject(*JS_GetFunctionObject(function));
+  return true;
+}
+
 } // namespace
 
 namespace zeljs {
+
+bool newIdiomHelpers(JSContext *cx, JS::MutableHandleValue special,
+                     JS::MutableHandleValue selectorOf) {
+  return functionValue(cx, specialMember, 2, "special", special) &&
+         functionValue(cx, selectorOfMember, 1, "selectorOf", selectorOf);
+}
 
 JSObject *newCFunction(JSContext *cx, JS::HandleObject global,
                        std::unique_ptr<zelbridge::Function> function,

@@ -92,14 +92,17 @@ bool fail(JSContext *cx, const char *message) {
   return false;
 }
 
-/* "<NSString 0x...>", a class's name, or what became of a freed object. */
+/* The object's description, a class's name, or what became of a freed
+   object. */
 bool handleToString(JSContext *cx, unsigned argc, JS::Value *vp) {
   JS::CallArgs args = JS::CallArgsFromVp(argc, vp);
   Handle handle;
   if (!zeljs::handleOf(args.thisv(), handle))
     return fail(cx, "toString: not an Objective-C object");
+  zelbridge::Script &script =
+      zeljs::scriptOfGlobal(JS::CurrentGlobalOrNull(cx));
   JSString *string =
-      zeljs::newString(cx, zelbridge::describeHandle(handle).c_str());
+      zeljs::newString(cx, zelbridge::descriptionOf(script, handle).c_str());
   if (!string)
     return false;
   args.rval().setString(string);

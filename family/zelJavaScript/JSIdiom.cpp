@@ -1,11 +1,13 @@
-/* Objects in JavaScript's idiom, made in JavaScript on the objc object of a
-   global: a property of a handle sends the selector spelt with _ for :
-   (s.appendString_(t)), $-names tell about the object, String(h) is its
-   description; objc.classes.NAME is the class. */
+/* Objects in JavaScript's idiom, made in JavaScript on the core's rules
+   (the core's special members and selector spelling are its helpers): a
+   property of a handle sends the selector the name spells
+   (s.appendString_(t)), $-names tell about the object; objc.classes.NAME
+   is the class. (String(h), the description, is the prototype's.) */
 #include "js_objects.h"
 
 #include <js/CompilationAndEvaluation.h>
 #include <js/SourceText.h>
+#include <js/ValueArray.h>
 
 namespace {
 
@@ -14,15 +16,11 @@ namespace {
    prototype, where every handle of the global finds it as an ordinary
    method, without the proxy; it takes its receiver from this, so it is one
    function for all handles (call it as a method, or with call). */
-const char idiom[] = R"js((function () {
+const char idiom[] = R"js((function (special, selectorOf) {
   'use strict';
   const proto = Object.getPrototypeOf(objc.class('NSObject'));
-  const plain = proto.toString;
   const send = objc.send;
-  const names = (list, sign) => list.map(([sel]) => sign + ' ' + sel);
   const classOf = (h) => send(h, 'class'); /* a class answers itself */
-  const methods = (h, own) => names(objc.methods(classOf(h), {own}), '-')
-      .concat(names(objc.methods(classOf(h), {classSide: true, own}), '+'));
   const ivars = (h) => new Proxy({}, {
     get: (t, name) => objc.ivar(h, String(name)),
     set: (t, name, value) => (objc.ivar(h, String(name), value), true),
@@ -30,15 +28,6 @@ const char idiom[] = R"js((function () {
     getOwnPropertyDescriptor: (t, name) =>
       ({value: objc.ivar(h, String(name)), enumerable: true,
         configurable: true, writable: true})});
-  const special = {
-    $className: (h) => plain.call(classOf(h)),
-    $class: (h) => classOf(h),
-    $superclass: (h) => send(classOf(h), 'superclass'),
-    $methods: (h) => methods(h, false),
-    $ownMethods: (h) => methods(h, true),
-    $ivars: ivars,
-    $handle: (h) => h,
-  };
   const skip = new Set(['then', 'toString', 'valueOf', 'toJSON',
                         'constructor', 'equals']);
   const detached = (name) => new TypeError(name + ': send it to an object (h.' +
@@ -47,7 +36,7 @@ const char idiom[] = R"js((function () {
      goes without a rest array and a spread, which the engine would make on
      every call; another count still reaches objc.send, which refuses it. */
   const sender = (name) => {
-    const sel = name.replace(/_/g, ':');
+    const sel = selectorOf(name);
     switch (sel.split(':').length - 1) {
     case 0: return function () {
       if (this == null) throw detached(name);
@@ -69,17 +58,13 @@ const char idiom[] = R"js((function () {
   Object.setPrototypeOf(proto, new Proxy(Object.create(null), {
     get(target, name, handle) {
       if (typeof name !== 'string' || skip.has(name)) return undefined;
-      if (name[0] === '$')
-        return special[name] ? special[name](handle) : undefined;
+      if (name === '$ivars') return ivars(handle);
+      if (name[0] === '$') return special(handle, name);
       const method = sender(name);
       Object.defineProperty(proto, name,
                             {value: method, writable: true, configurable: true});
       return method;
     }}));
-  proto.toString = function () {
-    try { return send(send(this, 'description'), 'cString'); }
-    catch (e) { return plain.call(this); }
-  };
   objc.classes = new Proxy({}, {
     get: (t, name) => typeof name === 'string' ?
         objc.class(name) : undefined,
@@ -88,7 +73,7 @@ const char idiom[] = R"js((function () {
     getOwnPropertyDescriptor: (t, name) =>
       ({value: objc.class(String(name)), enumerable: true,
         configurable: true})});
-})())js";
+}))js";
 
 } // namespace
 
@@ -98,10 +83,14 @@ bool runIdiom(JSContext *cx) {
   JS::CompileOptions options(cx);
   options.setFileAndLine("(objc)", 1);
   JS::SourceText<mozilla::Utf8Unit> text;
-  JS::RootedValue ignored(cx);
+  JS::RootedValue idiomFunction(cx), ignored(cx);
+  JS::RootedValueArray<2> helpers(cx);
   return text.init(cx, idiom, sizeof idiom - 1,
                    JS::SourceOwnership::Borrowed) &&
-         JS::Evaluate(cx, options, text, &ignored);
+         JS::Evaluate(cx, options, text, &idiomFunction) &&
+         newIdiomHelpers(cx, helpers[0], helpers[1]) &&
+         JS::Call(cx, JS::UndefinedHandleValue, idiomFunction, helpers,
+                  &ignored);
 }
 
 } // namespace zeljs

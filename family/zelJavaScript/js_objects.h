@@ -67,6 +67,11 @@ bool handleOf(JS::HandleValue value, zelbridge::Handle &out);
 /* Runs the idiom's JavaScript on the global's objc object (JSIdiom.cpp). */
 bool runIdiom(JSContext *cx);
 
+/* The idiom's helpers: special(h, NAME), the core's $-member NAME of h,
+   and selectorOf(NAME), the selector a property name spells. */
+bool newIdiomHelpers(JSContext *cx, JS::MutableHandleValue special,
+                     JS::MutableHandleValue selectorOf);
+
 /* A rooted copy of the value lent to the bridge core (freed back to the
    core's marks), and the value of one. */
 zelbridge::ScriptValue lendValue(JSContext *cx, JS::HandleValue value);
