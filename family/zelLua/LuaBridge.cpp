@@ -3,9 +3,9 @@
    Values: nil is nil; integers are Lua integers (64 bits: a `Q` beyond
    2^63-1 comes back as its decimal text); floats, booleans and strings
    as themselves; a table with the keys 1..n is a list (struct, array),
-   another table a map; objects and classes are full userdata handles
-   (`tostring` describes the object, `==` compares objects); pointers are
-   "0x..." strings.
+   another table a map; objects and classes are full userdata handles,
+   one per live object, so that they work as table keys (`tostring`
+   describes the object); pointers are "0x..." strings.
 
    The core's values are the absolute stack slots of the state that called
    in: a command's values go when it returns, a script method's once its
@@ -27,6 +27,7 @@ using zelbridge::Handle;
 using zelbridge::ScriptValue;
 
 ZEL_EXPORT id ZELLuaException = NSSTR("ZELLuaException");
+extern const char zelLuaIdiom[]; /* LuaIdiom.cpp */
 
 namespace {
 
@@ -42,11 +43,26 @@ int indexOf(ScriptValue value) {
   return static_cast<int>(reinterpret_cast<intptr_t>(value));
 }
 
+/* Each live object's one userdata by the registry's serial, held weakly:
+   one nobody refers to is collected (__gc gives the object back). Lua
+   takes a userdata out of weak values before its __gc runs, so one being
+   finalized is never handed out again; a new object at a freed one's
+   address has a new serial. */
+int newHandleTable(lua_State *L) {
+  lua_newtable(L);
+  lua_createtable(L, 0, 1);
+  lua_pushliteral(L, "v");
+  lua_setfield(L, -2, "__mode");
+  lua_setmetatable(L, -2);
+  return luaL_ref(L, LUA_REGISTRYINDEX);
+}
+
 /* The states a Lua C function was entered with: the core's values are
    slots of the innermost. */
 class LuaScript : public zelbridge::Script {
 public:
-  explicit LuaScript(lua_State *main) : main_(main), current_(main) {}
+  explicit LuaScript(lua_State *main)
+      : main_(main), current_(main), handles_(newHandleTable(main)) {}
 
   lua_State *state() const { return current_; }
   lua_State *enter(lua_State *L) { return std::exchange(current_, L); }
@@ -133,12 +149,20 @@ public:
     }
     return pushed(0);
   }
+  /* The object's userdata while it has one (see newHandleTable). */
   ScriptValue newHandle(const Handle &handle) override {
-    auto *made =
-        static_cast<Handle *>(lua_newuserdatauv(current_, sizeof(Handle), 0));
-    *made = handle;
-    luaL_setmetatable(current_, handleMetatable);
-    zelbridge::holdHandle(handle); /* until __gc */
+    lua_rawgeti(current_, LUA_REGISTRYINDEX, handles_);
+    if (lua_rawgeti(current_, -1, handle.serial) == LUA_TUSERDATA) {
+      zelbridge::receiveHandle(handle); /* kept by the pool it is in now */
+    } else {
+      *static_cast<Handle *>(lua_newuserdatauv(current_, sizeof(Handle), 0)) =
+          handle;
+      luaL_setmetatable(current_, handleMetatable);
+      zelbridge::holdHandle(handle); /* until __gc */
+      lua_copy(current_, -1, -2);    /* over the nil */
+      lua_rawseti(current_, -3, handle.serial);
+    }
+    lua_remove(current_, -2);
     return pushed(0);
   }
   void discard(ScriptValue) override {}
@@ -196,6 +220,7 @@ private:
 
   lua_State *main_;
   lua_State *current_;
+  int handles_; /* newHandleTable's */
 };
 
 const char *LuaScript::getBytes(ScriptValue value, zelbridge::Arena &arena,
@@ -437,15 +462,9 @@ int handleCollected(lua_State *L) {
   return 0;
 }
 
-int handleEquals(lua_State *L) {
-  auto *mine = static_cast<Handle *>(luaL_testudata(L, 1, handleMetatable));
-  auto *other = static_cast<Handle *>(luaL_testudata(L, 2, handleMetatable));
-  lua_pushboolean(L, mine && other && *mine == *other);
-  return 1;
-}
-
+/* No __eq: an object has one userdata, so == is rawequal (a userdata
+   being finalized, reachable only from finalizers, is no longer its). */
 const luaL_Reg handleMethods[] = {{"__tostring", handleToString},
-                                  {"__eq", handleEquals},
                                   {"__gc", handleCollected},
                                   {nullptr, nullptr}};
 
@@ -473,30 +492,11 @@ int selectorOfMember(lua_State *L) {
   return 1;
 }
 
-/* Objects in Lua's idiom, made in Lua on the core's rules: a field of a
-   handle is a function sending the selector the name spells
-   (s:appendString_(t)), $-names tell about the object; objc.classes.NAME
-   is the class. (tostring(h), the description, is the metatable's.) */
-const char idiom[] = R"lua(
-local objc, meta, special, selectorOf = ...
-local function ivars(h) return setmetatable({}, {
-  __index = function(_, name) return objc.ivar(h, name) end,
-  __newindex = function(_, name, value) objc.ivar(h, name, value) end}) end
-meta.__index = function(h, name)
-  if type(name) ~= 'string' then return nil end
-  if name == '$ivars' then return ivars(h) end
-  if name:sub(1, 1) == '$' then return special(h, name) end
-  local selector = selectorOf(name)
-  return function(receiver, ...) return objc.send(receiver, selector, ...) end
-end
-objc.classes = setmetatable({}, {__index = function(_, name)
-  return objc.class(name) end})
-)lua";
-
 /* Runs the idiom with the objc table, the handles' metatable and the
    helpers; a failure leaves the bridge's commands working. */
 void installIdiom(lua_State *L, LuaScript *script) {
-  if (luaL_loadbuffer(L, idiom, sizeof idiom - 1, "=(objc)") != LUA_OK) {
+  if (luaL_loadbuffer(L, zelLuaIdiom, std::strlen(zelLuaIdiom), "=(objc)") !=
+      LUA_OK) {
     lua_pop(L, 1);
     return;
   }

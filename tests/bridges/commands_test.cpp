@@ -617,6 +617,23 @@ const Case cases[] = {
      "local kept = {objc.send('%LCounted', 'new'), objc.send('%LCounted', 'new')}\n"
      "return #objc.choose('%LCounted')",
      "2"},
+    // One live object is one Lua userdata: table keys, rawequal and ==
+    // go by the object, through sends, collections and the idiom alike.
+    {"AnObjectIsAlwaysTheSameUserdata", nullptr, nullptr,
+     "local s = objc.send('NSMutableString', 'new')\n"
+     "local seen, members, count = {[s] = 'the string'}, {}, 0\n"
+     "for _, h in ipairs({s, objc.send(s, 'self'), s:self(),\n"
+     "    objc.send(objc.nsarray({s, s}), 'lastObject')}) do\n"
+     "  members[h] = true end\n"
+     "for _ in pairs(members) do count = count + 1 end\n"
+     "return table.concat({tostring(rawequal(objc.class('NSObject'),\n"
+     "    objc.class('NSObject'))),\n"
+     "  tostring(rawequal(objc.classes.NSString, objc.classes.NSString)),\n"
+     "  tostring(rawequal(objc.classes.NSMutableString, s:class())),\n"
+     "  seen[objc.send(s, 'self')], seen[s:self()], count,\n"
+     "  tostring(s == objc.send(s, 'self')), tostring(s ~= objc.string('s'))},\n"
+     "  ' ')",
+     "true true true the string the string 1 true true"},
     {"ObjectsInTheLanguagesIdiom",
      "set s [objc::send NSMutableString new]\n"
      "$s appendString: hello\n"
@@ -1186,5 +1203,118 @@ INSTANTIATE_TEST_SUITE_P(Each, LanguageClasses, testing::Values(Tcl, JS, Lua),
                          [](const testing::TestParamInfo<Language> &each) {
                            return std::string(tags[each.param]);
                          });
+
+// ---- Lua userdata over several evaluations (each in a pool of its own) ----
+
+class LuaHandles : public testing::Test, protected InAutoreleasePool {
+protected:
+  static std::string run(const std::string &script) {
+    return evaluate(Lua, wrapped(script, Lua));
+  }
+};
+
+// A userdata nobody refers to is collected and gives its object back; one
+// still referred to survives the collection and stays the object's.
+TEST_F(LuaHandles, DroppedUserdataAreCollected) {
+  EXPECT_EQ(run("objc.defineClass('LuaDropped', 'NSObject')\n"
+                "objc.instances('LuaDropped')\n"
+                "kept = objc.send('LuaDropped', 'new')\n"
+                "local before = objc.pool(function()\n"
+                "  for i = 1, 500 do objc.send('LuaDropped', 'new') end\n"
+                "  return #objc.instances('LuaDropped') end)\n"
+                "collectgarbage(); objc.class('NSObject')\n"
+                "local live = objc.instances('LuaDropped')\n"
+                "return before .. ' ' .. #live .. ' ' ..\n"
+                "  tostring(rawequal(live[1], kept))"),
+            "501 1 true");
+  EXPECT_EQ(run("collectgarbage(); return rawequal(objc.send(kept, 'self'), "
+                "kept)"),
+            "1");
+}
+
+// An object received again in a later pool, through the userdata it
+// already has, lives until the end of that pool, even when the userdata
+// goes within it.
+TEST_F(LuaHandles, AnObjectReceivedAgainLivesUntilTheEndOfThatPool) {
+  ASSERT_EQ(run("objc.defineClass('LuaReceived', 'NSObject')\n"
+                "objc.instances('LuaReceived')\n"
+                "keep = objc.send('LuaReceived', 'new'); return 0"),
+            "0");
+  EXPECT_EQ(run("return objc.pool(function()\n"
+                "  objc.send(keep, 'self'); keep = nil\n"
+                "  collectgarbage(); objc.class('NSObject')\n"
+                "  return #objc.instances('LuaReceived') end)"),
+            "1");
+}
+
+// Lua takes a userdata out of weak values before its __gc runs: an object
+// coming back while its dropped userdata waits for __gc (here from the
+// finalizer of a table that held it, which runs first) gets a new
+// userdata, which keeps the object once the old one's __gc has run.
+TEST_F(LuaHandles, AnObjectBackBeforeItsUserdatasFinalizerGetsANewOne) {
+  EXPECT_EQ(
+      run("objc.defineClass('LuaFinalized', 'NSObject')\n"
+          "objc.instances('LuaFinalized')\n"
+          "local h = objc.send('LuaFinalized', 'new')\n"
+          "setmetatable({h = h}, {__gc = function(t)\n"
+          "  stale = t.h; again = objc.instances('LuaFinalized')[1] end})\n"
+          "h = nil; collectgarbage()\n"
+          "return tostring(rawequal(stale, again)) .. ' ' ..\n"
+          "  tostring(again ~= nil)"),
+      "false true");
+  EXPECT_EQ(run("collectgarbage(); objc.class('NSObject')\n"
+                "return #objc.instances('LuaFinalized') .. ' ' ..\n"
+                "  tostring(rawequal(objc.send(again, 'self'), again))"),
+            "1 true");
+  EXPECT_EQ(
+      run("stale, again = nil, nil; collectgarbage()\n"
+          "objc.class('NSObject'); return #objc.instances('LuaFinalized')"),
+      "0");
+}
+
+// The Lua global NAME set to the object, by a script method.
+void setLuaObject(const char *name, id object) {
+  if (!objc_getClass("LuaKeeper"))
+    evaluate(Lua,
+             "objc.defineClass('LuaKeeper', 'NSObject')\n"
+             "objc.method('LuaKeeper', '-class', 'keep:as:', 'v16@0:4@8*12',\n"
+             "  function(_, _, object, name) _G[name] = object end)");
+  objc_send<void>(objc_getClass("LuaKeeper"), "keep:as:", object, name);
+}
+
+// A new object at a freed object's address is another object: it gets a
+// userdata of its own, and the freed one's stays refused.
+TEST_F(LuaHandles, AnAddressReusedIsANewUserdata) {
+  id old = objc_send(objc_send_class("NSObject", "alloc"), "init");
+  setLuaObject("old", old);
+  ASSERT_EQ(run("objc.send(old, 'release'); return math.type(old:hash())"),
+            "integer");
+  // Objects are calloc'ed, which passes over malloc's per-thread cache of
+  // freed blocks: filled first, it lets the freed object's block go where
+  // calloc looks.
+  std::vector<id> fillers;
+  for (int i = 0; i < 16; ++i)
+    fillers.push_back(objc_send(objc_send_class("NSObject", "alloc"), "init"));
+  for (id filler : fillers)
+    objc_send<void>(filler, "release");
+  objc_send<void>(old, "release"); // the last reference: freed right here
+  std::vector<id> made;
+  while (made.size() < 64 && (made.empty() || made.back() != old))
+    made.push_back(objc_send(objc_send_class("NSObject", "alloc"), "init"));
+  if (made.back() == old) {
+    setLuaObject("fresh", made.back());
+    EXPECT_EQ(
+        run("local refused, message = pcall(objc.send, old, 'hash')\n"
+            "return table.concat({tostring(rawequal(fresh, old)),\n"
+            "  tostring(fresh == old), math.type(fresh:hash()),\n"
+            "  tostring(refused), tostring(message:find('was freed') ~= nil),\n"
+            "  tostring(tostring(old):find('was freed') ~= nil)}, ' ')"),
+        "false false integer false true true");
+  }
+  for (id object : made)
+    objc_send<void>(object, "release");
+  if (made.back() != old)
+    GTEST_SKIP() << "no new object came at the freed one's address";
+}
 
 } // namespace
