@@ -46,8 +46,9 @@
    with `objc.callback.free`. Method bodies are functions of self, _cmd and
    the arguments. Values: nil, integers (64 bits; a `Q` beyond 2^63-1 as
    decimal text), floats, booleans, strings, tables with the keys 1..n
-   (structs, lists), other tables (maps), handles (full userdata:
-   `tostring` describes the object, `==` compares). Tables and numbers
+   (structs, lists), other tables (maps), handles (full userdata, one per
+   live object, so that they work as table keys; `tostring` describes the
+   object). Tables and numbers
    passed where an object is expected become NSArray, NSDictionary and
    NSNumber. A bad call raises a Lua error; an Objective-C exception an
    error table with name, reason and exception whose tostring is
