@@ -193,6 +193,8 @@ id luaInterp() {
       "target = objc.send(objc.class('TclBenchTarget'), 'alloc')\n"
       "function sendLoop() for i = 1, 1000 do\n"
       "  objc.send(target, 'nothing') end end\n"
+      "function objectLoop() for i = 1, 1000 do\n"
+      "  objc.send(target, 'self') end end\n"
       "function nativeLoop() for i = 1, 1000 do\n"
       "  rawequal(target, 'nothing') end end");
   return interp;
@@ -209,6 +211,9 @@ void BM_JsNative(benchmark::State &state) {
 }
 void BM_LuaSend(benchmark::State &state) {
   evalLoop(state, luaInterp(), "sendLoop()");
+}
+void BM_LuaSendObject(benchmark::State &state) {
+  evalLoop(state, luaInterp(), "objectLoop()");
 }
 void BM_LuaNative(benchmark::State &state) {
   evalLoop(state, luaInterp(), "nativeLoop()");
@@ -242,6 +247,9 @@ const Row rows[] = {
     {"objc.send of a no-argument method / Lua native function reading the "
      "same arguments (rawequal)",
      "lua_send", "lua_native", 0.0},
+    {"objc.send answering the receiver's userdata / objc.send of a "
+     "no-argument method, Lua",
+     "lua_send_object", "lua_send", 0.0},
     {"Tcl callback called from C / Tcl-defined method called from C",
      "callback_tcl", "msgsend_tcl_method", 1.0},
     {"Tcl-defined method called from C / C method", "msgsend_tcl_method",
@@ -298,6 +306,7 @@ int main(int argc, char **argv) {
   benchmark::RegisterBenchmark("js_proxied_send", BM_JsProxiedSend);
   benchmark::RegisterBenchmark("js_native", BM_JsNative);
   benchmark::RegisterBenchmark("lua_send", BM_LuaSend);
+  benchmark::RegisterBenchmark("lua_send_object", BM_LuaSendObject);
   benchmark::RegisterBenchmark("lua_native", BM_LuaNative);
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv))
