@@ -209,6 +209,11 @@ ScriptValue resultValue(Script &script, const Slot &slot, const char *storage,
                         std::string &error) {
   if (slot.val.kind == APPLY_VOID)
     return script.newNil();
+  if (*slot.type == '@' || *slot.type == '#') { /* as fromC, with no walk */
+    id object = nil;
+    std::memcpy(&object, storage, sizeof object);
+    return object ? script.newHandle(handleFor(object)) : script.newNil();
+  }
   return fromC(script, slot.type, storage, error);
 }
 

@@ -45,9 +45,14 @@ struct BridgePool {
   unsigned serial;
 };
 
-std::vector<BridgePool> &bridgePools() {
-  static auto *open = new std::vector<BridgePool>;
-  return *open;
+/* Made at first use, never freed; a plain pointer rather than a guarded
+   static, as every handle made asks for it. */
+std::vector<BridgePool> *openPools = nullptr;
+
+inline std::vector<BridgePool> &bridgePools() {
+  if (!openPools)
+    openPools = new std::vector<BridgePool>;
+  return *openPools;
 }
 
 unsigned nextPoolSerial = 1;
@@ -189,14 +194,24 @@ void holdHandle(const Handle &handle) {
   }
 }
 
+bool dropsNoted = false;
+
+/* A drop that leaves other holders only counts down, which is safe
+   anywhere; the last one is noted, as giving the reference back sends
+   messages. */
 void dropHandle(const Handle &handle) {
-  if (handle.object)
-    drops().push_back(handle);
+  if (!handle.object)
+    return;
+  if (lastEntry && handle.serial == lastEntrySerial &&
+      lastEntry->object == handle.object && lastEntry->holders > 1) {
+    --lastEntry->holders;
+    return;
+  }
+  drops().push_back(handle);
+  dropsNoted = true;
 }
 
-void settleDrops() {
-  if (!pendingDrops || pendingDrops->empty())
-    return;
+void settleNotedDrops() {
   auto &pending = drops();
   while (!pending.empty()) {
     Handle handle = pending.back();
@@ -212,6 +227,7 @@ void settleDrops() {
     if (entry.holders > 0 && --entry.holders == 0 && entry.handles)
       giveBack(entry);
   }
+  dropsNoted = false; /* a drop during a give-back was settled above */
 }
 
 void adoptOwned(id object) {

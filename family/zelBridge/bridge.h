@@ -108,8 +108,14 @@ inline id autoreleaseObject(id object) {
 /* {================ What the script side owns ================ */
 
 /* Settles the drops noted since the last time (handles given back into the
-   pools their objects were received in). */
-void settleDrops();
+   pools their objects were received in); every command asks, so the
+   question is a flag's. */
+extern bool dropsNoted;
+void settleNotedDrops();
+inline void settleDrops() {
+  if (dropsNoted)
+    settleNotedDrops();
+}
 /* An autorelease pool of the bridge's (a pool command, an evaluation, a
    script method called from Objective-C), and its end: drops settled,
    then drained. */
@@ -147,8 +153,14 @@ bool guardedApply(void *fn, ApplyVal *result, int argc, ApplyVal *argv,
 void carryFailure(id exception, Script &script, void *original);
 /* guardedApply caught the exception: the failure to take. */
 void recordFailure(id exception);
-/* Forgets a failure nobody took (a command starts afresh). */
-void clearFailure();
+/* Forgets a failure nobody took (a command starts afresh); every command
+   asks, so the question is a flag's. */
+extern bool failureKept;
+void forgetFailure();
+inline void clearFailure() {
+  if (failureKept)
+    forgetFailure();
+}
 /* A script's own error, with no exception, as the failure to take. */
 void recordScriptFailure(Script &script, void *original);
 
@@ -292,6 +304,29 @@ bool arrayCount(const char *body, long long &count, const char *&element);
 
 /* {================ Native depth ================ */
 
+/* Calls through the bridge now under way on any thread. */
+extern int nativeNesting;
+
+/* The stack of the thread that drives the bridge, once found: a frame in
+   that range is on that thread (stacks do not overlap), so a call there
+   learns its room from a comparison, without asking which thread runs. */
+struct KnownStack {
+  const char *low = nullptr;
+  const char *limit = nullptr; /* low plus the reserve */
+  const char *high = nullptr;
+};
+extern KnownStack knownStack;
+
+/* The room of a frame outside the known stack (found each time). */
+bool stackHasRoomElsewhere(const char *here);
+
+inline bool stackHasRoom() {
+  const char *here = static_cast<const char *>(__builtin_frame_address(0));
+  if (here >= knownStack.low && here <= knownStack.high)
+    return here > knownStack.limit;
+  return stackHasRoomElsewhere(here);
+}
+
 /* Held for the length of one call through the bridge (a call, a send, a
    script method called from C). `entered` is false, with a message, when
    the thread's stack has too little room left for another level: a
@@ -299,13 +334,14 @@ bool arrayCount(const char *body, long long &count, const char *&element);
    unwinding. */
 class NativeDepth {
 public:
-  NativeDepth();
-  ~NativeDepth();
+  NativeDepth() : room_(stackHasRoom()) { ++nativeNesting; }
+  ~NativeDepth() { --nativeNesting; }
   NativeDepth(const NativeDepth &) = delete;
   NativeDepth &operator=(const NativeDepth &) = delete;
-  bool entered(std::string &error) const;
+  bool entered(std::string &error) const { return room_ || refuse(error); }
 
 private:
+  static bool refuse(std::string &error);
   bool room_;
 };
 

@@ -142,8 +142,14 @@ const char *completionName(int status) {
   }
 }
 
-int succeed(Tcl_Interp *interp, ScriptValue value) {
-  Tcl_SetObjResult(interp, obj(value));
+/* A nil result leaves the interpreter its own empty result: setting the
+   shared nil would make the next reset allocate a new one. */
+int succeed(const zeltcl::TclScript &script, Tcl_Interp *interp,
+            ScriptValue value) {
+  if (script.isSharedNil(value))
+    Tcl_ResetResult(interp);
+  else
+    Tcl_SetObjResult(interp, obj(value));
   return TCL_OK;
 }
 
@@ -238,7 +244,7 @@ int callCFunction(ClientData data, Tcl_Interp *interp, int objc,
                                Tcl_GetString(objv[0]), args, objc - 1, result,
                                error))
     return failCall(*command.script, error);
-  return succeed(interp, result);
+  return succeed(*command.script, interp, result);
 }
 
 void deleteCFunction(ClientData data) {
@@ -267,7 +273,7 @@ int dispatch(ClientData data, Tcl_Interp *interp, int objc,
   auto args = reinterpret_cast<ScriptValue *>(const_cast<Tcl_Obj **>(objv + 1));
   if (!zelbridge::runCommand(command, script, args, objc - 1, result, error))
     return failCall(*bound.script, error);
-  return succeed(interp, result);
+  return succeed(*bound.script, interp, result);
 }
 
 void unbind(ClientData data) { delete static_cast<Bound *>(data); }
@@ -342,7 +348,7 @@ int sendToHandle(ClientData data, Tcl_Interp *interp, int objc,
                              reinterpret_cast<ScriptValue *>(words), objc,
                              result, error))
     return failCall(*command.script, error);
-  Tcl_SetObjResult(interp, obj(result));
+  succeed(*command.script, interp, result);
   if (releasing) /* the command's own hold goes with it */
     Tcl_DeleteCommandFromToken(interp, Tcl_GetCommandFromObj(interp, objv[0]));
   return TCL_OK;
@@ -443,7 +449,15 @@ SEL TclScript::getSelector(ScriptValue value) {
   return sel;
 }
 
-ScriptValue TclScript::newNil() { return Tcl_NewObj(); }
+/* Tcl values are shared and copied on write, so one empty value held for
+   ever serves every nil: a send answering nothing makes no value. */
+ScriptValue TclScript::newNil() {
+  if (!nil_) {
+    nil_ = Tcl_NewObj();
+    Tcl_IncrRefCount(nil_);
+  }
+  return nil_;
+}
 ScriptValue TclScript::newInteger(long long value) {
   return Tcl_NewWideIntObj(value);
 }
