@@ -541,12 +541,6 @@ const Command *commands() {
   return joined->data();
 }
 
-bool arityFits(const Command &command, Script &script, int argc) {
-  int extra = command.body ? script.bodyWords() - 1 : 0;
-  return argc >= command.minimum + extra &&
-         (command.maximum < 0 || argc <= command.maximum + extra);
-}
-
 std::string usage(const Command &command, Script &script, bool asFunction) {
   std::string words = command.parameters;
   size_t body = words.find("BODY");

@@ -333,4 +333,65 @@ void objectFreed(id object, unsigned serial) {
 
 size_t ownedCount() { return owned().size(); }
 
+/* ---- selector families ---- */
+
+namespace {
+
+/* The selector begins with the word (and no lower-case letter follows). */
+bool startsWord(const char *name, const char *word) {
+  size_t length = std::strlen(word);
+  return std::strncmp(name, word, length) == 0 &&
+         !(name[length] >= 'a' && name[length] <= 'z');
+}
+
+Family familyNamed(const char *name) {
+  Family family = Family::plain;
+  if (std::strcmp(name, "retain") == 0)
+    family = Family::retain;
+  else if (std::strcmp(name, "release") == 0)
+    family = Family::release;
+  else if (std::strcmp(name, "autorelease") == 0)
+    family = Family::autorelease;
+  else if (startsWord(name, "init"))
+    family = Family::init;
+  else
+    for (const char *word : {"alloc", "new", "copy", "mutableCopy"})
+      if (startsWord(name, word))
+        family = Family::owning;
+  return family;
+}
+
+} // namespace
+
+Family familyOf(SEL sel) {
+  static SEL lastSel = nullptr; /* a loop sends one selector again */
+  static Family lastFamily = Family::plain;
+  if (sel == lastSel)
+    return lastFamily;
+  static auto *known = new std::unordered_map<SEL, Family>;
+  lastSel = sel;
+  auto found = known->find(sel);
+  if (found != known->end())
+    return lastFamily = found->second;
+  lastFamily = familyNamed(sel_getName(sel));
+  return (*known)[sel] = lastFamily;
+}
+
+/* retain, release and autorelease from a script: counted; the answer is
+   the receiver, or nothing. */
+bool countedSend(Script &script, Family family, id receiver, int argc,
+                 ScriptValue &result, std::string &error) {
+  if (argc != 0) {
+    error = "expected 0 arguments, got " + std::to_string(argc);
+    return false;
+  }
+  if (family == Family::retain)
+    scriptRetain(receiver);
+  else if (!scriptRelease(receiver, family == Family::autorelease, error))
+    return false;
+  result = family == Family::release ? script.newNil()
+                                     : script.newHandle(handleFor(receiver));
+  return true;
+}
+
 } // namespace zelbridge

@@ -133,6 +133,13 @@ void restoreOwned(id object);
    and refused past what the script side holds. */
 bool scriptRetain(id object);
 bool scriptRelease(id object, bool later, std::string &error);
+/* What a selector means for the references the script side holds. */
+enum class Family { plain, owning, init, retain, release, autorelease };
+Family familyOf(SEL sel);
+/* retain, release and autorelease from a script: counted; the answer is
+   the receiver, or nothing. */
+bool countedSend(Script &script, Family family, id receiver, int argc,
+                 ScriptValue &result, std::string &error);
 /* Classes defined by scripts: their instances hold what the bridge stores
    in their `@` instance variables, and give it back when freed. */
 void noteScriptClass(Class cls);
