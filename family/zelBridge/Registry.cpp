@@ -16,9 +16,15 @@ namespace {
 /* Both directions: an object's serial, a serial's object. Made on first
    use and never freed (hooks may run until the process ends). */
 struct Registry {
+  /* A serial's object now, and the address it was first seen at (which
+     its text keeps after a move): one entry, so that a new handle costs
+     one insertion here. */
+  struct Entry {
+    id object;
+    uintptr_t firstAddress;
+  };
   std::unordered_map<id, unsigned> serials;
-  std::unordered_map<unsigned, id> objects;
-  std::unordered_map<unsigned, uintptr_t> firstAddress;
+  std::unordered_map<unsigned, Entry> objects;
   unsigned nextSerial = 1;
 };
 
@@ -35,7 +41,6 @@ void forget(id object) {
   if (found == registry_->serials.end())
     return;
   registry_->objects.erase(found->second);
-  registry_->firstAddress.erase(found->second);
   registry_->serials.erase(found);
 }
 
@@ -131,7 +136,7 @@ void noteMoved(id oldObject, id newObject) {
   registry_->serials.erase(found);
   forget(newObject);
   registry_->serials[newObject] = serial;
-  registry_->objects[serial] = newObject;
+  registry_->objects[serial].object = newObject;
 }
 
 void noteFreed(id object) {
@@ -187,17 +192,11 @@ Handle handleFor(id object) {
   }
   unsigned serial = table.nextSerial++;
   table.serials.emplace(object, serial);
-  table.objects.emplace(serial, object);
-  table.firstAddress.emplace(serial, reinterpret_cast<uintptr_t>(object));
+  table.objects.emplace(
+      serial, Registry::Entry{object, reinterpret_cast<uintptr_t>(object)});
   handle.object = object;
   handle.serial = serial;
   return handle;
-}
-
-static bool firstSeenAt(const Handle &handle) {
-  auto first = registry_->firstAddress.find(handle.serial);
-  return first != registry_->firstAddress.end() &&
-         reinterpret_cast<uintptr_t>(handle.object) == first->second;
 }
 
 /* A handle is honoured only when its serial is live and its address is
@@ -220,12 +219,14 @@ bool resolve(const Handle &handle, id &object, std::string &error) {
     error = "object " + formatPointer(handle.object) + " was freed";
     return false;
   }
-  if (handle.object != found->second && !firstSeenAt(handle)) {
+  const Registry::Entry &entry = found->second;
+  if (handle.object != entry.object &&
+      reinterpret_cast<uintptr_t>(handle.object) != entry.firstAddress) {
     error = "no object " + formatPointer(handle.object) + "#" +
             std::to_string(handle.serial);
     return false;
   }
-  object = found->second;
+  object = entry.object;
   if (handle.object == object) {
     lastSerial = handle.serial;
     lastObject = object;
@@ -255,9 +256,9 @@ std::vector<id> liveInstances(Class cls) {
 std::string formatHandle(const Handle &handle) {
   uintptr_t address = reinterpret_cast<uintptr_t>(handle.object);
   if (registry_) {
-    auto first = registry_->firstAddress.find(handle.serial);
-    if (first != registry_->firstAddress.end())
-      address = first->second;
+    auto found = registry_->objects.find(handle.serial);
+    if (found != registry_->objects.end())
+      address = found->second.firstAddress;
   }
   char text[32];
   writeAddress(address, text);
