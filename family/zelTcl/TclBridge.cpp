@@ -3,6 +3,7 @@
    ensembles). */
 #include "tcl_bridge.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <utility>
@@ -322,11 +323,29 @@ void deleteHandleCommand(ClientData data) {
   delete command;
 }
 
+/* objc::send of the words (the handle's first); releasing, the command
+   goes too. */
+int sendWords(HandleCommand &command, Tcl_Interp *interp, Tcl_Obj **words,
+              int count, Tcl_Obj *name) {
+  static const zelbridge::Command *send = commandNamed("send");
+  static SEL release = sel_registerName("release");
+  bool releasing = command.script->getSelector(words[1]) == release;
+  ScriptValue result = nullptr;
+  std::string error;
+  if (!zelbridge::runCommand(*send, *command.script,
+                             reinterpret_cast<ScriptValue *>(words), count,
+                             result, error))
+    return failCall(*command.script, error);
+  succeed(*command.script, interp, result);
+  if (releasing) /* the command's own hold goes with it */
+    Tcl_DeleteCommandFromToken(interp, Tcl_GetCommandFromObj(interp, name));
+  return TCL_OK;
+}
+
 /* HANDLE SELECTOR ?ARG ...?: objc::send with the handle as receiver. */
 int sendToHandle(ClientData data, Tcl_Interp *interp, int objc,
                  Tcl_Obj *const objv[]) {
   auto &command = *static_cast<HandleCommand *>(data);
-  static const zelbridge::Command *send = commandNamed("send");
   if (objc < 2) {
     Tcl_WrongNumArgs(interp, 1, objv, "SELECTOR ?ARG ...?");
     return TCL_ERROR;
@@ -339,19 +358,8 @@ int sendToHandle(ClientData data, Tcl_Interp *interp, int objc,
     words = heap.data();
   }
   words[0] = command.handle;
-  for (int i = 1; i < objc; ++i)
-    words[i] = objv[i];
-  ScriptValue result = nullptr;
-  std::string error;
-  bool releasing = std::strcmp(Tcl_GetString(objv[1]), "release") == 0;
-  if (!zelbridge::runCommand(*send, *command.script,
-                             reinterpret_cast<ScriptValue *>(words), objc,
-                             result, error))
-    return failCall(*command.script, error);
-  succeed(*command.script, interp, result);
-  if (releasing) /* the command's own hold goes with it */
-    Tcl_DeleteCommandFromToken(interp, Tcl_GetCommandFromObj(interp, objv[0]));
-  return TCL_OK;
+  std::copy(objv + 1, objv + objc, words + 1);
+  return sendWords(command, interp, words, objc, objv[0]);
 }
 
 /* The unknown handler of the global namespace: a handle becomes a
