@@ -363,18 +363,16 @@ Family familyNamed(const char *name) {
 
 } // namespace
 
-Family familyOf(SEL sel) {
-  static SEL lastSel = nullptr; /* a loop sends one selector again */
-  static Family lastFamily = Family::plain;
-  if (sel == lastSel)
-    return lastFamily;
+KnownFamily lastFamily;
+
+Family familyLookedUp(SEL sel) {
   static auto *known = new std::unordered_map<SEL, Family>;
-  lastSel = sel;
+  lastFamily.sel = sel;
   auto found = known->find(sel);
   if (found != known->end())
-    return lastFamily = found->second;
-  lastFamily = familyNamed(sel_getName(sel));
-  return (*known)[sel] = lastFamily;
+    return lastFamily.family = found->second;
+  lastFamily.family = familyNamed(sel_getName(sel));
+  return (*known)[sel] = lastFamily.family;
 }
 
 /* retain, release and autorelease from a script: counted; the answer is

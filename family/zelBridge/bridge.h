@@ -135,7 +135,16 @@ bool scriptRetain(id object);
 bool scriptRelease(id object, bool later, std::string &error);
 /* What a selector means for the references the script side holds. */
 enum class Family { plain, owning, init, retain, release, autorelease };
-Family familyOf(SEL sel);
+/* The last selector asked about: a loop sends one selector again. */
+struct KnownFamily {
+  SEL sel = nullptr;
+  Family family = Family::plain;
+};
+extern KnownFamily lastFamily;
+Family familyLookedUp(SEL sel);
+inline Family familyOf(SEL sel) {
+  return sel == lastFamily.sel ? lastFamily.family : familyLookedUp(sel);
+}
 /* retain, release and autorelease from a script: counted; the answer is
    the receiver, or nothing. */
 bool countedSend(Script &script, Family family, id receiver, int argc,

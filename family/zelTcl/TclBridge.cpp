@@ -487,7 +487,7 @@ ScriptValue TclScript::newList(ScriptValue *items, int count) {
 
 ScriptValue TclScript::newHandle(const Handle &handle) {
   Tcl_Obj *object = Tcl_NewObj();
-  Tcl_InvalidateStringRep(object);
+  object->bytes = nullptr; /* its empty text is Tcl's shared one: no free */
   setHandle(object, handle);
   return object;
 }
