@@ -2,8 +2,8 @@
 // a send from Tcl against a message from C and against a Tcl command that
 // only parses its arguments, the same send from JavaScript and Lua against
 // a native function of that language reading the same two arguments
-// (Object.is, rawequal), and a Tcl method called from C against a C
-// method. The program ends with the table of ratios.
+// (Object.is, rawequal), a JavaScript send through the idiom (h.nothing())
+// against objc.send, and a Tcl method called from C against a C method. The program ends with the table of ratios.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -219,6 +219,8 @@ id jsInterp() {
       "var target = objc.send(objc.class('TclBenchTarget'), 'alloc');\n"
       "function sendLoop() { for (let i = 0; i < 1000; ++i)\n"
       "  objc.send(target, 'nothing'); }\n"
+      "function proxiedLoop() { for (let i = 0; i < 1000; ++i)\n"
+      "  target.nothing(); }\n"
       "function nativeLoop() { for (let i = 0; i < 1000; ++i)\n"
       "  Object.is(target, 'nothing'); }");
   return interp;
@@ -237,6 +239,9 @@ id luaInterp() {
 
 void BM_JsSend(benchmark::State &state) {
   evalLoop(state, jsInterp(), "sendLoop()");
+}
+void BM_JsProxiedSend(benchmark::State &state) {
+  evalLoop(state, jsInterp(), "proxiedLoop()");
 }
 void BM_JsNative(benchmark::State &state) {
   evalLoop(state, jsInterp(), "nativeLoop()");
@@ -272,6 +277,9 @@ const Row rows[] = {
     {"objc.send of a no-argument method / JavaScript native function "
      "reading the same arguments (Object.is)",
      "js_send", "js_native", 0.0},
+    {"h.nothing() through the idiom's proxy / objc.send(h, 'nothing'), "
+     "JavaScript",
+     "js_proxied_send", "js_send", 1.5},
     {"objc.send of a no-argument method / Lua native function reading the "
      "same arguments (rawequal)",
      "lua_send", "lua_native", 0.0},
@@ -334,6 +342,7 @@ int main(int argc, char **argv) {
   benchmark::RegisterBenchmark("msgsend_tcl_method", BM_MessageTclMethod);
   benchmark::RegisterBenchmark("callback_tcl", BM_CallbackTcl);
   benchmark::RegisterBenchmark("js_send", BM_JsSend);
+  benchmark::RegisterBenchmark("js_proxied_send", BM_JsProxiedSend);
   benchmark::RegisterBenchmark("js_native", BM_JsNative);
   benchmark::RegisterBenchmark("lua_send", BM_LuaSend);
   benchmark::RegisterBenchmark("lua_native", BM_LuaNative);

@@ -153,10 +153,13 @@ bool classCommand(Script &script, ScriptValue *args, int, ScriptValue &result,
 }
 
 bool stringCommand(Script &script, ScriptValue *args, int,
-                   ScriptValue &result, std::string &) {
-  std::string text = textOf(script, args[0]);
+                   ScriptValue &result, std::string &error) {
+  Arena arena;
+  const char *text = cString(script, args[0], arena, error);
+  if (!text)
+    return false;
   result = handleValue(
-      script, objc_send_class("NSString", "stringWithCString:", text.c_str()));
+      script, objc_send_class("NSString", "stringWithCString:", text));
   return true;
 }
 

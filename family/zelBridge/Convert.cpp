@@ -213,7 +213,9 @@ bool objectArgument(Script &script, ScriptValue value, void *storage,
       return false;
   } else if (!script.isNil(value, false)) {
     /* Any other value stands for a string. */
-    const char *text = script.getText(value, arena);
+    const char *text = cString(script, value, arena, error);
+    if (!text)
+      return false;
     object = objc_send_class("NSString", "stringWithCString:", text);
   }
   store(storage, object);
@@ -230,12 +232,14 @@ bool classArgument(Script &script, ScriptValue value, void *storage,
 }
 
 bool textArgument(Script &script, ScriptValue value, bool selector,
-                  void *storage, Arena &arena) {
+                  void *storage, Arena &arena, std::string &error) {
   if (script.isNil(value, !selector)) {
     store<void *>(storage, nullptr);
     return true;
   }
-  const char *text = script.getText(value, arena);
+  const char *text = cString(script, value, arena, error);
+  if (!text)
+    return false;
   if (selector)
     store(storage, sel_registerName(text));
   else /* a copy for the call: C may write into it, the value stays */
@@ -364,9 +368,9 @@ bool valueIn(Script &script, ScriptValue value, const char *type,
   case 'd':
     return realFrom(script, value, *body == 'f', storage, error);
   case '*':
-    return textArgument(script, value, false, storage, arena);
+    return textArgument(script, value, false, storage, arena, error);
   case ':':
-    return textArgument(script, value, true, storage, arena);
+    return textArgument(script, value, true, storage, arena, error);
   case '@':
     return objectArgument(script, value, storage, arena, error);
   case '#':
@@ -432,6 +436,25 @@ ScriptValue valueOut(Script &script, const char *type, const void *storage,
 }
 
 } // namespace
+
+const char *cString(Script &script, ScriptValue value, Arena &arena,
+                    std::string &error) {
+  size_t length = 0;
+  const char *text = script.getBytes(value, arena, length);
+  if (std::memchr(text, '\0', length)) {
+    error = "text with a NUL byte (after " + quote(text) +
+            ") cannot be a C string";
+    return nullptr;
+  }
+  return text;
+}
+
+const char *Script::getBytes(ScriptValue value, Arena &arena,
+                             size_t &length) {
+  const char *text = getText(value, arena);
+  length = std::strlen(text);
+  return text;
+}
 
 int storageSize(const char *type) {
   int size = objc_aligned_size(type);

@@ -15,6 +15,25 @@
 
 namespace zelbridge {
 
+std::vector<const objc_method *> methodsOf(Class cls, bool classSide,
+                                           bool own) {
+  std::unordered_set<SEL> seen;
+  std::vector<const objc_method *> found;
+  for (Class each = classSide ? cls->isa : cls; each;
+       each = own ? nullptr : each->super_class) {
+    void *iterator = nullptr;
+    while (objc_method_list *list = class_nextMethodList(each, &iterator))
+      for (int i = 0; i < list->method_count; ++i) {
+        const objc_method &method = list->method_list[i];
+        if (method.method_name && seen.insert(method.method_name).second)
+          found.push_back(&method);
+      }
+    if (classSide && each == each->isa) /* the root metaclass */
+      break;
+  }
+  return found;
+}
+
 namespace {
 
 
@@ -94,23 +113,12 @@ bool methodsCommand(Script &script, ScriptValue *args, int argc,
   if (!classFrom(script, args[0], cls, error) ||
       !flagsOf(script, args + 1, argc - 1, flags, error))
     return false;
-  std::unordered_set<SEL> seen;
   std::vector<ScriptValue> items;
-  for (Class each = flags.classSide ? cls->isa : cls; each;
-       each = flags.own ? nullptr : each->super_class) {
-    void *iterator = nullptr;
-    while (objc_method_list *list = class_nextMethodList(each, &iterator))
-      for (int i = 0; i < list->method_count; ++i) {
-        const objc_method &method = list->method_list[i];
-        if (!method.method_name || !seen.insert(method.method_name).second)
-          continue;
-        ScriptValue pair[2] = {
-            script.newText(sel_getName(method.method_name)),
-            script.newText(method.method_types ? method.method_types : "")};
-        items.push_back(script.newList(pair, 2));
-      }
-    if (flags.classSide && each == each->isa) /* the root metaclass */
-      break;
+  for (const objc_method *method : methodsOf(cls, flags.classSide, flags.own)) {
+    ScriptValue pair[2] = {
+        script.newText(sel_getName(method->method_name)),
+        script.newText(method->method_types ? method->method_types : "")};
+    items.push_back(script.newList(pair, 2));
   }
   result = listOf(script, items);
   return true;

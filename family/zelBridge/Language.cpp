@@ -253,6 +253,13 @@ BOOL isCompleteScript(id self, SEL, id text) {
   return interpreterField(kit, self)->isComplete(cString(text)) ? YES : NO;
 }
 
+id completionsOf(id, SEL, id prefix) {
+  id array = objc_send_class("NSMutableArray", "array");
+  for (const std::string &name : completions(cString(prefix)))
+    objc_send<void>(array, "addObject:", nsString(name.c_str()));
+  return array;
+}
+
 /* ---- the language object ---- */
 
 id fileExtension(id self, SEL) {
@@ -331,7 +338,8 @@ void makeInterpClass(Kit &kit) {
           {"setVariable:toValue:global:", "v20@0:4@8@12c16", imp(setVariable)},
           {"sourceFile:", "@12@0:4@8", imp(sourceFile)},
           {"evaluate:", "@12@0:4@8", imp(evaluate)},
-          {"isCompleteScript:", "c12@0:4@8", imp(isCompleteScript)}});
+          {"isCompleteScript:", "c12@0:4@8", imp(isCompleteScript)},
+          {"completionsOf:", "@12@0:4@8", imp(completionsOf)}});
   attach(kit.interpClass->isa, {{"mainInterp", "@8@0:4", imp(mainInterp)}});
 }
 
@@ -374,6 +382,38 @@ void registerLanguage(Language *language) {
       objc_send(reinterpret_cast<id>(kit->languageClass), "alloc"), "init");
   ZELRegisterScriptingLanguage(object);
   objc_send<void>(object, "release");
+}
+
+namespace {
+
+/* A language described by its names alone. */
+class NamedLanguage : public Language {
+public:
+  NamedLanguage(const char *name, const char *prefix, const char *extension,
+                Interpreter *(*make)(std::string &))
+      : name_(name), prefix_(prefix), extension_(extension),
+        exception_(std::string(prefix) + "Exception"), make_(make) {}
+
+  const char *name() override { return name_; }
+  const char *classPrefix() override { return prefix_; }
+  const char *fileExtension() override { return extension_; }
+  const char *exceptionName() override { return exception_.c_str(); }
+  Interpreter *newInterpreter(std::string &error) override {
+    return make_(error);
+  }
+
+private:
+  const char *name_, *prefix_, *extension_;
+  std::string exception_;
+  Interpreter *(*make_)(std::string &);
+};
+
+} // namespace
+
+void registerLanguage(const char *name, const char *prefix,
+                      const char *extension,
+                      Interpreter *(*make)(std::string &error)) {
+  registerLanguage(new NamedLanguage(name, prefix, extension, make));
 }
 
 Interpreter *interpreterOf(id object) {

@@ -240,6 +240,11 @@ std::map<void *, ScriptClosure *> &callbacks() {
   return *made;
 }
 
+void freeCallback(ScriptClosure *closure) {
+  ffi_closure_free(closure->closure);
+  delete closure;
+}
+
 } // namespace
 
 ScriptValue Script::newBytes(const char *bytes, size_t length) {
@@ -284,14 +289,25 @@ bool callbackFree(Script &script, ScriptValue *args, int, ScriptValue &result,
     error = "callback " + formatPointer(pointer) + " is running";
     return false;
   }
-  ffi_closure_free(found->second->closure);
-  delete found->second;
+  freeCallback(found->second);
   callbacks().erase(found);
   result = script.newNil();
   return true;
 }
 
 } // namespace
+
+void freeCallbacks(Script &script) {
+  for (auto entry = callbacks().begin(); entry != callbacks().end();) {
+    ScriptClosure *closure = entry->second;
+    if (&closure->body->script() == &script && !closure->running) {
+      freeCallback(closure);
+      entry = callbacks().erase(entry);
+    } else {
+      ++entry;
+    }
+  }
+}
 
 const Command memoryCommands[] = {
     {"alloc", "SIZE", 1, 1, memoryAlloc, nullptr,

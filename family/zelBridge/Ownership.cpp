@@ -194,6 +194,11 @@ void holdHandle(const Handle &handle) {
   }
 }
 
+void receiveHandle(const Handle &handle) {
+  if (Owned *entry = entryOf(handle))
+    noteReceived(*entry);
+}
+
 bool dropsNoted = false;
 
 /* A drop that leaves other holders only counts down, which is safe

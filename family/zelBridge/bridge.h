@@ -226,6 +226,9 @@ inline bool isInstanceOf(id object, Class cls) {
    error for anything else. */
 bool classFrom(Script &script, ScriptValue value, Class &cls,
                std::string &error);
+/* The methods of cls (its metaclass when classSide), the nearest
+   definition of each selector, superclasses' too unless `own`. */
+std::vector<const objc_method *> methodsOf(Class cls, bool classSide, bool own);
 /* A body of one word must be a function of the language; false with an
    error otherwise. */
 bool bodyIsFunction(Script &script, ScriptValue value, std::string &error);
@@ -239,6 +242,11 @@ inline std::string textOf(Script &script, ScriptValue value) {
 inline ScriptValue listOf(Script &script, std::vector<ScriptValue> &items) {
   return script.newList(items.data(), static_cast<int>(items.size()));
 }
+
+/* The value's text for C, or null with an error when a NUL inside it
+   would cut it short without a word. */
+const char *cString(Script &script, ScriptValue value, Arena &arena,
+                    std::string &error);
 
 /* The text in double quotes, cut to maxQuoted characters and "...". */
 std::string quote(const std::string &text);

@@ -1,24 +1,22 @@
-/* JavaScript values for the bridge core, and the core's commands bound as
-   the functions of the object objc of every global (groups such as
-   objc.protocol are objects of functions).
+/* JavaScript values for the bridge core (the commands are bound in
+   JSCommands.cpp, handle objects made in JSHandles.cpp) and method bodies
+   written in JavaScript.
 
    Values: null and undefined are nil; numbers are integers and floats;
    booleans are BOOL; strings are C strings, selectors and, where an object
    is expected, new NSStrings; arrays are structs, unions and C arrays;
-   objects and classes are handle objects (their toString describes the
-   object); pointers are "0x..." strings. 64-bit integers come back as
+   objects and classes are handle objects, one per object (JSHandles.cpp);
+   pointers are "0x..." strings. 64-bit integers come back as
    numbers while they are exact as numbers, as BigInts beyond. */
 #include "js_objects.h"
 
 #include <zelBridge/zelBridge.h>
 
-#include <jsfriendapi.h>
 #include <js/Array.h>
 #include <js/BigInt.h>
+#include <js/Object.h>
 #include <js/PropertyAndElement.h>
 #include <js/String.h>
-#include <js/CompilationAndEvaluation.h>
-#include <js/SourceText.h>
 
 #include <cmath>
 #include <cstdlib>
@@ -35,7 +33,7 @@ namespace {
 /* ===================== Values lent to the core ===================== */
 
 /* Every value handed to the core is a rooted copy kept here, freed back
-   to a mark: by a bridge function when it returns (NativeScope), by the
+   to a mark: by a bridge function when it returns (LentScope), by the
    core once a script method's result is converted. */
 std::vector<JS::PersistentRootedValue *> &pool() {
   static auto *values = new std::vector<JS::PersistentRootedValue *>;
@@ -57,63 +55,6 @@ void releaseFrom(size_t mark) {
     delete values.back();
     values.pop_back();
   }
-}
-
-class NativeScope {
-public:
-  NativeScope() : mark_(pool().size()) {}
-  ~NativeScope() { releaseFrom(mark_); }
-  NativeScope(const NativeScope &) = delete;
-  NativeScope &operator=(const NativeScope &) = delete;
-
-private:
-  size_t mark_;
-};
-
-/* ===================== Handle objects ===================== */
-
-enum { objectSlot, serialSlot, handleSlotCount };
-
-/* A handle object holds its object for the script side until the
-   collector finalizes it (on the main thread, so the drop is noted there). */
-void finalizeHandle(JS::GCContext *, JSObject *object);
-
-const JSClassOps handleOps = {nullptr, nullptr, nullptr, nullptr, nullptr,
-                              nullptr, finalizeHandle, nullptr, nullptr,
-                              nullptr};
-
-JSClass handleClass = {"ObjCObject",
-                       JSCLASS_HAS_RESERVED_SLOTS(handleSlotCount) |
-                           JSCLASS_FOREGROUND_FINALIZE,
-                       &handleOps, nullptr, nullptr, nullptr};
-
-Handle handleIn(JSObject *object) {
-  Handle handle;
-  JS::Value pointer = JS::GetReservedSlot(object, objectSlot);
-  if (pointer.isUndefined())
-    return handle; /* made, but never filled */
-  handle.object = static_cast<id>(pointer.toPrivate());
-  handle.serial = JS::GetReservedSlot(object, serialSlot).toPrivateUint32();
-  return handle;
-}
-
-void finalizeHandle(JS::GCContext *, JSObject *object) {
-  zelbridge::dropHandle(handleIn(object));
-}
-
-bool handleOf(JS::HandleValue value, Handle &out) {
-  if (!value.isObject() || JS::GetClass(&value.toObject()) != &handleClass)
-    return false;
-  JSObject *object = &value.toObject();
-  out.object = static_cast<id>(
-      JS::GetReservedSlot(object, objectSlot).toPrivate());
-  out.serial = JS::GetReservedSlot(object, serialSlot).toPrivateUint32();
-  return true;
-}
-
-bool fail(JSContext *cx, const std::string &message) {
-  JS_ReportErrorUTF8(cx, "%s", message.c_str());
-  return false;
 }
 
 /* ===================== The core's view of JavaScript ===================== */
@@ -168,6 +109,11 @@ public:
   }
 
   const char *getText(ScriptValue value, zelbridge::Arena &arena) override {
+    size_t length = 0;
+    return getBytes(value, arena, length);
+  }
+  const char *getBytes(ScriptValue value, zelbridge::Arena &arena,
+                       size_t &length) override {
     JSContext *cx = zeljs::context();
     JSAutoRealm realm(cx, global_);
     std::string text;
@@ -175,6 +121,7 @@ public:
       JS_ClearPendingException(cx);
       text = "";
     }
+    length = text.size();
     return arena.keep(text.data(), text.size());
   }
 
@@ -231,7 +178,7 @@ public:
   }
 
   bool getHandle(ScriptValue value, Handle &out) override {
-    return handleOf(valueOf(value), out);
+    return zeljs::handleOf(valueOf(value), out);
   }
   bool structuredValues() override { return true; }
 
@@ -252,9 +199,12 @@ public:
   }
 
   ScriptValue newText(const char *text) override {
+    return newBytes(text, std::strlen(text));
+  }
+  ScriptValue newBytes(const char *bytes, size_t length) override {
     JSContext *cx = zeljs::context();
     JSAutoRealm realm(cx, global_);
-    JSString *string = zeljs::newString(cx, text);
+    JSString *string = zeljs::newString(cx, bytes, length);
     return make(string ? JS::StringValue(string) : JS::NullValue());
   }
 
@@ -284,23 +234,14 @@ public:
     return make(object ? JS::ObjectValue(*object) : JS::NullValue());
   }
 
+  /* The global's handle object of the object (see JSHandles.cpp). */
   ScriptValue newHandle(const Handle &handle) override {
     JSContext *cx = zeljs::context();
     JSAutoRealm realm(cx, global_);
-    JS::RootedObject prototype(
-        cx, &JS::GetReservedSlot(global_, zeljs::handlePrototypeSlot)
-                 .toObject());
-    JSObject *object =
-        JS_NewObjectWithGivenProto(cx, &handleClass, prototype);
-    if (!object) {
+    JSObject *object = zeljs::handleObject(cx, global_, handle);
+    if (!object)
       JS_ClearPendingException(cx);
-      return make(JS::NullValue());
-    }
-    JS::SetReservedSlot(object, objectSlot, JS::PrivateValue(handle.object));
-    JS::SetReservedSlot(object, serialSlot,
-                        JS::PrivateUint32Value(handle.serial));
-    zelbridge::holdHandle(handle);
-    return make(JS::ObjectValue(*object));
+    return make(object ? JS::ObjectValue(*object) : JS::NullValue());
   }
 
   ScriptValue newPointer(void *pointer) override {
@@ -399,41 +340,14 @@ JsScript &scriptOf(JSObject *global) {
       JS::GetReservedSlot(global, zeljs::bridgeSlot).toPrivate());
 }
 
-/* A failed command or C function call: the very value a JavaScript method
-   called through Objective-C threw, else an Error with the message, whose
-   name, reason and exception are the Objective-C exception's when one was
-   raised. */
-bool failCall(JSContext *cx, JsScript &script, const std::string &message) {
-  zelbridge::Failure failure = zelbridge::takeFailure(script);
-  if (failure.original) {
-    auto *thrown = static_cast<JS::PersistentRootedValue *>(failure.original);
-    JS::RootedValue value(cx, *thrown);
-    delete thrown;
-    JS_SetPendingException(cx, value);
-    return false;
-  }
-  fail(cx, message);
-  JS::RootedValue error(cx);
-  if (!failure.exception || !JS_GetPendingException(cx, &error) ||
-      !error.isObject())
-    return false;
-  JS::RootedObject object(cx, &error.toObject());
-  id name = objc_send(failure.exception, "name");
-  id reason = objc_send(failure.exception, "reason");
-  JS::RootedValue field(cx);
-  for (auto [key, text] : {std::pair<const char *, id>{"name", name},
-                           {"reason", reason}}) {
-    const char *chars = text ? objc_send<const char *>(text, "cString") : "";
-    JSString *string = zeljs::newString(cx, chars ? chars : "");
-    if (!string)
-      return false;
-    field.setString(string);
-    JS_SetProperty(cx, object, key, field);
-  }
-  field.set(valueOf(script.newHandle(zelbridge::handleFor(failure.exception))));
-  JS_SetProperty(cx, object, "exception", field);
-  JS_SetPendingException(cx, error);
-  return false;
+ScriptValue JsScript::newFunction(std::unique_ptr<zelbridge::Function> function,
+                                  const char *name, bool nameGiven,
+                                  std::string &error) {
+  JSContext *cx = zeljs::context();
+  JS::RootedObject global(cx, global_);
+  JSObject *made = zeljs::newCFunction(cx, global, std::move(function), name,
+                                       nameGiven, error);
+  return made ? make(JS::ObjectValue(*made)) : nullptr;
 }
 
 /* ===================== Method bodies ===================== */
@@ -496,241 +410,24 @@ JsScript::newBody(ScriptValue *words, const char *, int, bool,
                                         &valueOf(words[0]).toObject());
 }
 
-/* ===================== C functions ===================== */
-
-/* A C function lives as long as the process: a script may keep the
-   JavaScript function anywhere. */
-struct CFunction {
-  std::unique_ptr<zelbridge::Function> function;
-  std::string name;
-};
-
-enum { functionSlot };
-
-bool callCFunction(JSContext *cx, unsigned argc, JS::Value *vp) {
-  JS::CallArgs args = JS::CallArgsFromVp(argc, vp);
-  NativeScope scope;
-  JsScript &script = scriptOf(JS::CurrentGlobalOrNull(cx));
-  auto &function = *static_cast<CFunction *>(
-      js::GetFunctionNativeReserved(&args.callee(), functionSlot).toPrivate());
-  std::vector<ScriptValue> values;
-  for (unsigned i = 0; i < args.length(); ++i)
-    values.push_back(lend(cx, args[i]));
-  ScriptValue result = nullptr;
-  std::string error;
-  if (!zelbridge::callFunction(script, *function.function,
-                               function.name.c_str(), values.data(),
-                               static_cast<int>(values.size()), result, error))
-    return failCall(cx, script, error);
-  args.rval().set(valueOf(result));
-  return true;
-}
-
-ScriptValue JsScript::newFunction(std::unique_ptr<zelbridge::Function> function,
-                                  const char *name, bool nameGiven,
-                                  std::string &error) {
-  JSContext *cx = zeljs::context();
-  unsigned arity = static_cast<unsigned>(function->signature->arguments.size());
-  JSFunction *made =
-      js::NewFunctionWithReserved(cx, callCFunction, arity, 0, name);
-  if (!made) {
-    error = zeljs::pendingErrorText(cx);
-    return nullptr;
-  }
-  JS::RootedObject object(cx, JS_GetFunctionObject(made));
-  js::SetFunctionNativeReserved(
-      object, functionSlot,
-      JS::PrivateValue(new CFunction{std::move(function), name}));
-  JS::RootedObject global(cx, global_);
-  if (nameGiven &&
-      !JS_DefineProperty(cx, global, name, object, JSPROP_ENUMERATE)) {
-    error = zeljs::pendingErrorText(cx);
-    return nullptr;
-  }
-  return make(JS::ObjectValue(*object));
-}
-
-/* ===================== The commands ===================== */
-
-/* A command and the name scripts call it by ("objc.protocol.create"). */
-struct Bound {
-  const zelbridge::Command *command;
-  std::string path;
-};
-
-enum { boundSlot };
-
-bool arityError(JSContext *cx, const Bound &bound, JsScript &script,
-                unsigned argc) {
-  const zelbridge::Command &command = *bound.command;
-  return fail(cx, bound.path + ": expected (" +
-                      zelbridge::usage(command, script, true) + ") but got " +
-                      std::to_string(argc) +
-                      (argc == 1 ? " argument" : " arguments"));
-}
-
-bool dispatch(JSContext *cx, unsigned argc, JS::Value *vp) {
-  JS::CallArgs args = JS::CallArgsFromVp(argc, vp);
-  NativeScope scope;
-  auto &bound = *static_cast<Bound *>(
-      js::GetFunctionNativeReserved(&args.callee(), boundSlot).toPrivate());
-  JsScript &script = scriptOf(JS::CurrentGlobalOrNull(cx));
-  int count = static_cast<int>(args.length());
-  if (!zelbridge::arityFits(*bound.command, script, count))
-    return arityError(cx, bound, script, args.length());
-  std::vector<ScriptValue> values;
-  for (unsigned i = 0; i < args.length(); ++i)
-    values.push_back(lend(cx, args[i]));
-  ScriptValue result = nullptr;
-  std::string error;
-  if (!zelbridge::runCommand(*bound.command, script, values.data(), count,
-                             result, error))
-    return failCall(cx, script, error);
-  args.rval().set(valueOf(result));
-  return true;
-}
-
-bool bind(JSContext *cx, JS::HandleObject target, const std::string &path,
-          const zelbridge::Command *commands) {
-  for (const zelbridge::Command *command = commands; command->name; ++command) {
-    std::string name = path + "." + command->name;
-    if (command->subcommands && !command->run) {
-      JS::RootedObject group(cx, JS_NewPlainObject(cx));
-      if (!group || !bind(cx, group, name, command->subcommands) ||
-          !JS_DefineProperty(cx, target, command->name, group,
-                             JSPROP_ENUMERATE))
-        return false;
-      continue;
-    }
-    JSFunction *function = js::DefineFunctionWithReserved(
-        cx, target, command->name, dispatch,
-        static_cast<unsigned>(command->minimum), JSPROP_ENUMERATE);
-    if (!function)
-      return false;
-    JS::RootedObject object(cx, JS_GetFunctionObject(function));
-    js::SetFunctionNativeReserved(object, boundSlot,
-                                  JS::PrivateValue(new Bound{command, name}));
-    /* A group called as it stands: its commands are the function's. */
-    if (command->subcommands && !bind(cx, object, name, command->subcommands))
-      return false;
-  }
-  return true;
-}
-
-/* ===================== Handle objects' methods ===================== */
-
-/* "<NSString 0x...>", a class's name, or what became of a freed object. */
-bool handleToString(JSContext *cx, unsigned argc, JS::Value *vp) {
-  JS::CallArgs args = JS::CallArgsFromVp(argc, vp);
-  Handle handle;
-  if (!handleOf(args.thisv(), handle))
-    return fail(cx, "toString: not an Objective-C object");
-  id object = nil;
-  std::string error;
-  std::string text = zelbridge::resolve(handle, object, error)
-                         ? zelbridge::describe(object)
-                         : "<" + error + ">";
-  JSString *string = zeljs::newString(cx, text.c_str());
-  if (!string)
-    return false;
-  args.rval().setString(string);
-  return true;
-}
-
-/* Two handle objects are equal when they hold the same live object. */
-bool handleEquals(JSContext *cx, unsigned argc, JS::Value *vp) {
-  JS::CallArgs args = JS::CallArgsFromVp(argc, vp);
-  Handle mine, other;
-  if (!handleOf(args.thisv(), mine))
-    return fail(cx, "equals: not an Objective-C object");
-  args.rval().setBoolean(handleOf(args.get(0), other) &&
-                         mine.object == other.object &&
-                         mine.serial == other.serial);
-  return true;
-}
-
-const JSFunctionSpec handleFunctions[] = {
-    JS_FN("toString", handleToString, 0, 0),
-    JS_FN("equals", handleEquals, 1, 0), JS_FS_END};
-
 } // namespace
 
 namespace zeljs {
 
-/* Objects in JavaScript's idiom, made in JavaScript: a property of a handle
-   sends the selector spelt with _ for : (s.appendString_(t)), $-names tell
-   about the object, String(h) is its description; objc.classes.NAME is
-   the class. The handles' prototype ends in a proxy that answers what the
-   handle itself lacks. */
-static const char idiom[] = R"js((function () {
-  const proto = Object.getPrototypeOf(objc.class('NSObject'));
-  const plain = proto.toString;
-  const names = (list, sign) => list.map(([sel]) => sign + ' ' + sel);
-  const classOf = (h) => objc.send(h, 'class'); /* a class answers itself */
-  const methods = (h, own) => names(objc.methods(classOf(h), {own}), '-')
-      .concat(names(objc.methods(classOf(h), {classSide: true, own}), '+'));
-  const ivars = (h) => new Proxy({}, {
-    get: (t, name) => objc.ivar(h, String(name)),
-    set: (t, name, value) => (objc.ivar(h, String(name), value), true),
-    ownKeys: () => objc.ivars(classOf(h)).map((v) => v.name),
-    getOwnPropertyDescriptor: (t, name) =>
-      ({value: objc.ivar(h, String(name)), enumerable: true,
-        configurable: true, writable: true})});
-  const special = {
-    $className: (h) => plain.call(classOf(h)),
-    $class: (h) => classOf(h),
-    $superclass: (h) => objc.send(classOf(h), 'superclass'),
-    $methods: (h) => methods(h, false),
-    $ownMethods: (h) => methods(h, true),
-    $ivars: ivars,
-    $handle: (h) => h,
-  };
-  const skip = new Set(['then', 'toString', 'valueOf', 'toJSON',
-                        'constructor', 'equals']);
-  Object.setPrototypeOf(proto, new Proxy(Object.create(null), {
-    get(target, name, handle) {
-      if (typeof name !== 'string' || skip.has(name)) return undefined;
-      if (name[0] === '$')
-        return special[name] ? special[name](handle) : undefined;
-      const selector = name.replace(/_/g, ':');
-      return (...args) => objc.send(handle, selector, ...args);
-    }}));
-  proto.toString = function () {
-    try { return objc.send(objc.send(this, 'description'), 'cString'); }
-    catch (e) { return plain.call(this); }
-  };
-  objc.classes = new Proxy({}, {
-    get: (t, name) => typeof name === 'string' ?
-        objc.class(name) : undefined,
-    has: (t, name) => objc.classNames(String(name)).length > 0,
-    ownKeys: () => objc.classNames(),
-    getOwnPropertyDescriptor: (t, name) =>
-      ({value: objc.class(String(name)), enumerable: true,
-        configurable: true})});
-})())js";
-
-static bool runIdiom(JSContext *cx) {
-  JS::CompileOptions options(cx);
-  options.setFileAndLine("(objc)", 1);
-  JS::SourceText<mozilla::Utf8Unit> text;
-  JS::RootedValue ignored(cx);
-  return text.init(cx, idiom, sizeof idiom - 1, JS::SourceOwnership::Borrowed) &&
-         JS::Evaluate(cx, options, text, &ignored);
-}
-
 bool installObjc(JSContext *cx, JS::HandleObject global) {
-  JS::RootedObject prototype(cx, JS_NewPlainObject(cx));
-  if (!prototype || !JS_DefineFunctions(cx, prototype, handleFunctions))
+  if (!installHandles(cx, global))
     return false;
-  JS::SetReservedSlot(global, handlePrototypeSlot, JS::ObjectValue(*prototype));
   /* Kept for the life of the process: method bodies refer to it. */
   JS::SetReservedSlot(global, bridgeSlot,
                       JS::PrivateValue(new JsScript(cx, global)));
   JS::RootedObject objc(cx, JS_NewPlainObject(cx));
-  return objc && bind(cx, objc, "objc", zelbridge::commands()) &&
+  return objc && bindCommands(cx, objc) &&
          JS_DefineProperty(cx, global, "objc", objc, JSPROP_ENUMERATE) &&
          runIdiom(cx);
 }
+
+LentScope::LentScope() : mark_(pool().size()) {}
+LentScope::~LentScope() { releaseFrom(mark_); }
 
 zelbridge::ScriptValue lendValue(JSContext *cx, JS::HandleValue value) {
   return lend(cx, value);

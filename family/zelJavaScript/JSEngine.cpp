@@ -220,21 +220,28 @@ bool textOf(JSContext *cx, JS::HandleValue value, std::string &text) {
   JS::RootedString string(cx, JS::ToString(cx, value));
   if (!string)
     return false;
+  JSLinearString *linear = JS_EnsureLinearString(cx, string);
   JS::UniqueChars chars = JS_EncodeStringToUTF8(cx, string);
-  if (!chars)
+  if (!linear || !chars)
     return false;
-  text = chars.get();
+  /* The length counts the NULs inside the text too. */
+  text.assign(chars.get(), JS::GetDeflatedUTF8StringLength(linear));
   return true;
 }
 
 std::string pendingErrorText(JSContext *cx) { return pendingReason(cx); }
 
 JSString *newString(JSContext *cx, const char *text) {
-  JS::UTF8Chars chars(text, std::strlen(text));
+  return newString(cx, text, std::strlen(text));
+}
+
+/* Bytes that are not UTF-8 arrive as Latin-1, a character a byte. */
+JSString *newString(JSContext *cx, const char *text, size_t length) {
+  JS::UTF8Chars chars(text, length);
   if (JSString *string = JS_NewStringCopyUTF8N(cx, chars))
     return string;
   JS_ClearPendingException(cx);
-  return JS_NewStringCopyZ(cx, text);
+  return JS_NewStringCopyN(cx, text, length);
 }
 
 } // namespace zeljs

@@ -37,8 +37,10 @@ public:
   JsInterpreter(JSContext *cx, JSObject *global)
       : global_(new JS::PersistentRootedObject(cx, global)) {}
   ~JsInterpreter() override {
-    if (!zeljs::engineStopped()) /* else its roots went with the engine */
-      delete global_;
+    if (zeljs::engineStopped()) /* its roots went with the engine */
+      return;
+    zelbridge::freeCallbacks(script());
+    delete global_;
   }
 
   zelbridge::Script &script() override {

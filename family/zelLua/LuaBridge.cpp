@@ -18,9 +18,7 @@
 
 #include <lua5.4/lua.hpp>
 
-#include <cinttypes>
 #include <utility>
-#include <climits>
 #include <cstdio>
 #include <cstring>
 
@@ -78,7 +76,12 @@ public:
     out = lua_tonumber(current_, indexOf(value));
     return true;
   }
-  const char *getText(ScriptValue value, zelbridge::Arena &arena) override;
+  const char *getText(ScriptValue value, zelbridge::Arena &arena) override {
+    size_t length = 0;
+    return getBytes(value, arena, length);
+  }
+  const char *getBytes(ScriptValue value, zelbridge::Arena &arena,
+                       size_t &length) override;
   bool getItems(ScriptValue value, std::vector<ScriptValue> &items) override;
   bool getEntries(ScriptValue value,
                   std::vector<std::pair<ScriptValue, ScriptValue>> &out) override;
@@ -98,11 +101,8 @@ public:
   /* Beyond the signed range (a large Q) the decimal text itself. */
   ScriptValue newWideInteger(const char *decimal) override {
     long long value = 0;
-    if (decimal[0] == '-' || zelObjC_strtoull(decimal, nullptr, 10) <= LLONG_MAX)
-      value = std::strtoll(decimal, nullptr, 10);
-    else
-      return newText(decimal);
-    return newInteger(value);
+    return zelbridge::signedDecimal(decimal, value) ? newInteger(value)
+                                                    : newText(decimal);
   }
   ScriptValue newDouble(double value) override {
     return pushed((lua_pushnumber(current_, value), 0));
@@ -140,9 +140,6 @@ public:
     luaL_setmetatable(current_, handleMetatable);
     zelbridge::holdHandle(handle); /* until __gc */
     return pushed(0);
-  }
-  ScriptValue newPointer(void *pointer) override {
-    return newText(zelbridge::formatPointer(pointer).c_str());
   }
   void discard(ScriptValue) override {}
 
@@ -201,14 +198,14 @@ private:
   lua_State *current_;
 };
 
-const char *LuaScript::getText(ScriptValue value, zelbridge::Arena &arena) {
+const char *LuaScript::getBytes(ScriptValue value, zelbridge::Arena &arena,
+                               size_t &length) {
   lua_State *L = current_;
   int index = indexOf(value);
   Handle handle;
   std::string text;
   if (lua_type(L, index) == LUA_TSTRING || lua_type(L, index) == LUA_TNUMBER) {
     lua_pushvalue(L, index); /* tolstring would turn a number slot to text */
-    size_t length = 0;
     const char *chars = lua_tolstring(L, -1, &length);
     text.assign(chars, length);
     lua_pop(L, 1);
@@ -224,6 +221,7 @@ const char *LuaScript::getText(ScriptValue value, zelbridge::Arena &arena) {
                   lua_topointer(L, index));
     text = pointer;
   }
+  length = text.size();
   return arena.keep(text.data(), text.size());
 }
 
@@ -292,31 +290,16 @@ bool LuaScript::callProtected(int function, ScriptValue *args, int argc,
 
 /* ---- method bodies ---- */
 
-class LuaMethodBody : public zelbridge::MethodBody {
-public:
-  LuaMethodBody(LuaScript &script, int reference)
-      : script_(script), reference_(reference) {}
-
-  zelbridge::Script &script() override { return script_; }
-
-  bool run(ScriptValue *args, int argc, ScriptValue &result,
-           std::string &error) override {
-    lua_rawgeti(script_.state(), LUA_REGISTRYINDEX, reference_);
-    return script_.callProtected(lua_gettop(script_.state()), args, argc,
-                                 result, error);
-  }
-
-private:
-  LuaScript &script_;
-  int reference_;
-};
-
 std::unique_ptr<zelbridge::MethodBody>
 LuaScript::newBody(ScriptValue *words, const char *, int, bool,
                    std::string &) {
   lua_pushvalue(current_, indexOf(words[0]));
-  return std::make_unique<LuaMethodBody>(*this,
-                                         luaL_ref(current_, LUA_REGISTRYINDEX));
+  int function = luaL_ref(current_, LUA_REGISTRYINDEX);
+  return zelbridge::functionBody(
+      *this, [this, function](auto *args, int argc, auto &result, auto &error) {
+        lua_rawgeti(current_, LUA_REGISTRYINDEX, function);
+        return callProtected(lua_gettop(current_), args, argc, result, error);
+      });
 }
 
 /* ---- calls from Lua ---- */
@@ -331,9 +314,10 @@ int errorText(lua_State *L) {
   return 1;
 }
 
-/* The error of a failed call: the very value a Lua method called through
-   Objective-C raised, else the message, or for an Objective-C exception a
-   table {name, reason, exception} whose tostring is the message. */
+/* The error of a failed call, pushed on the state the script entered with:
+   the very value a Lua method called through Objective-C raised, else the
+   message, or for an Objective-C exception a table {name, reason, message,
+   exception} whose tostring is the message. */
 void pushFailure(lua_State *L, LuaScript &script, const std::string &message) {
   zelbridge::Failure failure = zelbridge::takeFailure(script);
   if (failure.original) {
@@ -345,17 +329,7 @@ void pushFailure(lua_State *L, LuaScript &script, const std::string &message) {
     lua_pushlstring(L, message.data(), message.size());
     return;
   }
-  lua_createtable(L, 0, 4);
-  for (const char *key : {"name", "reason"}) {
-    id text = objc_send(failure.exception, key);
-    const char *chars = text ? objc_send<const char *>(text, "cString") : "";
-    lua_pushstring(L, chars ? chars : "");
-    lua_setfield(L, -2, key);
-  }
-  lua_pushlstring(L, message.data(), message.size());
-  lua_setfield(L, -2, "message");
-  script.newHandle(zelbridge::handleFor(failure.exception));
-  lua_setfield(L, -2, "exception");
+  zelbridge::failureRecord(script, failure, message);
   if (luaL_newmetatable(L, "ObjCError")) {
     lua_pushcfunction(L, errorText);
     lua_setfield(L, -2, "__tostring");
@@ -375,11 +349,11 @@ template <typename Work> int entered(lua_State *L, Work work) {
   ScriptValue result = nullptr;
   std::string error;
   bool ok = work(script, args, result, error);
+  if (!ok)
+    pushFailure(L, script, error); /* its values are slots of L too */
   script.leave(previous);
-  if (!ok) {
-    pushFailure(L, script, error);
+  if (!ok)
     return -1;
-  }
   lua_pushvalue(L, indexOf(result));
   return 1;
 }
@@ -388,29 +362,30 @@ int raiseOr(lua_State *L, int results) {
   return results < 0 ? lua_error(L) : results;
 }
 
-struct CFunction {
-  std::unique_ptr<zelbridge::Function> function;
-  std::string name;
-};
-
-int callCFunction(lua_State *L) {
-  auto &function =
-      *static_cast<CFunction *>(lua_touserdata(L, lua_upvalueindex(2)));
+/* A function of Lua calling a command or a C function (kept for ever:
+   scripts may keep the function anywhere). */
+int call(lua_State *L) {
+  auto &callable = *static_cast<zelbridge::Callable *>(
+      lua_touserdata(L, lua_upvalueindex(2)));
   return raiseOr(L, entered(L, [&](LuaScript &script, auto &args,
                                    ScriptValue &result, std::string &error) {
-    return zelbridge::callFunction(script, *function.function,
-                                   function.name.c_str(), args.data(),
-                                   static_cast<int>(args.size()), result,
-                                   error);
+    return callable.call(script, args.data(), static_cast<int>(args.size()),
+                         result, error);
   }));
+}
+
+void pushCall(lua_State *L, LuaScript *script,
+              std::unique_ptr<zelbridge::Callable> callable,
+              lua_CFunction function = call) {
+  lua_pushlightuserdata(L, script);
+  lua_pushlightuserdata(L, callable.release());
+  lua_pushcclosure(L, function, 2);
 }
 
 ScriptValue LuaScript::newFunction(std::unique_ptr<zelbridge::Function> function,
                                    const char *name, bool nameGiven,
                                    std::string &) {
-  lua_pushlightuserdata(current_, this);
-  lua_pushlightuserdata(current_, new CFunction{std::move(function), name});
-  lua_pushcclosure(current_, callCFunction, 2);
+  pushCall(current_, this, zelbridge::callable(std::move(function), name));
   if (nameGiven) {
     lua_pushvalue(current_, -1);
     lua_setglobal(current_, name);
@@ -418,32 +393,10 @@ ScriptValue LuaScript::newFunction(std::unique_ptr<zelbridge::Function> function
   return pushed(0);
 }
 
-/* A command and the name scripts call it by ("objc.protocol.create"). */
-struct Bound {
-  const zelbridge::Command *command;
-  std::string path;
-};
-
-int dispatch(lua_State *L) {
-  auto &bound = *static_cast<Bound *>(lua_touserdata(L, lua_upvalueindex(2)));
-  return raiseOr(L, entered(L, [&](LuaScript &script, auto &args,
-                                   ScriptValue &result, std::string &error) {
-    int argc = static_cast<int>(args.size());
-    if (!zelbridge::arityFits(*bound.command, script, argc)) {
-      error = bound.path + ": expected (" +
-              zelbridge::usage(*bound.command, script, true) + ") but got " +
-              std::to_string(argc) + (argc == 1 ? " argument" : " arguments");
-      return false;
-    }
-    return zelbridge::runCommand(*bound.command, script, args.data(), argc,
-                                 result, error);
-  }));
-}
-
 /* __call of a group: the group itself is not an argument. */
-int dispatchCall(lua_State *L) {
+int callGroup(lua_State *L) {
   lua_remove(L, 1);
-  return dispatch(L);
+  return call(L);
 }
 
 /* Fills the table on top of the stack with the commands. */
@@ -456,16 +409,12 @@ void bind(lua_State *L, LuaScript *script, const std::string &path,
       bind(L, script, name, command->subcommands);
       if (command->run) { /* a group called as it stands */
         lua_createtable(L, 0, 1);
-        lua_pushlightuserdata(L, script);
-        lua_pushlightuserdata(L, new Bound{command, name});
-        lua_pushcclosure(L, dispatchCall, 2);
+        pushCall(L, script, zelbridge::callable(*command, name), callGroup);
         lua_setfield(L, -2, "__call");
         lua_setmetatable(L, -2);
       }
     } else {
-      lua_pushlightuserdata(L, script);
-      lua_pushlightuserdata(L, new Bound{command, name});
-      lua_pushcclosure(L, dispatch, 2);
+      pushCall(L, script, zelbridge::callable(*command, name));
     }
     lua_setfield(L, -2, command->name);
   }
@@ -475,11 +424,10 @@ void bind(lua_State *L, LuaScript *script, const std::string &path,
 
 int handleToString(lua_State *L) {
   Handle handle = *static_cast<Handle *>(luaL_checkudata(L, 1, handleMetatable));
-  id object = nil;
-  std::string error;
-  std::string text = zelbridge::resolve(handle, object, error)
-                         ? zelbridge::describe(object)
-                         : "<" + error + ">";
+  LuaScript &script = scriptOf(L);
+  lua_State *previous = script.enter(L);
+  std::string text = zelbridge::descriptionOf(script, handle);
+  script.leave(previous);
   lua_pushlstring(L, text.data(), text.size());
   return 1;
 }
@@ -492,66 +440,74 @@ int handleCollected(lua_State *L) {
 int handleEquals(lua_State *L) {
   auto *mine = static_cast<Handle *>(luaL_testudata(L, 1, handleMetatable));
   auto *other = static_cast<Handle *>(luaL_testudata(L, 2, handleMetatable));
-  lua_pushboolean(L, mine && other && mine->object == other->object &&
-                         mine->serial == other->serial);
+  lua_pushboolean(L, mine && other && *mine == *other);
   return 1;
 }
 
-void makeHandleMetatable(lua_State *L) {
+const luaL_Reg handleMethods[] = {{"__tostring", handleToString},
+                                  {"__eq", handleEquals},
+                                  {"__gc", handleCollected},
+                                  {nullptr, nullptr}};
+
+void makeHandleMetatable(lua_State *L, LuaScript *script) {
   luaL_newmetatable(L, handleMetatable);
-  lua_pushcfunction(L, handleToString);
-  lua_setfield(L, -2, "__tostring");
-  lua_pushcfunction(L, handleEquals);
-  lua_setfield(L, -2, "__eq");
-  lua_pushcfunction(L, handleCollected);
-  lua_setfield(L, -2, "__gc");
+  lua_pushlightuserdata(L, script);
+  luaL_setfuncs(L, handleMethods, 1);
   lua_pop(L, 1);
 }
 
-/* Objects in Lua's idiom, made in Lua: a field of a handle is a function
-   sending the selector spelt with _ for : (s:appendString_(t)), $-names
-   tell about the object, tostring(h) is its description; objc.classes.NAME
-   is the class. */
-const char idiom[] = R"lua(
-local objc, meta = objc, debug.getregistry().ObjCObject
-local plain = meta.__tostring
-local function classOf(h) return objc.send(h, 'class') end
-local function methods(h, own)
-  local out = {}
-  for _, side in ipairs({{false, '- '}, {true, '+ '}}) do
-    for _, m in ipairs(objc.methods(classOf(h), {classSide = side[1], own = own})) do
-      out[#out + 1] = side[2] .. m[1]
-    end
-  end
-  return out
-end
-local special = {
-  ['$className'] = function(h) return plain(classOf(h)) end,
-  ['$class'] = classOf,
-  ['$superclass'] = function(h) return objc.send(classOf(h), 'superclass') end,
-  ['$methods'] = function(h) return methods(h, false) end,
-  ['$ownMethods'] = function(h) return methods(h, true) end,
-  ['$handle'] = function(h) return h end,
-  ['$ivars'] = function(h) return setmetatable({}, {
-    __index = function(_, name) return objc.ivar(h, name) end,
-    __newindex = function(_, name, value) objc.ivar(h, name, value) end}) end,
+/* h['$NAME'] (see zelbridge::specialMember). */
+int specialMember(lua_State *L) {
+  return raiseOr(L, entered(L, [](LuaScript &script, auto &args,
+                                  ScriptValue &result, std::string &error) {
+    zelbridge::Arena arena;
+    return zelbridge::specialMember(script, args[0],
+                                    script.getText(args[1], arena), result,
+                                    error);
+  }));
 }
+
+int selectorOfMember(lua_State *L) {
+  lua_pushstring(L,
+                 zelbridge::selectorOfMember(luaL_checkstring(L, 1)).c_str());
+  return 1;
+}
+
+/* Objects in Lua's idiom, made in Lua on the core's rules: a field of a
+   handle is a function sending the selector the name spells
+   (s:appendString_(t)), $-names tell about the object; objc.classes.NAME
+   is the class. (tostring(h), the description, is the metatable's.) */
+const char idiom[] = R"lua(
+local objc, meta, special, selectorOf = ...
+local function ivars(h) return setmetatable({}, {
+  __index = function(_, name) return objc.ivar(h, name) end,
+  __newindex = function(_, name, value) objc.ivar(h, name, value) end}) end
 meta.__index = function(h, name)
   if type(name) ~= 'string' then return nil end
-  if name:sub(1, 1) == '$' then
-    return special[name] and special[name](h)
-  end
-  local selector = name:gsub('_', ':')
+  if name == '$ivars' then return ivars(h) end
+  if name:sub(1, 1) == '$' then return special(h, name) end
+  local selector = selectorOf(name)
   return function(receiver, ...) return objc.send(receiver, selector, ...) end
-end
-meta.__tostring = function(h)
-  local ok, text = pcall(function()
-    return objc.send(objc.send(h, 'description'), 'cString') end)
-  return ok and text or plain(h)
 end
 objc.classes = setmetatable({}, {__index = function(_, name)
   return objc.class(name) end})
 )lua";
+
+/* Runs the idiom with the objc table, the handles' metatable and the
+   helpers; a failure leaves the bridge's commands working. */
+void installIdiom(lua_State *L, LuaScript *script) {
+  if (luaL_loadbuffer(L, idiom, sizeof idiom - 1, "=(objc)") != LUA_OK) {
+    lua_pop(L, 1);
+    return;
+  }
+  lua_getglobal(L, "objc");
+  luaL_getmetatable(L, handleMetatable);
+  lua_pushlightuserdata(L, script);
+  lua_pushcclosure(L, specialMember, 1);
+  lua_pushcfunction(L, selectorOfMember);
+  if (lua_pcall(L, 4, 0, 0) != LUA_OK)
+    lua_pop(L, 1);
+}
 
 /* ---- interpreters ---- */
 
@@ -559,15 +515,14 @@ class LuaInterpreter : public zelbridge::Interpreter {
 public:
   LuaInterpreter() : L_(luaL_newstate()), script_(new LuaScript(L_)) {
     luaL_openlibs(L_);
-    makeHandleMetatable(L_);
+    makeHandleMetatable(L_, script_);
     lua_newtable(L_);
     bind(L_, script_, "objc", zelbridge::commands());
     lua_setglobal(L_, "objc");
-    if (luaL_dostring(L_, idiom) != LUA_OK)
-      lua_pop(L_, 1); /* the bridge's commands still work */
+    installIdiom(L_, script_);
   }
   /* The state stays: method bodies may still run in it. */
-  ~LuaInterpreter() override = default;
+  ~LuaInterpreter() override { zelbridge::freeCallbacks(*script_); }
 
   zelbridge::Script &script() override { return *script_; }
 
@@ -619,20 +574,12 @@ private:
   LuaScript *script_; /* kept for ever, as the state */
 };
 
-class LuaLanguage : public zelbridge::Language {
-public:
-  const char *name() override { return "Lua"; }
-  const char *classPrefix() override { return "ZELLua"; }
-  const char *fileExtension() override { return "lua"; }
-  const char *exceptionName() override { return "ZELLuaException"; }
-  zelbridge::Interpreter *newInterpreter(std::string &) override {
-    return new LuaInterpreter;
-  }
-};
-
 /* After the modules are registered (priorities 101 to 103). */
 __attribute__((constructor(110))) void registerLua() {
-  zelbridge::registerLanguage(new LuaLanguage);
+  zelbridge::registerLanguage("Lua", "ZELLua", "lua",
+                              [](std::string &) -> zelbridge::Interpreter * {
+                                return new LuaInterpreter;
+                              });
 }
 
 /* The framework marker; zelLua imports zelJavaScript's in turn, so that

@@ -387,7 +387,9 @@ int unknownCommand(ClientData data, Tcl_Interp *interp, int objc,
 }
 
 void interpDeleted(ClientData data, Tcl_Interp *) {
-  static_cast<zeltcl::TclScript *>(data)->forgetInterp();
+  auto *script = static_cast<zeltcl::TclScript *>(data);
+  zelbridge::freeCallbacks(*script);
+  script->forgetInterp();
 }
 
 } // namespace
@@ -431,6 +433,25 @@ bool TclScript::getDouble(ScriptValue value, double &out) {
 
 const char *TclScript::getText(ScriptValue value, zelbridge::Arena &) {
   return Tcl_GetString(obj(value)); /* lives as long as the value */
+}
+
+/* Tcl keeps a NUL inside its text as the two bytes C0 80: those are the
+   NULs a C string would be cut at. */
+const char *TclScript::getBytes(ScriptValue value, zelbridge::Arena &arena,
+                                size_t &length) {
+  int size = 0;
+  const char *text = Tcl_GetStringFromObj(obj(value), &size);
+  length = static_cast<size_t>(size);
+  if (!memmem(text, length, "\xC0\x80", 2))
+    return text;
+  std::string bytes;
+  for (size_t i = 0; i < length; ++i) {
+    bool nul = text[i] == '\xC0' && i + 1 < length && text[i + 1] == '\x80';
+    bytes += nul ? '\0' : text[i];
+    i += nul;
+  }
+  length = bytes.size();
+  return arena.keep(bytes.data(), bytes.size());
 }
 
 bool TclScript::getItems(ScriptValue value, std::vector<ScriptValue> &items) {
@@ -477,6 +498,15 @@ ScriptValue TclScript::newDouble(double value) {
 }
 ScriptValue TclScript::newText(const char *text) {
   return Tcl_NewStringObj(text, -1);
+}
+/* A NUL among the bytes becomes Tcl's own spelling of it, C0 80. */
+ScriptValue TclScript::newBytes(const char *bytes, size_t length) {
+  if (!std::memchr(bytes, '\0', length))
+    return Tcl_NewStringObj(bytes, static_cast<int>(length));
+  std::string text;
+  for (size_t i = 0; i < length; ++i)
+    text += bytes[i] ? std::string(1, bytes[i]) : std::string("\xC0\x80");
+  return Tcl_NewStringObj(text.data(), static_cast<int>(text.size()));
 }
 ScriptValue TclScript::newBoolean(bool value) {
   return Tcl_NewBooleanObj(value);

@@ -29,6 +29,8 @@ public:
   bool getDouble(zelbridge::ScriptValue value, double &out) override;
   const char *getText(zelbridge::ScriptValue value,
                       zelbridge::Arena &arena) override;
+  const char *getBytes(zelbridge::ScriptValue value, zelbridge::Arena &arena,
+                       size_t &length) override;
   bool getItems(zelbridge::ScriptValue value,
                 std::vector<zelbridge::ScriptValue> &items) override;
   bool getHandle(zelbridge::ScriptValue value,
@@ -40,6 +42,7 @@ public:
   zelbridge::ScriptValue newWideInteger(const char *decimal) override;
   zelbridge::ScriptValue newDouble(double value) override;
   zelbridge::ScriptValue newText(const char *text) override;
+  zelbridge::ScriptValue newBytes(const char *bytes, size_t length) override;
   zelbridge::ScriptValue newBoolean(bool value) override;
   zelbridge::ScriptValue newList(zelbridge::ScriptValue *items,
                                  int count) override;

@@ -215,6 +215,50 @@ const Case cases[] = {
      "local cb = objc.callback('v0', function() end); objc.callback.free(cb)\n"
      "return objc.callback.free(cb)",
      "error: no callback 0x*"},
+    {"CallbacksGoWithTheirInterpreter",
+     "set p [objc::pool {\n"
+     "  set i [objc::send [objc::send ZELTclInterp alloc] init]\n"
+     "  set v [objc::send $i evaluate: {objc::callback new v0 {} {}}]\n"
+     "  objc::send $i release\n"
+     "  objc::send [objc::send $v description] cString }]\n"
+     "objc::callback free $p",
+     "const p = objc.pool(() => {\n"
+     "  const i = objc.send(objc.send('ZELJSInterp', 'alloc'), 'init');\n"
+     "  const v = objc.send(i, 'evaluate:', \"objc.callback('v0', () => 0)\");\n"
+     "  objc.send(i, 'release');\n"
+     "  return objc.send(objc.send(v, 'description'), 'cString'); });\n"
+     "objc.callback.free(p)",
+     "local p = objc.pool(function()\n"
+     "  local i = objc.send(objc.send('ZELLuaInterp', 'alloc'), 'init')\n"
+     "  local v = objc.send(i, 'evaluate:',\n"
+     "    \"return objc.callback('v0', function() end)\")\n"
+     "  objc.send(i, 'release')\n"
+     "  return objc.send(objc.send(v, 'description'), 'cString') end)\n"
+     "return objc.callback.free(p)",
+     "error: no callback 0x*"},
+    {"TextWithANulIsNoCString",
+     "objc::send NSString stringWithCString: \"ab\\0c\"",
+     "objc.send('NSString', 'stringWithCString:', 'ab\\0c')",
+     "return objc.send('NSString', 'stringWithCString:', 'ab\\0c')",
+     "error: text with a NUL byte (after \"ab\") cannot be a C string"},
+    {"BytesWithANulComeBackWhole",
+     "set p [objc::memory alloc 4]\n"
+     "foreach i {0 1 2 3} v {97 0 98 255} {\n"
+     "  objc::memory write [objc::memory offset $p $i] C $v }\n"
+     "set s [objc::memory string $p 4]; objc::memory free $p\n"
+     "list [string length $s] [scan [string index $s 1] %c] "
+     "[scan [string index $s 2] %c]",
+     "const p = objc.memory.alloc(4);\n"
+     "[97, 0, 98, 255].forEach((v, i) =>\n"
+     "  objc.memory.write(objc.memory.offset(p, i), 'C', v));\n"
+     "const s = objc.memory.string(p, 4); objc.memory.free(p);\n"
+     "[s.length, s.charCodeAt(1), s.charCodeAt(2)].join(' ')",
+     "local p = objc.memory.alloc(4)\n"
+     "for i, v in ipairs({97, 0, 98, 255}) do\n"
+     "  objc.memory.write(objc.memory.offset(p, i - 1), 'C', v) end\n"
+     "local s = objc.memory.string(p, 4); objc.memory.free(p)\n"
+     "return #s .. ' ' .. s:byte(2) .. ' ' .. s:byte(3)",
+     "4 0 98"},
     {"MemoryOutParameter",
      "set p [objc::memory new i 42]; objc::memory read $p i",
      "const p = objc.memory.new('i', 42); objc.memory.read(p, 'i')",
@@ -284,6 +328,38 @@ const Case cases[] = {
      {"{OBJC NSRangeException} {NSRangeException: *}",
       "NSRangeException|NSRangeException: *|NSException|true",
       "NSRangeException|NSRangeException: *|NSException|true"}},
+    // A command failing inside a coroutine raises its error there, not on
+    // the state that resumed it: the exception's table and a script's own
+    // error value alike.
+    {"ErrorsInsideACoroutineAreItsOwn", nullptr, nullptr,
+     "local C = objc.defineClass('%LCoThrower', 'NSObject')\n"
+     "objc.method(C, 'fail', 'v8@0:4', function() error({code = 7}) end)\n"
+     "return coroutine.wrap(function()\n"
+     "  local _, e = pcall(objc.send, objc.send('NSArray', 'new'),\n"
+     "    'objectAtIndex:', 3)\n"
+     "  local _, mine = pcall(objc.send, C:new(), 'fail')\n"
+     "  return e.name .. '|' .. e.exception['$className'] .. '|' ..\n"
+     "    mine.code end)()",
+     "NSRangeException|NSException|7"},
+    // An object whose description fails shows as its handle, and the
+    // failure is not left behind for the next call that fails.
+    {"AFailingDescriptionShowsTheHandle", nullptr,
+     "objc.defineClass('%LMute', 'NSObject');\n"
+     "objc.method('%LMute', 'description', '@8@0:4',\n"
+     "  () => { throw new Error('mute'); });\n"
+     "const m = objc.send('%LMute', 'new');\n"
+     "const shown = String(m);\n"
+     "let kind;\n"
+     "try { objc.send(m, 'nothing'); }\n"
+     "catch (e) { kind = e.exception === undefined ? 'plain' : 'exception'; }\n"
+     "shown + ' ' + kind",
+     "local C = objc.defineClass('%LMute', 'NSObject')\n"
+     "objc.method(C, 'description', '@8@0:4', function() error('mute') end)\n"
+     "local m = C:new()\n"
+     "local shown = tostring(m)\n"
+     "local _, e = pcall(objc.send, m, 'nothing')\n"
+     "return shown .. ' ' .. (type(e) == 'string' and 'plain' or 'exception')",
+     "<%LMute 0x*> plain"},
     {"ScriptErrorsComeBackThroughObjectiveC",
      "objc::defineClass %LThrower NSObject\n"
      "objc::method %LThrower fail v8@0:4 {} {\n"
@@ -1070,6 +1146,40 @@ TEST_P(LanguageClasses, PoolsGiveTheirObjectsBack) {
   evaluate(language, replaced(loops[language], "POOLS", pools[language]));
   long grown = residentKilobytes() - before;
   EXPECT_LT(grown, language == Tcl ? 2 * 1024 : 8 * 1024);
+}
+
+// What the console's Tab offers: asked of the interpreter, and asked
+// again after the script added a class or a method.
+TEST_P(LanguageClasses, CompleteClassNamesAndSelectorsAsTheyChange) {
+  id target = interp(GetParam());
+  auto completions = [&](const std::string &prefix) {
+    id names = objc_send(target, "completionsOf:", nsString(prefix));
+    std::string all;
+    for (unsigned i = 0; i < objc_send<unsigned>(names, "count"); ++i)
+      all += text(objc_send(names, "objectAtIndex:", i)) + " ";
+    return all;
+  };
+  EXPECT_NE(completions("NSStr").find("NSString "), std::string::npos);
+  EXPECT_NE(completions("stringWithC").find("stringWithCString: "),
+            std::string::npos);
+  std::string name = std::string(tags[GetParam()]) + "Completed";
+  EXPECT_EQ(completions(name), "");
+  const char *defineClass[] = {"objc::defineClass %LCompleted NSObject",
+                               "objc.defineClass('%LCompleted', 'NSObject')",
+                               "objc.defineClass('%LCompleted', 'NSObject')"};
+  evaluate(GetParam(), prepared(defineClass[GetParam()], GetParam()));
+  EXPECT_EQ(completions(name), name + " ");
+  std::string selector = tags[GetParam()] + std::string("Probe");
+  EXPECT_EQ(completions(selector), "");
+  const char *defineMethod[] = {
+      "objc::method %LCompleted -class %LProbe:with: @16@0:4@8@12 {a b} {}",
+      "objc.method('%LCompleted', '-class', '%LProbe:with:', '@16@0:4@8@12',\n"
+      "  () => null)",
+      "objc.method('%LCompleted', '-class', '%LProbe:with:', '@16@0:4@8@12',\n"
+      "  function() end)"};
+  evaluate(GetParam(), prepared(defineMethod[GetParam()], GetParam()));
+  EXPECT_EQ(completions(selector), selector + ":with: ");
+  EXPECT_EQ(completions("\x01"), "");
 }
 
 INSTANTIATE_TEST_SUITE_P(Each, LanguageClasses, testing::Values(Tcl, JS, Lua),

@@ -61,3 +61,17 @@ zel_case(console_lua 0 "^3\n2\nafter\n$" "x\nstack traceback"
   ARGS -l lua -i)
 zel_case(file_then_console 0 "^hello\\.tcl\\|0\\|\\|5\n1\nhello\\.tcl\n$" "^$"
   INPUT "set argv0\n" ARGS -i hello.tcl)
+
+# -c LINE prints what the console's Tab offers for the line's last word:
+# class names, and selectors as each language spells them, classes the
+# script just made included.
+zel_case(complete_tcl 0 "^stringWithCString:\n$" "^$"
+  ARGS -c "objc::send \[objc::class NSStr\] stringWithC")
+zel_case(complete_class_tcl 0 "^NSString\n$" "^$"
+  ARGS -c "objc::send \[objc::class NSStr")
+zel_case(complete_js 0 "^initWithObjects_count_\ninitWithObjects_forKeys_count_\n$" "^$"
+  ARGS -l js -c "objc.classes.NSArray.alloc().initWithO")
+zel_case(complete_lua 0 "^array\narrayWithObject_\narrayWithObjects_\n$" "^$"
+  ARGS -l lua -c "x = NSMutableArray:arr")
+zel_case(complete_after_script_lua 0 "^LuaTabbed\n$" "^$"
+  ARGS -l lua -e "objc.defineClass('LuaTabbed', 'NSObject')" -c "t = LuaTab")

@@ -149,6 +149,17 @@ TEST_F(JavaScriptLanguage, InterpretersHaveTheirOwnGlobalsAndShareValues) {
   EXPECT_EQ(run("passed.js", "fromMain.n * 2", other), "10");
   EXPECT_EQ(run("print.js", "typeof print + typeof console.log", other),
             "functionfunction");
+  // Each global has a handle object of its own for an object.
+  set(other, "mainsClass",
+      sourceCatching(
+          mainInterp(),
+          string(writeScript("class.js", "objc.class('NSObject')").c_str())));
+  EXPECT_EQ(run("handles.js",
+                "const own = objc.class('NSObject');\n"
+                "[own === objc.classes.NSObject, own === mainsClass,\n"
+                " own.equals(mainsClass)].join(' ')",
+                other),
+            "true false true");
   objc_send<void>(other, "release");
 }
 

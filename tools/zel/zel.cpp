@@ -7,7 +7,8 @@
    script of that language runs, so a Tcl script never starts the
    JavaScript engine. Everything goes through the language's interpreter
    object (mainInterp, sourceFile:, evaluate:, setVariable:toValue:global:,
-   isCompleteScript:), as an application's launcher does. */
+   isCompleteScript:, completionsOf:), as an application's launcher does.
+   The console's Tab completes class names and selectors. */
 #include <objc/objc-load.h>
 #include <Foundation/Foundation.h>
 
@@ -16,6 +17,7 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -40,6 +42,9 @@ struct ScriptLanguage {
      language's own shell conventions. */
   const char *arguments;
   const char *noResult; /* the text of a result not worth printing */
+  /* Whether selectors are spelt as members, `_` for `:` (JavaScript and
+     Lua, where `:` and `.` are between words); else `:` is in words. */
+  bool memberSpelling;
 };
 
 const ScriptLanguage languages[] = {
@@ -47,20 +52,21 @@ const ScriptLanguage languages[] = {
      "set argv [lrange $zelArgs 1 end]; set argc [llength $argv]\n"
      "if {![info exists argv0]} {set argv0 [lindex $zelArgs 0]}\n"
      "unset zelArgs",
-     ""},
+     "", false},
     {"js", ZEL_JAVASCRIPT_LIBRARY, ZEL_JAVASCRIPT_BUILT, "ZELJSInterp",
      "var scriptPath = zelArgs[0], scriptArgs = zelArgs.slice(1);\n"
      "delete globalThis.zelArgs; undefined",
-     "undefined"},
+     "undefined", true},
     {"lua", ZEL_LUA_LIBRARY, ZEL_LUA_BUILT, "ZELLuaInterp",
      "local all = zelArgs; arg = {[0] = all[1]}\n"
      "for i = 2, #all do arg[i - 1] = all[i] end\nzelArgs = nil",
-     "nil"},
+     "nil", true},
 };
 
 int usage() {
-  std::fprintf(stderr,
-               "usage: zel [-l tcl|js|lua] [-e TEXT] [-i] [FILE [ARG ...]]\n");
+  std::fprintf(
+      stderr,
+      "usage: zel [-l tcl|js|lua] [-e TEXT] [-i] [-c LINE] [FILE [ARG ...]]\n");
   return 2;
 }
 
@@ -160,6 +166,103 @@ void setArguments(id interp, const ScriptLanguage &language,
   send(interp, "evaluate:", nsString(language.arguments));
 }
 
+/* ---- completion ---- */
+
+/* Letters, digits and `_` make words, and in Tcl the colons of a
+   selector: every other character ends one. */
+bool inWord(char c, const ScriptLanguage &language) {
+  return std::isalnum(static_cast<unsigned char>(c)) || c == '_' ||
+         (c == ':' && !language.memberSpelling);
+}
+
+std::string wordBreaks(const ScriptLanguage &language) {
+  std::string breaks;
+  for (int c = 1; c < 128; ++c)
+    if ((std::isprint(c) || std::isspace(c)) &&
+        !inWord(static_cast<char>(c), language))
+      breaks += static_cast<char>(c);
+  return breaks;
+}
+
+std::string lastWord(const std::string &line, const ScriptLanguage &language) {
+  size_t start = line.size();
+  while (start > 0 && inWord(line[start - 1], language))
+    --start;
+  return line.substr(start);
+}
+
+std::string respelt(std::string text, char from, char to) {
+  for (char &c : text)
+    if (c == from)
+      c = to;
+  return text;
+}
+
+/* The class names and selectors the word may be completed to, as the
+   language spells them; the interpreter's bridge knows them. */
+std::vector<std::string> completionsOf(id interp,
+                                       const ScriptLanguage &language,
+                                       const std::string &word) {
+  std::vector<std::string> found;
+  if (!objc_send<BOOL>(
+          interp, "respondsToSelector:", sel_registerName("completionsOf:")))
+    return found;
+  std::string prefix = language.memberSpelling ? respelt(word, '_', ':') : word;
+  id names = objc_send(interp, "completionsOf:", nsString(prefix));
+  unsigned count = objc_send<unsigned>(names, "count");
+  for (unsigned i = 0; i < count; ++i) {
+    std::string name = text(objc_send(names, "objectAtIndex:", i));
+    found.push_back(language.memberSpelling ? respelt(name, ':', '_') : name);
+  }
+  return found;
+}
+
+/* What the line editor completes with: the console's interpreter. */
+struct Completing {
+  id interp = nil;
+  const ScriptLanguage *language = nullptr;
+  std::string breaks;
+  std::vector<std::string> found;
+};
+
+Completing completing;
+
+char *nextCompletion(const char *word, int state) {
+  static size_t next = 0;
+  if (state == 0) {
+    completing.found =
+        completionsOf(completing.interp, *completing.language, word);
+    next = 0;
+  }
+  if (next >= completing.found.size())
+    return nullptr;
+  return strdup(completing.found[next++].c_str());
+}
+
+char **completeWord(const char *word, int, int) {
+  rl_attempted_completion_over = 1; /* no file names instead */
+  return rl_completion_matches(word, nextCompletion);
+}
+
+void setUpCompletion(id interp, const ScriptLanguage &language) {
+  completing.interp = interp;
+  completing.language = &language;
+  completing.breaks = wordBreaks(language);
+  rl_basic_word_break_characters = completing.breaks.c_str();
+  rl_completer_word_break_characters = &completing.breaks[0];
+  rl_attempted_completion_function = completeWord;
+  rl_completion_append_character = '\0';
+}
+
+/* -c LINE: what Tab would offer at the end of the line, one a line. */
+void printCompletions(id interp, const ScriptLanguage &language,
+                      const std::string &line) {
+  for (const std::string &name :
+       completionsOf(interp, language, lastWord(line, language)))
+    std::printf("%s\n", name.c_str());
+  std::fflush(stdout);
+}
+
 /* ---- the console ---- */
 
 /* A line from the terminal (with editing and history) or from piped
@@ -183,6 +286,8 @@ bool readLine(bool terminal, const char *prompt, std::string &line) {
    its result, or its error, is printed. */
 void console(id interp, const ScriptLanguage &language) {
   bool terminal = isatty(STDIN_FILENO);
+  if (terminal)
+    setUpCompletion(interp, language);
   std::string entry, line;
   while (readLine(terminal, entry.empty() ? "% " : "> ", line)) {
     entry += line;
@@ -211,6 +316,8 @@ struct Options {
   bool evaluate = false;
   std::string text;
   bool interactive = false;
+  bool complete = false;
+  std::string line; /* to complete */
   std::string file;
   std::vector<std::string> arguments;
 };
@@ -226,6 +333,9 @@ bool parse(int argc, char **argv, Options &options) {
     }
     if (option == "-i") {
       options.interactive = true;
+    } else if (option == "-c" && at + 1 < argc) {
+      options.complete = true;
+      options.line = argv[++at];
     } else if ((option == "-l" || option == "-e") && at + 1 < argc) {
       if (option == "-l" && !(options.language = languageNamed(argv[++at])))
         return false;
@@ -271,16 +381,19 @@ int run(const Options &options) {
   words.insert(words.end(), options.arguments.begin(), options.arguments.end());
   setArguments(interp, *language, words);
   bool consoleFirst = !options.evaluate && options.file.empty() &&
+                      !options.complete &&
                       (options.interactive || isatty(STDIN_FILENO));
   Run status = ran;
   if (options.evaluate)
     status = send(interp, "evaluate:", nsString(options.text));
   else if (!options.file.empty())
     status = send(interp, "sourceFile:", nsString(options.file));
-  else if (!consoleFirst)
+  else if (!consoleFirst && !options.complete)
     status = send(interp, "evaluate:", nsString(standardInput()));
   if (status == failed)
     return 1;
+  if (options.complete)
+    printCompletions(interp, *language, options.line);
   if (consoleFirst || options.interactive)
     console(interp, *language);
   return 0;

@@ -104,6 +104,11 @@ struct Handle {
   unsigned serial = 0; /**< the registry's serial, 0 for none */
 };
 
+/** Whether two handles are of the same object (as first seen). */
+inline bool operator==(const Handle &one, const Handle &other) {
+  return one.object == other.object && one.serial == other.serial;
+}
+
 class MethodBody;
 struct Function;
 
@@ -127,6 +132,11 @@ public:
   virtual bool getDouble(ScriptValue value, double &out) = 0;
   /** The value as text, valid while the arena lives; never null. */
   virtual const char *getText(ScriptValue value, Arena &arena) = 0;
+  /** The value as text with its length in bytes, so that a NUL inside it
+     is seen (a C string cannot carry one: the core refuses such text where
+     C wants a string). By default the text of `getText`. */
+  virtual const char *getBytes(ScriptValue value, Arena &arena,
+                               size_t &length);
   /** The items of a list; false when the value is not a list. */
   virtual bool getItems(ScriptValue value,
                         std::vector<ScriptValue> &items) = 0;
@@ -153,8 +163,9 @@ public:
   virtual ScriptValue newList(ScriptValue *items, int count) = 0;
   /** An object or class; `handle.object` is never nil here. */
   virtual ScriptValue newHandle(const Handle &handle) = 0;
-  /** A plain pointer (not an object): formatted with `formatPointer`. */
-  virtual ScriptValue newPointer(void *pointer) = 0;
+  /** A plain pointer (not an object); by default the text of
+     `formatPointer`. */
+  virtual ScriptValue newPointer(void *pointer);
   /** Drops a value made by the core that is not handed out after all. */
   virtual void discard(ScriptValue value) = 0;
 
@@ -170,8 +181,9 @@ public:
      value is text, and stands for an NSString there. */
   virtual bool structuredValues() { return false; }
   /** A map of keys to values: a Tcl dict (KEY VALUE ...); by default a list
-     of {KEY VALUE} pairs (JavaScript and Lua, whose object handles cannot
-     be keys of their own maps). Takes the values over. */
+     of {KEY VALUE} pairs (JavaScript and Lua, where a handle as the key of
+     a plain object or table would not stand for its object). Takes the
+     values over. */
   virtual ScriptValue newMap(ScriptValue *keys, ScriptValue *values,
                              int count);
   /** A record of named fields: a list of the values in Tcl, an object or a
@@ -281,6 +293,10 @@ bool parsePointer(const char *text, void *&out);
 void holdHandle(const Handle &handle);
 /** The value holding the handle went. */
 void dropHandle(const Handle &handle);
+/** A value the language already has (a canonical handle object) reaches
+   the script again: the object lives at least until the end of the pool it
+   is received in now, as for a value made by holdHandle. */
+void receiveHandle(const Handle &handle);
 /** Objects registered and objects the script side has references of. */
 size_t registeredCount();
 /** Objects the script side holds references of. */
@@ -530,6 +546,12 @@ bool runCommand(const Command &command, Script &script, ScriptValue *args,
 
 /* ===================== The language classes ===================== */
 
+/** Frees the callbacks (`callback new`) that run the script's code: a
+   language calls it when the script's interpreter is deleted, while the
+   script can still be reached. A callback running at that moment is left, and
+   refuses to run again. */
+void freeCallbacks(Script &script);
+
 /** One interpreter of a language, behind an object of its Interp class. */
 class Interpreter {
 public:
@@ -579,7 +601,8 @@ public:
      PREFIXValue, or nil), sourceFile: and evaluate: (an NSString), which
      answer a PREFIXValue and raise the language's exception, whose reason
      is the language's report, when the script fails; isCompleteScript: (an
-     NSString) whether a console has read a whole script.
+     NSString) whether a console has read a whole script; completionsOf:
+     (an NSString) an NSArray of the `completions` of the prefix.
    - PREFIXValue (NSObject): +valueWithInt:, +valueWithPointer:toObjCType:
      (for the type "*" a list of the C strings of a null-terminated vector,
      else the pointer), -description (the value's text).
@@ -594,5 +617,7 @@ void registerLanguage(Language *language);
 Interpreter *interpreterOf(id object);
 
 } // namespace zelbridge
+
+#include <zelBridge/idiom.h> /* what the languages share beyond Script */
 
 #endif

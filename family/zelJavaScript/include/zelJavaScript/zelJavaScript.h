@@ -57,7 +57,8 @@
    FUNCTION)` a function with `objc.callback.free`. Method bodies are
    functions of self, _cmd and the arguments (this is self). Values: null
    and undefined are nil, numbers, booleans, strings, arrays (structs,
-   lists), plain objects (maps), handle objects (their String() describes
+   lists), plain objects (maps), handle objects (one per live object in a
+   global, so === and Map keys go by the object; their String() describes
    the object, equals() compares), BigInts for 64-bit integers beyond 2^53.
    Arrays, plain objects and numbers passed where an object is expected
    become NSArray, NSDictionary and NSNumber. A bad call throws an Error;
