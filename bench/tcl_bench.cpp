@@ -91,13 +91,13 @@ int parseOnly(ClientData, Tcl_Interp *in, int objc, Tcl_Obj *const objv[]) {
 }
 
 /* Runs the command words over and over, as a script's loop would. */
-void evalWords(benchmark::State &state, Tcl_Obj *words[3]) {
-  for (int i = 0; i < 3; ++i)
+void evalWords(benchmark::State &state, Tcl_Obj *words[], int count = 3) {
+  for (int i = 0; i < count; ++i)
     Tcl_IncrRefCount(words[i]);
   for (auto _ : state)
-    if (Tcl_EvalObjv(interp(), 3, words, 0) != TCL_OK)
+    if (Tcl_EvalObjv(interp(), count, words, 0) != TCL_OK)
       state.SkipWithError(Tcl_GetStringResult(interp()));
-  for (int i = 0; i < 3; ++i)
+  for (int i = 0; i < count; ++i)
     Tcl_DecrRefCount(words[i]);
 }
 
@@ -130,6 +130,14 @@ void BM_TclSendObjectResult(benchmark::State &state) {
   evalWords(state, words);
 }
 
+/* The handle as the command word ($h nothing): the unknown handler makes
+   the handle's command on the first run, every later one finds it. */
+void BM_TclHandleCommand(benchmark::State &state) {
+  evaluate("set ::target [objc::send TclBenchTarget alloc]");
+  Tcl_Obj *words[2] = {handleOf("::target"), Tcl_NewStringObj("nothing", -1)};
+  evalWords(state, words, 2);
+}
+
 /* A Tcl callback called through its C function pointer. */
 void BM_CallbackTcl(benchmark::State &state) {
   auto callback = reinterpret_cast<void (*)()>(std::strtoul(
@@ -150,6 +158,37 @@ void BM_MessageTclMethod(benchmark::State &state) {
   SEL sel = sel_registerName("nothing");
   for (auto _ : state)
     objc_send<void>(object, sel);
+}
+
+// ---------------------------------------------------------------------
+// Allocation while the registry hears of every object allocated (what
+// objc::instances turns on at its first use) and while it does not.
+
+void allocateAndFree(benchmark::State &state) {
+  static id cls = objc_lookUpClass("TclBenchTarget");
+  static SEL alloc = sel_registerName("alloc");
+  static SEL init = sel_registerName("init");
+  static SEL release = sel_registerName("release");
+  for (auto _ : state)
+    objc_send<void>(objc_send(objc_send(cls, alloc), init), release);
+}
+
+/* The switch is process-wide: each run sets it as it needs it. */
+void watchAllocations(bool on) {
+  static bool asked = (evaluate("objc::instances TclBenchTarget"), true);
+  benchmark::DoNotOptimize(asked);
+  zelObjC_SetRegistersIdsOnAlloc(on ? YES : NO);
+}
+
+void BM_AllocWatched(benchmark::State &state) {
+  watchAllocations(true);
+  allocateAndFree(state);
+  watchAllocations(false);
+}
+
+void BM_AllocUnwatched(benchmark::State &state) {
+  watchAllocations(false);
+  allocateAndFree(state);
 }
 
 // ---------------------------------------------------------------------
@@ -238,6 +277,8 @@ const Row rows[] = {
     {"objc::send answering an object / Tcl command parsing the same "
      "arguments",
      "tcl_send_object", "tcl_parse_only", 2.2},
+    {"a handle as a command ($h nothing) / objc::send $h nothing",
+     "tcl_handle_command", "tcl_send", 1.2},
     {"objc.send of a no-argument method / JavaScript native function "
      "reading the same arguments (Object.is)",
      "js_send", "js_native", 0.0},
@@ -254,6 +295,9 @@ const Row rows[] = {
      "callback_tcl", "msgsend_tcl_method", 1.0},
     {"Tcl-defined method called from C / C method", "msgsend_tcl_method",
      "msgsend_c", 0.0},
+    {"alloc, init, release from C with every allocation registered / "
+     "unregistered",
+     "alloc_watched", "alloc_unwatched", 0.0},
 };
 
 class RatioReporter : public benchmark::ConsoleReporter {
@@ -299,6 +343,9 @@ int main(int argc, char **argv) {
   benchmark::RegisterBenchmark("tcl_send", BM_TclSend);
   benchmark::RegisterBenchmark("tcl_parse_only", BM_TclParseOnly);
   benchmark::RegisterBenchmark("tcl_send_object", BM_TclSendObjectResult);
+  benchmark::RegisterBenchmark("tcl_handle_command", BM_TclHandleCommand);
+  benchmark::RegisterBenchmark("alloc_watched", BM_AllocWatched);
+  benchmark::RegisterBenchmark("alloc_unwatched", BM_AllocUnwatched);
   benchmark::RegisterBenchmark("msgsend_c", BM_MessageC);
   benchmark::RegisterBenchmark("msgsend_tcl_method", BM_MessageTclMethod);
   benchmark::RegisterBenchmark("callback_tcl", BM_CallbackTcl);

@@ -209,6 +209,11 @@ ScriptValue resultValue(Script &script, const Slot &slot, const char *storage,
                         std::string &error) {
   if (slot.val.kind == APPLY_VOID)
     return script.newNil();
+  if (*slot.type == '@' || *slot.type == '#') { /* as fromC, with no walk */
+    id object = nil;
+    std::memcpy(&object, storage, sizeof object);
+    return object ? script.newHandle(handleFor(object)) : script.newNil();
+  }
   return fromC(script, slot.type, storage, error);
 }
 
@@ -241,7 +246,12 @@ bool invoke(Script &script, const Signature &signature, void *fn,
     }
     buffer = heap.get();
   }
-  std::memset(buffer, 0, static_cast<size_t>(signature.bufferSize));
+  /* Converted arguments and aggregate results may leave bytes unwritten
+     (padding, a union's tail); fixed arguments and a scalar result fill
+     all they use. */
+  if (static_cast<int>(count) != fixedCount ||
+      signature.result.val.kind == APPLY_AGGREGATE)
+    std::memset(buffer, 0, static_cast<size_t>(signature.bufferSize));
   ApplyVal localVals[16];
   std::unique_ptr<ApplyVal[]> heapVals;
   ApplyVal *vals = localVals;
@@ -250,18 +260,18 @@ bool invoke(Script &script, const Signature &signature, void *fn,
     vals = heapVals.get();
   }
   Arena arena;
+  const Slot *slots = signature.arguments.data();
   for (size_t i = 0; i < count; ++i) {
-    const Slot &slot = signature.arguments[i];
-    vals[i] = slot.val;
-    char *storage = buffer + slot.offset;
-    vals[i].data = storage;
-    if (static_cast<int>(i) < fixedCount)
-      std::memcpy(storage, &fixed[i], sizeof(void *));
-    else if (!convertArgument(script, slot,
-                              args[i - static_cast<size_t>(fixedCount)], storage,
-                              arena, error))
-      return false;
+    vals[i] = slots[i].val;
+    vals[i].data = buffer + slots[i].offset;
   }
+  for (int i = 0; i < fixedCount; ++i)
+    std::memcpy(vals[i].data, &fixed[i], sizeof(void *));
+  for (size_t i = static_cast<size_t>(fixedCount); i < count; ++i)
+    if (!convertArgument(script, slots[i],
+                         args[i - static_cast<size_t>(fixedCount)],
+                         static_cast<char *>(vals[i].data), arena, error))
+      return false;
   ApplyVal resultVal = signature.result.val;
   resultVal.data = buffer + signature.result.offset;
   id exception = nil;
@@ -468,49 +478,6 @@ bool callMethod(Script &script, const Signature &signature, IMP imp,
 
 namespace {
 
-/* What a selector means for the references the script side holds. */
-enum class Family { plain, owning, init, retain, release, autorelease };
-
-Family familyNamed(const char *name);
-
-/* The selector begins with the word (and no lower-case letter follows). */
-bool startsWord(const char *name, const char *word) {
-  size_t length = std::strlen(word);
-  return std::strncmp(name, word, length) == 0 &&
-         !(name[length] >= 'a' && name[length] <= 'z');
-}
-
-Family familyOf(SEL sel) {
-  static SEL lastSel = nullptr; /* a loop sends one selector again */
-  static Family lastFamily = Family::plain;
-  if (sel == lastSel)
-    return lastFamily;
-  static auto *known = new std::unordered_map<SEL, Family>;
-  lastSel = sel;
-  auto found = known->find(sel);
-  if (found != known->end())
-    return lastFamily = found->second;
-  lastFamily = familyNamed(sel_getName(sel));
-  return (*known)[sel] = lastFamily;
-}
-
-Family familyNamed(const char *name) {
-  Family family = Family::plain;
-  if (std::strcmp(name, "retain") == 0)
-    family = Family::retain;
-  else if (std::strcmp(name, "release") == 0)
-    family = Family::release;
-  else if (std::strcmp(name, "autorelease") == 0)
-    family = Family::autorelease;
-  else if (startsWord(name, "init"))
-    family = Family::init;
-  else
-    for (const char *word : {"alloc", "new", "copy", "mutableCopy"})
-      if (startsWord(name, word))
-        family = Family::owning;
-  return family;
-}
-
 /* The object a result value holds, or nil. */
 id resultObject(Script &script, ScriptValue result) {
   Handle handle;
@@ -519,23 +486,6 @@ id resultObject(Script &script, ScriptValue result) {
   if (result && script.getHandle(result, handle))
     resolve(handle, object, error);
   return object;
-}
-
-/* retain, release and autorelease from a script: counted; the answer is
-   the receiver, or nothing. */
-bool countedSend(Script &script, Family family, id receiver, int argc,
-                 ScriptValue &result, std::string &error) {
-  if (argc != 0) {
-    error = "expected 0 arguments, got " + std::to_string(argc);
-    return false;
-  }
-  if (family == Family::retain)
-    scriptRetain(receiver);
-  else if (!scriptRelease(receiver, family == Family::autorelease, error))
-    return false;
-  result = family == Family::release ? script.newNil()
-                                     : script.newHandle(handleFor(receiver));
-  return true;
 }
 
 } // namespace

@@ -168,8 +168,10 @@ bool stringCommand(Script &script, ScriptValue *args, int,
 using Sender = bool (*)(Script &, id, SEL, ScriptValue *, int, ScriptValue &,
                         std::string &);
 
-bool sendWith(Sender sender, Script &script, ScriptValue *args, int argc,
-              ScriptValue &result, std::string &error) {
+/* Made once per sender, so that each command calls its sender directly. */
+template <Sender sender>
+bool sendWith(Script &script, ScriptValue *args, int argc, ScriptValue &result,
+              std::string &error) {
   id receiver = nil;
   if (!objectFrom(script, args[0], true, receiver, error))
     return false;
@@ -196,17 +198,17 @@ bool sendCommand(Script &script, ScriptValue *args, int argc,
   if (argc >= 4 && !script.getHandle(args[0], handle) &&
       textOf(script, args[0]) == "-types")
     return sendTypedCommand(script, args + 1, argc - 1, result, error);
-  return sendWith(send, script, args, argc, result, error);
+  return sendWith<send>(script, args, argc, result, error);
 }
 
 bool superCommand(Script &script, ScriptValue *args, int argc,
                   ScriptValue &result, std::string &error) {
-  return sendWith(sendSuper, script, args, argc, result, error);
+  return sendWith<sendSuper>(script, args, argc, result, error);
 }
 
 bool formerCommand(Script &script, ScriptValue *args, int argc,
                    ScriptValue &result, std::string &error) {
-  return sendWith(sendFormer, script, args, argc, result, error);
+  return sendWith<sendFormer>(script, args, argc, result, error);
 }
 
 /* ---- pool ---- */
@@ -540,12 +542,6 @@ const Command *commands() {
     return all;
   }();
   return joined->data();
-}
-
-bool arityFits(const Command &command, Script &script, int argc) {
-  int extra = command.body ? script.bodyWords() - 1 : 0;
-  return argc >= command.minimum + extra &&
-         (command.maximum < 0 || argc <= command.maximum + extra);
 }
 
 std::string usage(const Command &command, Script &script, bool asFunction) {

@@ -32,12 +32,16 @@ LastFailure last_; /* constant-initialized: no guard on every call */
 
 LastFailure &lastFailure() { return last_; }
 
+void noteKept() { failureKept = last_.exception || last_.carried.original; }
+
 void dropCarried(const Carried &what) {
   if (what.original)
     what.script->dropFailure(what.original);
 }
 
 } // namespace
+
+bool failureKept = false;
 
 void recordFailure(id exception) {
   LastFailure &last = lastFailure();
@@ -51,6 +55,7 @@ void recordFailure(id exception) {
     last.carried = found->second;
     carried().erase(found);
   }
+  noteKept();
 }
 
 void carryFailure(id exception, Script &script, void *original) {
@@ -61,9 +66,10 @@ void recordScriptFailure(Script &script, void *original) {
   clearFailure();
   if (original)
     lastFailure().carried = Carried{&script, original};
+  noteKept();
 }
 
-void clearFailure() {
+void forgetFailure() {
   LastFailure &last = lastFailure();
   if (!last.exception && !last.carried.original)
     return;
@@ -71,6 +77,7 @@ void clearFailure() {
   if (last.exception)
     objc_send<void>(last.exception, "release");
   last = LastFailure{};
+  noteKept();
 }
 
 Failure takeFailure(Script &script) {
@@ -85,6 +92,7 @@ Failure takeFailure(Script &script) {
   else
     dropCarried(last.carried);
   last = LastFailure{};
+  noteKept();
   return failure;
 }
 

@@ -99,7 +99,29 @@ bool holdsCString(const char *type) {
 namespace {
 
 bool isConvertibleScalar(char letter) {
-  return letter && std::strchr("cCsSiIlLqQfd*:@#^?", letter);
+  switch (letter) {
+  case 'c':
+  case 'C':
+  case 's':
+  case 'S':
+  case 'i':
+  case 'I':
+  case 'l':
+  case 'L':
+  case 'q':
+  case 'Q':
+  case 'f':
+  case 'd':
+  case '*':
+  case ':':
+  case '@':
+  case '#':
+  case '^':
+  case '?':
+    return true;
+  default:
+    return false;
+  }
 }
 
 long long roundUp64(long long value, int alignment) {
@@ -249,6 +271,12 @@ bool measurable(const char *body) {
 bool checkType(const char *type, TypeUse use, TypeCheck &check,
                std::string &error) {
   check = TypeCheck();
+  /* A plain scalar, as nearly every argument and result is: no qualifier
+     to skip, nothing to walk. */
+  if (isConvertibleScalar(*type)) {
+    check.items = use == TypeUse::convert ? 1 : 0;
+    return true;
+  }
   if (!Checker(use, check, error).type(type, 0))
     return false;
   const char *body = objc_skip_type_qualifiers(type);
@@ -291,52 +319,39 @@ StackBounds findStackBounds() {
   return bounds;
 }
 
-/* The bounds of the thread that drives the bridge, found once; another
-   thread's are found each time (the bridge is driven from one thread, and
-   a thread-local variable costs a lookup on every call). */
-pthread_t boundsThread;
-StackBounds knownBounds; /* of boundsThread, once found */
-
-StackBounds stackBounds() {
-  if (knownBounds.low && pthread_equal(boundsThread, pthread_self()))
-    return knownBounds;
-  StackBounds bounds = findStackBounds();
-  if (!knownBounds.low) {
-    boundsThread = pthread_self();
-    knownBounds = bounds;
-  }
-  return bounds;
-}
-
 /* Where the thread's stack cannot be found, nesting alone is bounded. */
 constexpr int maxUnknownNesting = 1000;
 constexpr size_t maxStackReserve = 1024 * 1024;
 
-int nesting = 0;
+} // namespace
 
-__attribute__((noinline)) bool stackHasRoom() {
-  const StackBounds bounds = stackBounds();
+int nativeNesting = 0;
+KnownStack knownStack;
+
+/* The first thread to call through the bridge (the one that drives it) has
+   its stack found once and kept in knownStack; any other frame is
+   measured here, each time. */
+bool stackHasRoomElsewhere(const char *here) {
+  const StackBounds bounds = findStackBounds();
   if (!bounds.low)
-    return nesting < maxUnknownNesting;
-  const char *here = static_cast<const char *>(__builtin_frame_address(0));
-  if (here < bounds.low || here > bounds.low + bounds.size)
-    return nesting < maxUnknownNesting; /* another stack (a coroutine's) */
-  size_t reserve = std::min(bounds.size / 4, maxStackReserve);
+    return nativeNesting < maxUnknownNesting;
+  const size_t reserve = std::min(bounds.size / 4, maxStackReserve);
+  if (!knownStack.low) {
+    knownStack.low = bounds.low;
+    knownStack.limit = bounds.low + reserve;
+    knownStack.high = bounds.low + bounds.size;
+  }
+  if (here < bounds.low || here > bounds.low + bounds.size) /* a coroutine's */
+    return nativeNesting < maxUnknownNesting;
   return static_cast<size_t>(here - bounds.low) > reserve;
 }
 
-} // namespace
-
-NativeDepth::NativeDepth() : room_(stackHasRoom()) { ++nesting; }
-
-NativeDepth::~NativeDepth() { --nesting; }
-
-bool NativeDepth::entered(std::string &error) const {
-  if (!room_)
-    error = "calls through the bridge nested too deep (" +
-            std::to_string(nesting) + " levels): the thread's stack is "
-            "nearly used up";
-  return room_;
+bool NativeDepth::refuse(std::string &error) {
+  error = "calls through the bridge nested too deep (" +
+          std::to_string(nativeNesting) +
+          " levels): the thread's stack is "
+          "nearly used up";
+  return false;
 }
 
 } // namespace zelbridge

@@ -45,9 +45,14 @@ struct BridgePool {
   unsigned serial;
 };
 
-std::vector<BridgePool> &bridgePools() {
-  static auto *open = new std::vector<BridgePool>;
-  return *open;
+/* Made at first use, never freed; a plain pointer rather than a guarded
+   static, as every handle made asks for it. */
+std::vector<BridgePool> *openPools = nullptr;
+
+inline std::vector<BridgePool> &bridgePools() {
+  if (!openPools)
+    openPools = new std::vector<BridgePool>;
+  return *openPools;
 }
 
 unsigned nextPoolSerial = 1;
@@ -194,14 +199,24 @@ void receiveHandle(const Handle &handle) {
     noteReceived(*entry);
 }
 
+bool dropsNoted = false;
+
+/* A drop that leaves other holders only counts down, which is safe
+   anywhere; the last one is noted, as giving the reference back sends
+   messages. */
 void dropHandle(const Handle &handle) {
-  if (handle.object)
-    drops().push_back(handle);
+  if (!handle.object)
+    return;
+  if (lastEntry && handle.serial == lastEntrySerial &&
+      lastEntry->object == handle.object && lastEntry->holders > 1) {
+    --lastEntry->holders;
+    return;
+  }
+  drops().push_back(handle);
+  dropsNoted = true;
 }
 
-void settleDrops() {
-  if (!pendingDrops || pendingDrops->empty())
-    return;
+void settleNotedDrops() {
   auto &pending = drops();
   while (!pending.empty()) {
     Handle handle = pending.back();
@@ -217,6 +232,7 @@ void settleDrops() {
     if (entry.holders > 0 && --entry.holders == 0 && entry.handles)
       giveBack(entry);
   }
+  dropsNoted = false; /* a drop during a give-back was settled above */
 }
 
 void adoptOwned(id object) {
@@ -321,5 +337,64 @@ void objectFreed(id object, unsigned serial) {
 }
 
 size_t ownedCount() { return owned().size(); }
+
+/* ---- selector families ---- */
+
+namespace {
+
+/* The selector begins with the word (and no lower-case letter follows). */
+bool startsWord(const char *name, const char *word) {
+  size_t length = std::strlen(word);
+  return std::strncmp(name, word, length) == 0 &&
+         !(name[length] >= 'a' && name[length] <= 'z');
+}
+
+Family familyNamed(const char *name) {
+  Family family = Family::plain;
+  if (std::strcmp(name, "retain") == 0)
+    family = Family::retain;
+  else if (std::strcmp(name, "release") == 0)
+    family = Family::release;
+  else if (std::strcmp(name, "autorelease") == 0)
+    family = Family::autorelease;
+  else if (startsWord(name, "init"))
+    family = Family::init;
+  else
+    for (const char *word : {"alloc", "new", "copy", "mutableCopy"})
+      if (startsWord(name, word))
+        family = Family::owning;
+  return family;
+}
+
+} // namespace
+
+KnownFamily lastFamily;
+
+Family familyLookedUp(SEL sel) {
+  static auto *known = new std::unordered_map<SEL, Family>;
+  lastFamily.sel = sel;
+  auto found = known->find(sel);
+  if (found != known->end())
+    return lastFamily.family = found->second;
+  lastFamily.family = familyNamed(sel_getName(sel));
+  return (*known)[sel] = lastFamily.family;
+}
+
+/* retain, release and autorelease from a script: counted; the answer is
+   the receiver, or nothing. */
+bool countedSend(Script &script, Family family, id receiver, int argc,
+                 ScriptValue &result, std::string &error) {
+  if (argc != 0) {
+    error = "expected 0 arguments, got " + std::to_string(argc);
+    return false;
+  }
+  if (family == Family::retain)
+    scriptRetain(receiver);
+  else if (!scriptRelease(receiver, family == Family::autorelease, error))
+    return false;
+  result = family == Family::release ? script.newNil()
+                                     : script.newHandle(handleFor(receiver));
+  return true;
+}
 
 } // namespace zelbridge

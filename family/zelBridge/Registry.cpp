@@ -16,9 +16,15 @@ namespace {
 /* Both directions: an object's serial, a serial's object. Made on first
    use and never freed (hooks may run until the process ends). */
 struct Registry {
+  /* A serial's object now, and the address it was first seen at (which
+     its text keeps after a move): one entry, so that a new handle costs
+     one insertion here. */
+  struct Entry {
+    id object;
+    uintptr_t firstAddress;
+  };
   std::unordered_map<id, unsigned> serials;
-  std::unordered_map<unsigned, id> objects;
-  std::unordered_map<unsigned, uintptr_t> firstAddress;
+  std::unordered_map<unsigned, Entry> objects;
   unsigned nextSerial = 1;
 };
 
@@ -35,13 +41,84 @@ void forget(id object) {
   if (found == registry_->serials.end())
     return;
   registry_->objects.erase(found->second);
-  registry_->firstAddress.erase(found->second);
   registry_->serials.erase(found);
 }
 
+/* Objects by address, for the hook that hears of every allocation: open
+   addressing with linear probing, so that an object costs no allocation
+   of its own, and removal by shifting the entries behind back, so that no
+   marks of removed entries pile up. nil marks a free slot. */
+class ObjectSet {
+public:
+  void insert(id object) {
+    if ((count_ + 1) * 4 > slots_.size() * 3)
+      grow();
+    size_t at = find(object);
+    if (!slots_[at]) {
+      slots_[at] = object;
+      ++count_;
+    }
+  }
+
+  bool erase(id object) {
+    if (slots_.empty())
+      return false;
+    size_t hole = find(object);
+    if (!slots_[hole])
+      return false;
+    for (size_t next = step(hole); slots_[next]; next = step(next)) {
+      size_t home = homeOf(slots_[next]);
+      /* An entry stays unless the hole lies between its home and it. */
+      bool stays = hole <= next ? hole < home && home <= next
+                                : hole < home || home <= next;
+      if (!stays) {
+        slots_[hole] = slots_[next];
+        hole = next;
+      }
+    }
+    slots_[hole] = nil;
+    --count_;
+    return true;
+  }
+
+  template <typename Visit> void each(Visit visit) const {
+    for (id object : slots_)
+      if (object)
+        visit(object);
+  }
+
+private:
+  size_t homeOf(id object) const { /* Fibonacci hashing of the address */
+    uint32_t address =
+        static_cast<uint32_t>(reinterpret_cast<uintptr_t>(object));
+    return (address * 2654435769u) >> (32 - bits_);
+  }
+  size_t step(size_t at) const { return (at + 1) & (slots_.size() - 1); }
+  /* The object's slot, or the free one where it would go. */
+  size_t find(id object) const {
+    size_t at = homeOf(object);
+    while (slots_[at] && slots_[at] != object)
+      at = step(at);
+    return at;
+  }
+  void grow() {
+    std::vector<id> old(std::size_t{1} << (bits_ + 1), nil);
+    old.swap(slots_);
+    ++bits_;
+    count_ = 0;
+    for (id object : old)
+      if (object)
+        insert(object);
+  }
+
+  std::vector<id> slots_;
+  size_t count_ = 0;
+  int bits_ = 5; /* slots_ has 2^bits_ entries once made */
+};
+
 /* Every object allocated, once a script asked for instances (objects are
    registered when a script first sees them, not here). */
-std::unordered_set<id> *live = nullptr;
+ObjectSet *live = nullptr;
 
 void noteRegistered(id object) {
   if (live)
@@ -59,15 +136,18 @@ void noteMoved(id oldObject, id newObject) {
   registry_->serials.erase(found);
   forget(newObject);
   registry_->serials[newObject] = serial;
-  registry_->objects[serial] = newObject;
+  registry_->objects[serial].object = newObject;
 }
 
 void noteFreed(id object) {
   if (live)
     live->erase(object);
+  if (object == lastObject)
+    lastSerial = 0;
   auto found = registry_->serials.find(object);
-  if (found != registry_->serials.end())
-    objectFreed(object, found->second);
+  if (found == registry_->serials.end())
+    return; /* never seen by a script: nothing else to forget */
+  objectFreed(object, found->second);
   forget(object);
 }
 
@@ -112,17 +192,11 @@ Handle handleFor(id object) {
   }
   unsigned serial = table.nextSerial++;
   table.serials.emplace(object, serial);
-  table.objects.emplace(serial, object);
-  table.firstAddress.emplace(serial, reinterpret_cast<uintptr_t>(object));
+  table.objects.emplace(
+      serial, Registry::Entry{object, reinterpret_cast<uintptr_t>(object)});
   handle.object = object;
   handle.serial = serial;
   return handle;
-}
-
-static bool firstSeenAt(const Handle &handle) {
-  auto first = registry_->firstAddress.find(handle.serial);
-  return first != registry_->firstAddress.end() &&
-         reinterpret_cast<uintptr_t>(handle.object) == first->second;
 }
 
 /* A handle is honoured only when its serial is live and its address is
@@ -145,12 +219,14 @@ bool resolve(const Handle &handle, id &object, std::string &error) {
     error = "object " + formatPointer(handle.object) + " was freed";
     return false;
   }
-  if (handle.object != found->second && !firstSeenAt(handle)) {
+  const Registry::Entry &entry = found->second;
+  if (handle.object != entry.object &&
+      reinterpret_cast<uintptr_t>(handle.object) != entry.firstAddress) {
     error = "no object " + formatPointer(handle.object) + "#" +
             std::to_string(handle.serial);
     return false;
   }
-  object = found->second;
+  object = entry.object;
   if (handle.object == object) {
     lastSerial = handle.serial;
     lastObject = object;
@@ -163,10 +239,11 @@ size_t registeredCount() { return registry_ ? registry_->serials.size() : 0; }
 std::vector<id> liveInstances(Class cls) {
   registry();
   if (!live) { /* from now on, every allocation is heard of */
-    live = new std::unordered_set<id>;
+    live = new ObjectSet;
     zelObjC_SetRegistersIdsOnAlloc(YES);
   }
-  std::unordered_set<id> all(live->begin(), live->end());
+  std::unordered_set<id> all;
+  live->each([&](id object) { all.insert(object); });
   for (auto &[object, serial] : registry_->serials)
     all.insert(object);
   std::vector<id> found;
@@ -179,9 +256,9 @@ std::vector<id> liveInstances(Class cls) {
 std::string formatHandle(const Handle &handle) {
   uintptr_t address = reinterpret_cast<uintptr_t>(handle.object);
   if (registry_) {
-    auto first = registry_->firstAddress.find(handle.serial);
-    if (first != registry_->firstAddress.end())
-      address = first->second;
+    auto found = registry_->objects.find(handle.serial);
+    if (found != registry_->objects.end())
+      address = found->second.firstAddress;
   }
   char text[32];
   writeAddress(address, text);

@@ -108,8 +108,14 @@ inline id autoreleaseObject(id object) {
 /* {================ What the script side owns ================ */
 
 /* Settles the drops noted since the last time (handles given back into the
-   pools their objects were received in). */
-void settleDrops();
+   pools their objects were received in); every command asks, so the
+   question is a flag's. */
+extern bool dropsNoted;
+void settleNotedDrops();
+inline void settleDrops() {
+  if (dropsNoted)
+    settleNotedDrops();
+}
 /* An autorelease pool of the bridge's (a pool command, an evaluation, a
    script method called from Objective-C), and its end: drops settled,
    then drained. */
@@ -127,6 +133,22 @@ void restoreOwned(id object);
    and refused past what the script side holds. */
 bool scriptRetain(id object);
 bool scriptRelease(id object, bool later, std::string &error);
+/* What a selector means for the references the script side holds. */
+enum class Family { plain, owning, init, retain, release, autorelease };
+/* The last selector asked about: a loop sends one selector again. */
+struct KnownFamily {
+  SEL sel = nullptr;
+  Family family = Family::plain;
+};
+extern KnownFamily lastFamily;
+Family familyLookedUp(SEL sel);
+inline Family familyOf(SEL sel) {
+  return sel == lastFamily.sel ? lastFamily.family : familyLookedUp(sel);
+}
+/* retain, release and autorelease from a script: counted; the answer is
+   the receiver, or nothing. */
+bool countedSend(Script &script, Family family, id receiver, int argc,
+                 ScriptValue &result, std::string &error);
 /* Classes defined by scripts: their instances hold what the bridge stores
    in their `@` instance variables, and give it back when freed. */
 void noteScriptClass(Class cls);
@@ -147,8 +169,14 @@ bool guardedApply(void *fn, ApplyVal *result, int argc, ApplyVal *argv,
 void carryFailure(id exception, Script &script, void *original);
 /* guardedApply caught the exception: the failure to take. */
 void recordFailure(id exception);
-/* Forgets a failure nobody took (a command starts afresh). */
-void clearFailure();
+/* Forgets a failure nobody took (a command starts afresh); every command
+   asks, so the question is a flag's. */
+extern bool failureKept;
+void forgetFailure();
+inline void clearFailure() {
+  if (failureKept)
+    forgetFailure();
+}
 /* A script's own error, with no exception, as the failure to take. */
 void recordScriptFailure(Script &script, void *original);
 
@@ -300,6 +328,29 @@ bool arrayCount(const char *body, long long &count, const char *&element);
 
 /* {================ Native depth ================ */
 
+/* Calls through the bridge now under way on any thread. */
+extern int nativeNesting;
+
+/* The stack of the thread that drives the bridge, once found: a frame in
+   that range is on that thread (stacks do not overlap), so a call there
+   learns its room from a comparison, without asking which thread runs. */
+struct KnownStack {
+  const char *low = nullptr;
+  const char *limit = nullptr; /* low plus the reserve */
+  const char *high = nullptr;
+};
+extern KnownStack knownStack;
+
+/* The room of a frame outside the known stack (found each time). */
+bool stackHasRoomElsewhere(const char *here);
+
+inline bool stackHasRoom() {
+  const char *here = static_cast<const char *>(__builtin_frame_address(0));
+  if (here >= knownStack.low && here <= knownStack.high)
+    return here > knownStack.limit;
+  return stackHasRoomElsewhere(here);
+}
+
 /* Held for the length of one call through the bridge (a call, a send, a
    script method called from C). `entered` is false, with a message, when
    the thread's stack has too little room left for another level: a
@@ -307,13 +358,14 @@ bool arrayCount(const char *body, long long &count, const char *&element);
    unwinding. */
 class NativeDepth {
 public:
-  NativeDepth();
-  ~NativeDepth();
+  NativeDepth() : room_(stackHasRoom()) { ++nativeNesting; }
+  ~NativeDepth() { --nativeNesting; }
   NativeDepth(const NativeDepth &) = delete;
   NativeDepth &operator=(const NativeDepth &) = delete;
-  bool entered(std::string &error) const;
+  bool entered(std::string &error) const { return room_ || refuse(error); }
 
 private:
+  static bool refuse(std::string &error);
   bool room_;
 };
 

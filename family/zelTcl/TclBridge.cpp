@@ -3,6 +3,7 @@
    ensembles). */
 #include "tcl_bridge.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <utility>
@@ -142,8 +143,14 @@ const char *completionName(int status) {
   }
 }
 
-int succeed(Tcl_Interp *interp, ScriptValue value) {
-  Tcl_SetObjResult(interp, obj(value));
+/* A nil result leaves the interpreter its own empty result: setting the
+   shared nil would make the next reset allocate a new one. */
+int succeed(const zeltcl::TclScript &script, Tcl_Interp *interp,
+            ScriptValue value) {
+  if (script.isSharedNil(value))
+    Tcl_ResetResult(interp);
+  else
+    Tcl_SetObjResult(interp, obj(value));
   return TCL_OK;
 }
 
@@ -238,7 +245,7 @@ int callCFunction(ClientData data, Tcl_Interp *interp, int objc,
                                Tcl_GetString(objv[0]), args, objc - 1, result,
                                error))
     return failCall(*command.script, error);
-  return succeed(interp, result);
+  return succeed(*command.script, interp, result);
 }
 
 void deleteCFunction(ClientData data) {
@@ -267,7 +274,7 @@ int dispatch(ClientData data, Tcl_Interp *interp, int objc,
   auto args = reinterpret_cast<ScriptValue *>(const_cast<Tcl_Obj **>(objv + 1));
   if (!zelbridge::runCommand(command, script, args, objc - 1, result, error))
     return failCall(*bound.script, error);
-  return succeed(interp, result);
+  return succeed(*bound.script, interp, result);
 }
 
 void unbind(ClientData data) { delete static_cast<Bound *>(data); }
@@ -316,11 +323,29 @@ void deleteHandleCommand(ClientData data) {
   delete command;
 }
 
+/* objc::send of the words (the handle's first); releasing, the command
+   goes too. */
+int sendWords(HandleCommand &command, Tcl_Interp *interp, Tcl_Obj **words,
+              int count, Tcl_Obj *name) {
+  static const zelbridge::Command *send = commandNamed("send");
+  static SEL release = sel_registerName("release");
+  bool releasing = command.script->getSelector(words[1]) == release;
+  ScriptValue result = nullptr;
+  std::string error;
+  if (!zelbridge::runCommand(*send, *command.script,
+                             reinterpret_cast<ScriptValue *>(words), count,
+                             result, error))
+    return failCall(*command.script, error);
+  succeed(*command.script, interp, result);
+  if (releasing) /* the command's own hold goes with it */
+    Tcl_DeleteCommandFromToken(interp, Tcl_GetCommandFromObj(interp, name));
+  return TCL_OK;
+}
+
 /* HANDLE SELECTOR ?ARG ...?: objc::send with the handle as receiver. */
 int sendToHandle(ClientData data, Tcl_Interp *interp, int objc,
                  Tcl_Obj *const objv[]) {
   auto &command = *static_cast<HandleCommand *>(data);
-  static const zelbridge::Command *send = commandNamed("send");
   if (objc < 2) {
     Tcl_WrongNumArgs(interp, 1, objv, "SELECTOR ?ARG ...?");
     return TCL_ERROR;
@@ -333,19 +358,8 @@ int sendToHandle(ClientData data, Tcl_Interp *interp, int objc,
     words = heap.data();
   }
   words[0] = command.handle;
-  for (int i = 1; i < objc; ++i)
-    words[i] = objv[i];
-  ScriptValue result = nullptr;
-  std::string error;
-  bool releasing = std::strcmp(Tcl_GetString(objv[1]), "release") == 0;
-  if (!zelbridge::runCommand(*send, *command.script,
-                             reinterpret_cast<ScriptValue *>(words), objc,
-                             result, error))
-    return failCall(*command.script, error);
-  Tcl_SetObjResult(interp, obj(result));
-  if (releasing) /* the command's own hold goes with it */
-    Tcl_DeleteCommandFromToken(interp, Tcl_GetCommandFromObj(interp, objv[0]));
-  return TCL_OK;
+  std::copy(objv + 1, objv + objc, words + 1);
+  return sendWords(command, interp, words, objc, objv[0]);
 }
 
 /* The unknown handler of the global namespace: a handle becomes a
@@ -464,7 +478,15 @@ SEL TclScript::getSelector(ScriptValue value) {
   return sel;
 }
 
-ScriptValue TclScript::newNil() { return Tcl_NewObj(); }
+/* Tcl values are shared and copied on write, so one empty value held for
+   ever serves every nil: a send answering nothing makes no value. */
+ScriptValue TclScript::newNil() {
+  if (!nil_) {
+    nil_ = Tcl_NewObj();
+    Tcl_IncrRefCount(nil_);
+  }
+  return nil_;
+}
 ScriptValue TclScript::newInteger(long long value) {
   return Tcl_NewWideIntObj(value);
 }
@@ -495,7 +517,7 @@ ScriptValue TclScript::newList(ScriptValue *items, int count) {
 
 ScriptValue TclScript::newHandle(const Handle &handle) {
   Tcl_Obj *object = Tcl_NewObj();
-  Tcl_InvalidateStringRep(object);
+  object->bytes = nullptr; /* its empty text is Tcl's shared one: no free */
   setHandle(object, handle);
   return object;
 }

@@ -19,6 +19,8 @@ public:
   explicit TclScript(Tcl_Interp *interp) : interp_(interp) {}
 
   Tcl_Interp *interp() const { return interp_; }
+  /* Whether the value is the one empty value newNil answers. */
+  bool isSharedNil(zelbridge::ScriptValue value) const { return value == nil_; }
   void forgetInterp() { interp_ = nullptr; }
 
   bool isNil(zelbridge::ScriptValue value, bool forText) override;
@@ -73,6 +75,7 @@ public:
 private:
   Tcl_Interp *interp_;
   Tcl_Obj *failed_ = nullptr;
+  Tcl_Obj *nil_ = nullptr; /* the one empty value every nil is */
 };
 
 /* Makes the commands of namespace objc in the interpreter. */

@@ -9,6 +9,7 @@
 
 #include <cstring>
 #include <deque>
+#include <set>
 #include <string>
 
 using namespace objc_module_records;
@@ -318,6 +319,57 @@ TEST(Signatures, AMethodRecordIsPreparedAgainWhenItsImplementationChanges) {
                                nullptr, 0, result, error));
   EXPECT_EQ(error, zelbridge::describe(probe) + " does not respond to unknown");
   object_dispose(probe);
+}
+
+// ---- live instances ----
+
+/* What the instances command answers for cls: the objects of its handles. */
+std::set<id> instancesOf(FakeScript &script, Class cls) {
+  const zelbridge::Command *command = zelbridge::commands();
+  while (std::strcmp(command->name, "instances") != 0)
+    ++command;
+  ScriptValue argument =
+      script.newHandle(zelbridge::handleFor(reinterpret_cast<id>(cls)));
+  ScriptValue result = nullptr;
+  std::string error;
+  EXPECT_TRUE(
+      zelbridge::runCommand(*command, script, &argument, 1, result, error))
+      << error;
+  std::set<id> objects;
+  for (ScriptValue item : FakeScript::of(result).items)
+    objects.insert(FakeScript::of(item).handle.object);
+  return objects;
+}
+
+TEST(Registry, InstancesFollowEveryAllocationMoveAndFree) {
+  FakeScript script;
+  std::string error;
+  Class cls = zelbridge::defineClass(
+      "LiveProbe", reinterpret_cast<Class>(objc_getClass("NSObject")), nullptr,
+      error);
+  ASSERT_NE(cls, nullptr) << error;
+  EXPECT_TRUE(instancesOf(script, cls).empty()); /* from now on, all seen */
+  /* Thousands of objects the script never sees, two of every three freed
+     in between, so that removals shift entries that collided. */
+  std::vector<id> made;
+  for (int i = 0; i < 3000; ++i)
+    made.push_back(
+        objc_send(objc_send(reinterpret_cast<id>(cls), "alloc"), "init"));
+  std::set<id> kept;
+  for (size_t i = 0; i < made.size(); ++i)
+    if (i % 3 == 0)
+      kept.insert(made[i]);
+    else
+      objc_send<void>(made[i], "release");
+  EXPECT_EQ(instancesOf(script, cls), kept);
+  id first = *kept.begin();
+  id moved = object_realloc(first, 4096);
+  kept.erase(first);
+  kept.insert(moved);
+  EXPECT_EQ(instancesOf(script, cls), kept);
+  for (id object : kept)
+    objc_send<void>(object, "release");
+  EXPECT_TRUE(instancesOf(script, cls).empty());
 }
 
 } // namespace

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <pthread.h>
+
 #include <cstring>
 #include <string>
 
@@ -306,7 +308,66 @@ TEST(NativeDepth, RecursionThroughTheBridgeStopsBeforeTheStackEnds) {
   objc_send<void>(object, "release");
 }
 
+/* A send from a thread of its own, with a small stack, after using up
+   `used` bytes of it. */
+struct ThreadSend {
+  id object;
+  size_t used;
+  bool sent = false;
+  std::string error;
+};
 
+void sendAfterUsing(ThreadSend &send, size_t used) {
+  if (used >= 16 * 1024) {
+    volatile char filler[16 * 1024];
+    filler[0] = 1;
+    sendAfterUsing(send, used - sizeof filler);
+    filler[1] = filler[0];
+    return;
+  }
+  fake::Script script;
+  ScriptValue result = nullptr;
+  send.sent = zelbridge::send(script, send.object, sel_registerName("self"),
+                              nullptr, 0, result, send.error);
+}
+
+void *sendOnThread(void *data) {
+  auto &send = *static_cast<ThreadSend *>(data);
+  sendAfterUsing(send, send.used);
+  return nullptr;
+}
+
+bool sendFromSmallStack(ThreadSend &send) {
+  pthread_attr_t attributes;
+  pthread_attr_init(&attributes);
+  pthread_attr_setstacksize(&attributes, 256 * 1024);
+  pthread_t thread;
+  bool started = pthread_create(&thread, &attributes, sendOnThread, &send) == 0;
+  if (started)
+    pthread_join(thread, nullptr);
+  pthread_attr_destroy(&attributes);
+  return started;
+}
+
+/* The stack of the thread that drives the bridge is known once the bridge
+   ran there; another thread's is measured for itself. */
+TEST(NativeDepth, AnotherThreadsStackIsMeasuredForItself) {
+  id object = newInstance(nsObject());
+  fake::Script script;
+  ScriptValue result = nullptr;
+  std::string error;
+  ASSERT_TRUE(zelbridge::send(script, object, sel_registerName("self"), nullptr,
+                              0, result, error))
+      << error;
+  ThreadSend roomy{object, 0, false, ""};
+  ASSERT_TRUE(sendFromSmallStack(roomy));
+  EXPECT_TRUE(roomy.sent) << roomy.error;
+  ThreadSend cramped{object, 224 * 1024, false, ""}; /* its last quarter */
+  ASSERT_TRUE(sendFromSmallStack(cramped));
+  EXPECT_FALSE(cramped.sent);
+  EXPECT_TRUE(contains(cramped.error, "nested too deep")) << cramped.error;
+  objc_send<void>(object, "release");
+}
 
 // A C string's text lives only as long as the call that converted it.
 TEST(CStrings, NeverOutliveTheirTextInsideAggregates) {

@@ -240,6 +240,30 @@ TEST_F(Bridge, SendsFromInsideInitializeUseTheMethodsRealTypes) {
   EXPECT_EQ(sentDuringInitialize, "1");  // +alloc answered an object
 }
 
+// Every nil answered is one shared empty Tcl value: a script changing the
+// value it got must not change the next nil, in a result, a list or a
+// method's argument.
+TEST_F(Bridge, NilResultsStayEmptyWhateverScriptsDoWithThem) {
+  EXPECT_EQ(tcl("set a [objc::send $probe echoObject: nil]\n"
+                "append a changed\n"
+                "lappend b [objc::send $probe echoPointer: nil] more\n"
+                "set c [objc::send $probe echoString: nil]\n"
+                "string length $c"),
+            "0");
+  EXPECT_EQ(tcl("list [string length [objc::send $probe echoObject: nil]] "
+                "[objc::send $probe echoObject: nil] $a $b"),
+            "0 {} changed {{} more}");
+  tcl("objc::defineClass NilArgument NSObject\n"
+      "objc::method NilArgument take: v12@0:4@8 {value} "
+      "{append value x; set ::seen $value}");
+  EXPECT_EQ(
+      tcl("set n [objc::send NilArgument new]\n"
+          "objc::send $n take: nil\n"
+          "objc::send $n take: nil\n"
+          "list $::seen [string length [objc::send $probe echoObject: nil]]"),
+      "x 0");
+}
+
 TEST_F(Bridge, ReportsSendErrorsWithoutHarm) {
   EXPECT_EQ(tcl("objc::send NSObject noSuchThing"),
             "ERROR: NSObject does not respond to noSuchThing");

@@ -528,8 +528,13 @@ struct Command {
 /** The commands, ended by an entry with a null name. */
 const Command *commands();
 
-/** Whether argc arguments fit the command (a BODY takes bodyWords). */
-bool arityFits(const Command &command, Script &script, int argc);
+/** Whether argc arguments fit the command (a BODY takes bodyWords).
+   Inline: every command of every language asks. */
+inline bool arityFits(const Command &command, Script &script, int argc) {
+  int extra = command.body ? script.bodyWords() - 1 : 0;
+  return argc >= command.minimum + extra &&
+         (command.maximum < 0 || argc <= command.maximum + extra);
+}
 
 /** The parameters for a usage message: Tcl's notation, BODY replaced, or
    a function's ("RECEIVER, SELECTOR, ...ARG") when `asFunction`. */
