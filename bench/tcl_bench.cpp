@@ -59,8 +59,8 @@ Tcl_Obj *evaluate(const char *script) {
 }
 
 id target() {
-  static id object = objc_send(objc_send_class("TclBenchTarget", "alloc"),
-                               "init");
+  static id object =
+      objc_send(objc_send_class("TclBenchTarget", "alloc"), "init");
   return object;
 }
 
@@ -102,14 +102,13 @@ void evalWords(benchmark::State &state, Tcl_Obj *words[], int count = 3) {
 }
 
 Tcl_Obj *handleOf(const char *variable) {
-  return Tcl_DuplicateObj(Tcl_GetVar2Ex(interp(), variable, nullptr,
-                                        TCL_GLOBAL_ONLY));
+  return Tcl_DuplicateObj(
+      Tcl_GetVar2Ex(interp(), variable, nullptr, TCL_GLOBAL_ONLY));
 }
 
 void BM_TclSend(benchmark::State &state) {
   evaluate("set ::target [objc::send TclBenchTarget alloc]");
-  Tcl_Obj *words[3] = {Tcl_NewStringObj("objc::send", -1),
-                       handleOf("::target"),
+  Tcl_Obj *words[3] = {Tcl_NewStringObj("objc::send", -1), handleOf("::target"),
                        Tcl_NewStringObj("nothing", -1)};
   evalWords(state, words);
 }
@@ -117,16 +116,15 @@ void BM_TclSend(benchmark::State &state) {
 void BM_TclParseOnly(benchmark::State &state) {
   Tcl_CreateObjCommand(interp(), "parseOnly", parseOnly, nullptr, nullptr);
   evaluate("set ::target [objc::send TclBenchTarget alloc]");
-  Tcl_Obj *words[3] = {Tcl_NewStringObj("parseOnly", -1),
-                       handleOf("::target"),
+  Tcl_Obj *words[3] = {Tcl_NewStringObj("parseOnly", -1), handleOf("::target"),
                        Tcl_NewStringObj("nothing", -1)};
   evalWords(state, words);
 }
 
 void BM_TclSendObjectResult(benchmark::State &state) {
   evaluate("set ::target [objc::send TclBenchTarget alloc]");
-  Tcl_Obj *words[3] = {Tcl_NewStringObj("objc::send", -1),
-                       handleOf("::target"), Tcl_NewStringObj("self", -1)};
+  Tcl_Obj *words[3] = {Tcl_NewStringObj("objc::send", -1), handleOf("::target"),
+                       Tcl_NewStringObj("self", -1)};
   evalWords(state, words);
 }
 

@@ -31,11 +31,16 @@ static void Target_nothing(id, SEL) {}
 static MethodList<1> Target_imethods = {
     nullptr, 1, {OBJC_DERIVED_METHOD("nothing", Target_nothing)}};
 static struct objc_class Target_meta = {
-    nullptr, nullptr, "ZelBenchTarget", 0, CLS_META,
-    sizeof(struct objc_class), nullptr, nullptr, nullptr, nullptr};
+    nullptr, nullptr,  "ZelBenchTarget",
+    0,       CLS_META, sizeof(struct objc_class),
+    nullptr, nullptr,  nullptr,
+    nullptr};
 static struct objc_class Target_class = {
-    &Target_meta, OBJC_SUPER_NAME("NSObject"), "ZelBenchTarget", 0, CLS_CLASS,
-    4, nullptr, OBJC_MODULE_METHODS(Target_imethods), nullptr, nullptr};
+    &Target_meta,     OBJC_SUPER_NAME("NSObject"),
+    "ZelBenchTarget", 0,
+    CLS_CLASS,        4,
+    nullptr,          OBJC_MODULE_METHODS(Target_imethods),
+    nullptr,          nullptr};
 static Symtab<1> Target_symtab = {0, nullptr, 1, 0, {&Target_class}};
 static struct objc_module Target_module = {
     OBJC_MODULE_VERSION, sizeof(struct objc_module), __FILE__,
@@ -53,8 +58,7 @@ __attribute__((noinline)) int sum4(int a, int b, int c, int d) {
   return a + b + c + d;
 }
 
-__attribute__((noinline)) double mixed(int a, double b, char c,
-                                       long long d) {
+__attribute__((noinline)) double mixed(int a, double b, char c, long long d) {
   benchmark::ClobberMemory();
   return a + b + c + static_cast<double>(d);
 }
@@ -66,8 +70,10 @@ template <typename F> void *code(F *function) {
 struct Sum4Call {
   int a = 1, b = 2, c = 3, d = 4;
   int result = 0;
-  ApplyVal args[4] = {{APPLY_INT, 4, &a}, {APPLY_INT, 4, &b},
-                      {APPLY_INT, 4, &c}, {APPLY_INT, 4, &d}};
+  ApplyVal args[4] = {{APPLY_INT, 4, &a},
+                      {APPLY_INT, 4, &b},
+                      {APPLY_INT, 4, &c},
+                      {APPLY_INT, 4, &d}};
   ApplyVal out = {APPLY_INT, 4, &result};
   void *ffiArgs[4] = {&a, &b, &c, &d};
 };
@@ -78,8 +84,10 @@ struct MixedCall {
   char c = 'c';
   long long d = 1LL << 40;
   double result = 0;
-  ApplyVal args[4] = {{APPLY_INT, 4, &a}, {APPLY_DOUBLE, 8, &b},
-                      {APPLY_CHAR, 1, &c}, {APPLY_LONGLONG, 8, &d}};
+  ApplyVal args[4] = {{APPLY_INT, 4, &a},
+                      {APPLY_DOUBLE, 8, &b},
+                      {APPLY_CHAR, 1, &c},
+                      {APPLY_LONGLONG, 8, &d}};
   ApplyVal out = {APPLY_DOUBLE, 8, &result};
   void *ffiArgs[4] = {&a, &b, &c, &d};
 };
@@ -250,8 +258,8 @@ constexpr int smallTableSize = 1000;
 // Names and type texts of the lengths real declarations have.
 std::string symbolFile(int definitions) {
   static const char *const typeTexts[] = {
-      "i", "^{_NSZone=}", "v12@0:4@8", "{_NSRange=II}",
-      "(?=ic)", "r*", "^(NSFoo=id)", "[16^v]"};
+      "i",      "^{_NSZone=}", "v12@0:4@8",   "{_NSRange=II}",
+      "(?=ic)", "r*",          "^(NSFoo=id)", "[16^v]"};
   char path[64];
   std::snprintf(path, sizeof path, "/tmp/zel_bench_%d_%d.sym",
                 static_cast<int>(getpid()), definitions);
@@ -336,8 +344,7 @@ void BM_CopySymbolFile(benchmark::State &state) {
     state.SkipWithError("the copy lost definitions");
   startCountingAllocations();
   copyFile(path.c_str());
-  state.counters["mallocs"] =
-      static_cast<double>(stopCountingAllocations());
+  state.counters["mallocs"] = static_cast<double>(stopCountingAllocations());
 }
 
 // ---------------------------------------------------------------------
@@ -388,12 +395,11 @@ struct Row {
 };
 
 const Row rows[] = {
-    {"apply int f(int,int,int,int) / direct call", "apply_sum4",
-     "direct_sum4", 6.0},
-    {"apply double f(int,double,char,long long) / direct call",
-     "apply_mixed", "direct_mixed", 2.5},
-    {"apply int f(int,int,int,int) / ffi_call", "apply_sum4", "ffi_sum4",
-     0.4},
+    {"apply int f(int,int,int,int) / direct call", "apply_sum4", "direct_sum4",
+     6.0},
+    {"apply double f(int,double,char,long long) / direct call", "apply_mixed",
+     "direct_mixed", 2.5},
+    {"apply int f(int,int,int,int) / ffi_call", "apply_sum4", "ffi_sum4", 0.4},
     {"apply double f(int,double,char,long long) / ffi_call", "apply_mixed",
      "ffi_mixed", 0.8},
     {"ZelObjC_LookupMethod (cache hit) / objc_msgSend to empty method",
@@ -423,8 +429,8 @@ public:
     for (const Run &run : runs) {
       if (run.error_occurred)
         failed_ = true;
-      const bool median = run.run_type == Run::RT_Aggregate &&
-                          run.aggregate_name == "median";
+      const bool median =
+          run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
       if (!median && run.run_type != Run::RT_Iteration)
         continue;
       // A benchmark's median comes after its repetitions, and stays.
@@ -456,13 +462,13 @@ private:
     auto baseline = results_.find(row.baseline);
     if (ours == results_.end() || baseline == results_.end())
       return;
-    const double ratio = ours->second.nanoseconds /
-                         baseline->second.nanoseconds;
+    const double ratio =
+        ours->second.nanoseconds / baseline->second.nanoseconds;
     if (row.target == 0)
       std::printf("| %s | %.2f | report only | - |\n", row.what, ratio);
     else
-      std::printf("| %s | %.2f | <= %.1f | %s |\n", row.what, ratio,
-                  row.target, ratio <= row.target ? "yes" : "no");
+      std::printf("| %s | %.2f | <= %.1f | %s |\n", row.what, ratio, row.target,
+                  ratio <= row.target ? "yes" : "no");
   }
 
   void printAllocations() const {

@@ -21,9 +21,7 @@ namespace {
 
 constexpr long maxInstanceSize = 1 << 20;
 
-Class rootClass() {
-  return reinterpret_cast<Class>(objc_getClass("NSObject"));
-}
+Class rootClass() { return reinterpret_cast<Class>(objc_getClass("NSObject")); }
 
 // Every variable lies inside the instance by the room its own type
 // measures; each byte of it is read and written again in a real instance,
@@ -103,7 +101,6 @@ void rebuildFromDescription(Class cls, const std::string &name) {
     std::abort();
 }
 
-
 void destroy(Class cls, const std::string &name) {
   if (!ZelObjC_DestroyClass(cls))
     std::abort();
@@ -156,11 +153,11 @@ void writeThroughCore(fake::Script &script, id object, long size,
   const auto *bytes = reinterpret_cast<const unsigned char *>(object);
   std::string before(reinterpret_cast<const char *>(bytes), size_t(size));
   Maker maker(script, choices);
-  ScriptValue value = *body == 'b' ? script.integer(1)
-                                   : maker.value(ivar.ivar_type, 0);
+  ScriptValue value =
+      *body == 'b' ? script.integer(1) : maker.value(ivar.ivar_type, 0);
   std::string error;
-  bool written = zelbridge::setIvar(script, object, ivar.ivar_name, value,
-                                    error);
+  bool written =
+      zelbridge::setIvar(script, object, ivar.ivar_name, value, error);
   for (long k = 0; k < size; ++k)
     if ((k < ivar.ivar_offset || k >= ivar.ivar_offset + room) &&
         bytes[k] != static_cast<unsigned char>(before[size_t(k)]))
@@ -175,8 +172,8 @@ void writeThroughCore(fake::Script &script, id object, long size,
 // has; a description the core refuses gets a reason.
 void throughCore(const std::string &name, const std::string &ivars) {
   std::string error;
-  Class cls = zelbridge::defineClass(name.c_str(), rootClass(),
-                                     ivars.c_str(), error);
+  Class cls =
+      zelbridge::defineClass(name.c_str(), rootClass(), ivars.c_str(), error);
   if (!cls) {
     if (error.empty())
       std::abort();

@@ -56,8 +56,13 @@ struct Answers {
 // Sizes wrap at 32 bits like the register arithmetic (a count of 2^31
 // elements gives a negative one), so only the kind is checked here.
 Answers answersFor(const char *type) {
-  Answers a = {objc_sizeof_type(type), objc_alignof_type(type),
-               objc_aligned_size(type), objc_promoted_size(type), {}, {}, {}};
+  Answers a = {objc_sizeof_type(type),
+               objc_alignof_type(type),
+               objc_aligned_size(type),
+               objc_promoted_size(type),
+               {},
+               {},
+               {}};
   for (int flags = 0; flags <= (APPLY_ARRAY_AS_POINTER | APPLY_PROMOTE);
        ++flags) {
     ApplyVal val = {-1, -1, nullptr};
@@ -102,8 +107,7 @@ private:
 constexpr unsigned long long workPerByte = 64;
 constexpr unsigned long long workPerCall = 256;
 
-template <typename Call>
-void withinBudget(const std::string &text, Call call) {
+template <typename Call> void withinBudget(const std::string &text, Call call) {
   zel::workDone = 0;
   call();
   if (zel::workDone > workPerByte * text.size() + workPerCall)
@@ -166,10 +170,18 @@ Reference bitfieldRun(long long bits) {
 
 Reference scalarReference(char letter) {
   switch (letter) {
-  case 'c': case 'C': return {1, 1};
-  case 's': case 'S': return {2, 2};
-  case 'q': case 'Q': case 'd': return {8, 4};
-  default: return {4, 4};
+  case 'c':
+  case 'C':
+    return {1, 1};
+  case 's':
+  case 'S':
+    return {2, 2};
+  case 'q':
+  case 'Q':
+  case 'd':
+    return {8, 4};
+  default:
+    return {4, 4};
   }
 }
 

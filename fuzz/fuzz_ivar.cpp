@@ -103,10 +103,10 @@ bool changedWithin(const std::vector<unsigned char> &before,
                    const unsigned char *after, const Place &place) {
   for (long long bit = 0; bit < static_cast<long long>(before.size()) * 8;
        ++bit) {
-    bool inside = place.bitfield
-                      ? bit >= place.first && bit < place.first + place.width
-                      : bit / 8 >= place.first &&
-                            bit / 8 < place.first + place.width;
+    bool inside =
+        place.bitfield
+            ? bit >= place.first && bit < place.first + place.width
+            : bit / 8 >= place.first && bit / 8 < place.first + place.width;
     if (!inside && bitSet(before.data(), bit) != bitSet(after, bit))
       return false;
   }
@@ -138,21 +138,20 @@ void writeBitfield(fake::Script &script, id object, long size,
   if (!zelbridge::getIvar(script, object, place.name.c_str(), back, error) ||
       fake::Script::of(back).integer != ones)
     std::abort();
-  if (!zelbridge::setIvar(script, object, place.name.c_str(),
-                          script.integer(0), error) ||
+  if (!zelbridge::setIvar(script, object, place.name.c_str(), script.integer(0),
+                          error) ||
       !changedWithin(before, bytes, place))
     std::abort();
 }
 
-void writeValue(fake::Script &script, id object, long size,
-                const Place &place, Choices &choices) {
+void writeValue(fake::Script &script, id object, long size, const Place &place,
+                Choices &choices) {
   const auto *bytes = reinterpret_cast<const unsigned char *>(object);
   std::vector<unsigned char> before = snapshot(object, size);
   Maker maker(script, choices);
   std::string error;
   bool written = zelbridge::setIvar(script, object, place.name.c_str(),
-                                    maker.value(place.type.c_str(), 0),
-                                    error);
+                                    maker.value(place.type.c_str(), 0), error);
   if (!changedWithin(before, bytes, place))
     std::abort();
   if (!written)

@@ -51,8 +51,8 @@ Reading reference(const std::string &text, int base) {
     anyDigit = true;
     unsigned long long product;
     unsigned long long sum;
-    const bool productOver = __builtin_mul_overflow(
-        r.value, static_cast<unsigned>(base), &product);
+    const bool productOver =
+        __builtin_mul_overflow(r.value, static_cast<unsigned>(base), &product);
     const bool sumOver = __builtin_add_overflow(
         product, static_cast<unsigned>(digitValue(text[i])), &sum);
     const bool over = productOver || sumOver;

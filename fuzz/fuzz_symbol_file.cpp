@@ -120,19 +120,18 @@ Definitions readRecords(const std::uint8_t *data, std::size_t size) {
 class Pool {
 public:
   Pool()
-      : pool_(objc_send(objc_send_class("NSAutoreleasePool", "alloc"),
-                        "init")) {}
+      : pool_(
+            objc_send(objc_send_class("NSAutoreleasePool", "alloc"), "init")) {}
   ~Pool() { objc_send<void>(pool_, "release"); }
 
 private:
   id pool_;
 };
 
-
 // Definitions made on top of a loaded table, drawn from the input: some
 // redefine loaded names (with other kinds and types), some are new.
-void defineSome(SymbolTable *table, const std::uint8_t *data,
-                std::size_t size, Definitions &expected) {
+void defineSome(SymbolTable *table, const std::uint8_t *data, std::size_t size,
+                Definitions &expected) {
   std::size_t count = size % 5;
   auto loaded = expected.begin();
   for (std::size_t i = 0; i < count; ++i) {

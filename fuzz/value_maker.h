@@ -89,9 +89,9 @@ ScriptValue Maker::scalar(char letter) {
     return script_.text("selector" + std::to_string(choices_.next(4)));
   case '^':
   case '?':
-    return choices_.next(2) ? script_.newNil()
-                            : script_.text("0x0000" +
-                                           std::to_string(choices_.next(10)));
+    return choices_.next(2)
+               ? script_.newNil()
+               : script_.text("0x0000" + std::to_string(choices_.next(10)));
   default: {
     long long n = choices_.wide();
     if (choices_.next(2))

@@ -11,8 +11,7 @@ static_assert(offsetof(ApplyVal, size) == APPLYVAL_SIZE, "size");
 static_assert(offsetof(ApplyVal, data) == APPLYVAL_DATA, "data");
 static_assert(sizeof(ApplyVal) == APPLYVAL_BYTES, "records lie end to end");
 static_assert(APPLY_VOID == APPLY_KIND_VOID, "void kind");
-static_assert(APPLY_CHAR == APPLY_KIND_CHAR && APPLY_UCHAR == 3,
-              "byte kinds");
+static_assert(APPLY_CHAR == APPLY_KIND_CHAR && APPLY_UCHAR == 3, "byte kinds");
 static_assert(APPLY_SHORT == APPLY_KIND_SHORT && APPLY_USHORT == 5,
               "half-word kinds");
 static_assert(APPLY_LONGLONG == APPLY_KIND_LONGLONG && APPLY_ULONGLONG == 11,

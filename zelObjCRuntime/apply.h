@@ -3,9 +3,9 @@
 #ifndef ZELOBJCRUNTIME_APPLY_H
 #define ZELOBJCRUNTIME_APPLY_H
 
-#define APPLYVAL_KIND 0  /* offset of kind */
-#define APPLYVAL_SIZE 4  /* offset of size */
-#define APPLYVAL_DATA 8  /* offset of data */
+#define APPLYVAL_KIND 0 /* offset of kind */
+#define APPLYVAL_SIZE 4 /* offset of size */
+#define APPLYVAL_DATA 8 /* offset of data */
 #define APPLYVAL_BYTES 12
 
 #define APPLY_KIND_VOID 1

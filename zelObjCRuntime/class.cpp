@@ -33,10 +33,10 @@ NSZone *classTableZone() {
 struct Member {
   const char *name;
   size_t nameLength;
-  const char *type;    /* qualifiers and a further quoted name included */
+  const char *type; /* qualifiers and a further quoted name included */
   const char *typeEnd;
   bool bitfield;
-  long long width;     /* bits, held in 64 bits so absurd widths show */
+  long long width; /* bits, held in 64 bits so absurd widths show */
 };
 
 /* A bitfield's width from its digits. */
@@ -126,8 +126,7 @@ struct objc_ivar_list *newIvarList(int count) {
    memory ran out. */
 bool setNameAndType(struct objc_ivar *ivar, const Member &member) {
   size_t typeLength = size_t(member.typeEnd - member.type);
-  char *block =
-      static_cast<char *>(malloc(member.nameLength + typeLength + 2));
+  char *block = static_cast<char *>(malloc(member.nameLength + typeLength + 2));
   if (!block)
     return false;
   memcpy(block, member.name, member.nameLength);
@@ -155,9 +154,9 @@ long long runRoom(long long bits) {
    bits), or an end past 2^31 bytes, marks the layout too large to be an
    instance. */
 struct Layout {
-  long long size;      /* current end of the instance */
+  long long size; /* current end of the instance */
   bool runOpen = false;
-  long long bits = 0;  /* bits of the open run placed so far */
+  long long bits = 0; /* bits of the open run placed so far */
   bool tooLarge = false;
 
   void grow(long long room) {
@@ -182,8 +181,8 @@ struct Layout {
       tooLarge = true;
     long long room = layout.size;
     if (room != 0 && layout.alignment > 0)
-      room = (room + layout.alignment - 1) / layout.alignment *
-             layout.alignment;
+      room =
+          (room + layout.alignment - 1) / layout.alignment * layout.alignment;
     return room;
   }
 
@@ -323,8 +322,8 @@ bool addMethodLists(Class cls, Class meta) {
 /* Class record, metaclass record and the name, in one malloc block. */
 Class newClassBlock(const char *name) {
   size_t length = strlen(name);
-  char *block = static_cast<char *>(malloc(2 * sizeof(objc_class) +
-                                           length + 1));
+  char *block =
+      static_cast<char *>(malloc(2 * sizeof(objc_class) + length + 1));
   if (!block)
     return nullptr;
   char *copy = block + 2 * sizeof(objc_class);
@@ -408,15 +407,15 @@ void getIVarTypes(Class cls, id string) {
   for (int i = 0; i < ivars->ivar_count; ++i) {
     const struct objc_ivar &ivar = ivars->ivar_list[i];
     if (ivar.ivar_name)
-      objc_send(string, "appendFormat:", NSSTR("\"%s\"%s"),
-                      ivar.ivar_name, ivar.ivar_type);
+      objc_send(string, "appendFormat:", NSSTR("\"%s\"%s"), ivar.ivar_name,
+                ivar.ivar_type);
   }
 }
 
 id describe(Class cls) {
-  id string = objc_send(objc_getClass("NSMutableString"),
-                        "stringWithFormat:", NSSTR("%c%s="), int('{'),
-                        cls->name);
+  id string =
+      objc_send(objc_getClass("NSMutableString"),
+                "stringWithFormat:", NSSTR("%c%s="), int('{'), cls->name);
   getIVarTypes(cls, string);
   objc_send(string, "appendFormat:", NSSTR("%c"), int('}'));
   return string;
@@ -522,8 +521,7 @@ ZEL_EXPORT Ivar ZelObjC_GetInstanceVariable(Class cls,
                                             const char *name) noexcept {
   if (!isMetaclass(cls))
     return class_getInstanceVariable(cls, name);
-  for (const struct objc_ivar *ivar = class_ivar_list; ivar->ivar_name;
-       ++ivar)
+  for (const struct objc_ivar *ivar = class_ivar_list; ivar->ivar_name; ++ivar)
     if (strcmp(ivar->ivar_name, name) == 0)
       return const_cast<Ivar>(ivar);
   return nullptr;

@@ -14,18 +14,17 @@ constexpr char classPointer[] = "^{_objc_class}";
 constexpr char longType[] = "l";
 
 /* A metaclass describes the class record as its instance variables. */
-IvarList<10> classRecordIvars = {
-    10,
-    {{"isa", classPointer, 0},
-     {"super_class", classPointer, 4},
-     {"name", "*", 8},
-     {"version", longType, 12},
-     {"info", longType, 16},
-     {"instance_size", longType, 20},
-     {"ivars", "^{_objc_ivar_list}", 24},
-     {"methods", "^{_objc_method_list}", 28},
-     {"cache", "^{objc_cache}", 32},
-     {"protocol_list", "^^{_objc_protocol}", 36}}};
+IvarList<10> classRecordIvars = {10,
+                                 {{"isa", classPointer, 0},
+                                  {"super_class", classPointer, 4},
+                                  {"name", "*", 8},
+                                  {"version", longType, 12},
+                                  {"info", longType, 16},
+                                  {"instance_size", longType, 20},
+                                  {"ivars", "^{_objc_ivar_list}", 24},
+                                  {"methods", "^{_objc_method_list}", 28},
+                                  {"cache", "^{objc_cache}", 32},
+                                  {"protocol_list", "^^{_objc_protocol}", 36}}};
 
 struct objc_class markerMeta = {nullptr,
                                 nullptr,

@@ -15,7 +15,13 @@ using zel::TypeWalk;
 
 bool isQualifier(char c) {
   switch (c) {
-  case 'r': case 'n': case 'N': case 'o': case 'O': case 'R': case 'V':
+  case 'r':
+  case 'n':
+  case 'N':
+  case 'o':
+  case 'O':
+  case 'R':
+  case 'V':
     return true;
   default:
     return false;
@@ -154,12 +160,12 @@ enum class NameRule { skipping, measuring };
    with what has been measured of it so far. Small, as a walk keeps up to
    maxNesting of them. */
 struct Level {
-  char kind;      /* '^', '[', '{' or '(' */
-  char closer;    /* of a struct or union */
-  bool first;     /* a union that has no member yet */
-  bool bounded;   /* a name without '=', walked as members up to the closer */
-  int value;      /* array count; struct offset; union's largest size */
-  int alignment;  /* union's largest alignment */
+  char kind;     /* '^', '[', '{' or '(' */
+  char closer;   /* of a struct or union */
+  bool first;    /* a union that has no member yet */
+  bool bounded;  /* a name without '=', walked as members up to the closer */
+  int value;     /* array count; struct offset; union's largest size */
+  int alignment; /* union's largest alignment */
   const char *savedLimit; /* restored when a bounded level closes */
 };
 
@@ -267,8 +273,10 @@ Walker::Step Walker::beginType(const char *&p, Layout &layout) {
     push({'[', 0, false, false, static_cast<int>(count), 0, nullptr});
     return Step::begin;
   }
-  case '{': return openAggregate(p, '}');
-  case '(': return openAggregate(p, ')');
+  case '{':
+    return openAggregate(p, '}');
+  case '(':
+    return openAggregate(p, ')');
   case 'b':
     layout = bitfieldLayout(text_.bitfieldRun(p, overflow_));
     return Step::climb;
@@ -301,8 +309,7 @@ Walker::Step Walker::openAggregate(const char *&p, char closer) {
     return Step::members;
   }
   const char *q = opener + 1;
-  for (char c; (c = text_.at(q)) && c != closer && c != '{' && c != '(';
-       ++q)
+  for (char c; (c = text_.at(q)) && c != closer && c != '{' && c != '('; ++q)
     if (c == '=') {
       p = q + 1;
       push(level);

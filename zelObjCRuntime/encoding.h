@@ -30,15 +30,15 @@ struct ScalarType {
 /* Every letter a value can be described by. No type aligns to more than
    4 on i386, not even the 8-byte ones. */
 inline constexpr ScalarType scalarTypes[] = {
-    {'c', 1, 1, APPLY_CHAR},      {'C', 1, 1, APPLY_UCHAR},
-    {'s', 2, 2, APPLY_SHORT},     {'S', 2, 2, APPLY_USHORT},
-    {'i', 4, 4, APPLY_INT},       {'I', 4, 4, APPLY_UINT},
-    {'l', 4, 4, APPLY_LONG},      {'L', 4, 4, APPLY_ULONG},
-    {'q', 8, 4, APPLY_LONGLONG},  {'Q', 8, 4, APPLY_ULONGLONG},
-    {'f', 4, 4, APPLY_FLOAT},     {'d', 8, 4, APPLY_DOUBLE},
-    {'v', 4, 4, APPLY_VOID},      {'*', 4, 4, APPLY_POINTER},
-    {'@', 4, 4, APPLY_POINTER},   {'#', 4, 4, APPLY_POINTER},
-    {':', 4, 4, APPLY_POINTER},   {'^', 4, 4, APPLY_POINTER},
+    {'c', 1, 1, APPLY_CHAR},     {'C', 1, 1, APPLY_UCHAR},
+    {'s', 2, 2, APPLY_SHORT},    {'S', 2, 2, APPLY_USHORT},
+    {'i', 4, 4, APPLY_INT},      {'I', 4, 4, APPLY_UINT},
+    {'l', 4, 4, APPLY_LONG},     {'L', 4, 4, APPLY_ULONG},
+    {'q', 8, 4, APPLY_LONGLONG}, {'Q', 8, 4, APPLY_ULONGLONG},
+    {'f', 4, 4, APPLY_FLOAT},    {'d', 8, 4, APPLY_DOUBLE},
+    {'v', 4, 4, APPLY_VOID},     {'*', 4, 4, APPLY_POINTER},
+    {'@', 4, 4, APPLY_POINTER},  {'#', 4, 4, APPLY_POINTER},
+    {':', 4, 4, APPLY_POINTER},  {'^', 4, 4, APPLY_POINTER},
     {'?', 4, 4, APPLY_POINTER},
 };
 

@@ -16,7 +16,7 @@ using DeallocFn = id (*)(id);
 using FreeProxyFn = id (*)(id, SEL);
 using DecodeUsingFn = id (*)(id, SEL, id);
 
-IdHooks *_hooks = nullptr;  /* newest record first */
+IdHooks *_hooks = nullptr; /* newest record first */
 BOOL registerOnAlloc = NO;
 
 /* The runtime's functions as they were at the first installation. */

@@ -11,15 +11,15 @@ namespace {
 /* Digit value of the characters '0' to 'z'; the punctuation between the
    digits and the letters is 100, which no base reaches. */
 constexpr signed char cvtIn[] = {
-    0,   1,   2,   3,   4,   5,   6,   7,   8,   9,          /* 0-9 */
-    100, 100, 100, 100, 100, 100, 100,                       /* :-@ */
-    10,  11,  12,  13,  14,  15,  16,  17,  18,  19,         /* A-J */
-    20,  21,  22,  23,  24,  25,  26,  27,  28,  29,         /* K-T */
-    30,  31,  32,  33,  34,  35,                             /* U-Z */
-    100, 100, 100, 100, 100, 100,                            /* [-` */
-    10,  11,  12,  13,  14,  15,  16,  17,  18,  19,         /* a-j */
-    20,  21,  22,  23,  24,  25,  26,  27,  28,  29,         /* k-t */
-    30,  31,  32,  33,  34,  35,                             /* u-z */
+    0,   1,   2,   3,   4,   5,   6,   7,  8,  9,  /* 0-9 */
+    100, 100, 100, 100, 100, 100, 100,             /* :-@ */
+    10,  11,  12,  13,  14,  15,  16,  17, 18, 19, /* A-J */
+    20,  21,  22,  23,  24,  25,  26,  27, 28, 29, /* K-T */
+    30,  31,  32,  33,  34,  35,                   /* U-Z */
+    100, 100, 100, 100, 100, 100,                  /* [-` */
+    10,  11,  12,  13,  14,  15,  16,  17, 18, 19, /* a-j */
+    20,  21,  22,  23,  24,  25,  26,  27, 28, 29, /* k-t */
+    30,  31,  32,  33,  34,  35,                   /* u-z */
 };
 static_assert(sizeof cvtIn == 'z' - '0' + 1, "one entry per character");
 
@@ -92,11 +92,9 @@ struct LimitTable {
   }
 };
 constexpr LimitTable limits;
-static_assert(limits.of[10].safeDigits == 19 &&
-                  limits.of[10].pieceDigits == 9,
+static_assert(limits.of[10].safeDigits == 19 && limits.of[10].pieceDigits == 9,
               "nineteen decimal digits, nine at a time");
-static_assert(limits.of[16].safeDigits == 16 &&
-                  limits.of[16].pieceDigits == 7,
+static_assert(limits.of[16].safeDigits == 16 && limits.of[16].pieceDigits == 7,
               "sixteen hex digits, seven at a time");
 static_assert(limits.of[2].safeDigits == 64 && limits.of[8].safeDigits == 21,
               "binary and octal");
@@ -128,12 +126,11 @@ struct Piece {
 };
 
 inline __attribute__((always_inline)) Piece readPiece(const char *s,
-                                                       unsigned base,
-                                                       int most) {
+                                                      unsigned base, int most) {
   Piece piece = {0, 1, 0};
-  for (int digit; piece.digits < most &&
-                  (digit = digitOf(s[piece.digits], static_cast<int>(base))) >=
-                      0;
+  for (int digit;
+       piece.digits < most &&
+       (digit = digitOf(s[piece.digits], static_cast<int>(base))) >= 0;
        ++piece.digits) {
     piece.value = piece.value * base + static_cast<unsigned>(digit);
     piece.scale *= base;

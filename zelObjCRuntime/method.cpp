@@ -53,8 +53,8 @@ Method probe(const struct objc_cache *cache, SEL sel) {
   if (!cache) /* not registered: nothing cached */
     return nullptr;
   std::uint32_t mask = cache->mask;
-  std::uint32_t index = static_cast<std::uint32_t>(
-                            reinterpret_cast<std::uintptr_t>(sel)) & mask;
+  std::uint32_t index =
+      static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(sel)) & mask;
   for (std::uint64_t seen = 0; seen <= mask; ++seen) {
     Method bucket = cache->buckets[index];
     if (!bucket)
@@ -131,9 +131,7 @@ bool descends_from(Class cls, Class target) {
 
 /* ====================== Category ZelObjCFormer ====================== */
 
-bool is_hidden(Class cls) {
-  return cls && cls->name && cls->name[0] == '!';
-}
+bool is_hidden(Class cls) { return cls && cls->name && cls->name[0] == '!'; }
 
 /* The class an object reports: one hidden level skipped. */
 Class visible_class(id self, SEL) {
@@ -146,9 +144,7 @@ Class visible_superclass(id self, SEL) {
   return cls ? cls->super_class : Nil;
 }
 
-Class coder_class(id self, SEL) {
-  return visible_class(self, nullptr);
-}
+Class coder_class(id self, SEL) { return visible_class(self, nullptr); }
 
 /* The implementation that the second definition of sel in the class's own
    lists holds, newest list first: the one the running definition replaced.
@@ -166,8 +162,7 @@ IMP former_instance_method(Class self, SEL, SEL sel) {
   }
   if (!self->super_class) /* a root class: nothing was displaced */
     return nullptr;
-  return objc_send<IMP>(self->super_class, "instanceMethodForSelector:",
-                        sel);
+  return objc_send<IMP>(self->super_class, "instanceMethodForSelector:", sel);
 }
 
 /* An object's former method, from its isa as it stands: for a class

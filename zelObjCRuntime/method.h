@@ -4,9 +4,9 @@
 #ifndef ZELOBJCRUNTIME_METHOD_H
 #define ZELOBJCRUNTIME_METHOD_H
 
-#define CLASS_CACHE 32    /* offset of a class's cache */
-#define CACHE_MASK 0      /* offset of a cache's mask */
-#define CACHE_BUCKETS 8   /* offset of a cache's first bucket */
-#define METHOD_NAME 0     /* offset of a method record's selector */
+#define CLASS_CACHE 32  /* offset of a class's cache */
+#define CACHE_MASK 0    /* offset of a cache's mask */
+#define CACHE_BUCKETS 8 /* offset of a cache's first bucket */
+#define METHOD_NAME 0   /* offset of a method record's selector */
 
 #endif

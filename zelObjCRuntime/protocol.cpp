@@ -58,9 +58,9 @@ void enterProtocol(Protocol *protocol) {
    adopt (not those they incorporate: protocols of protocols are reached
    through their includers, and metaclasses adopt nothing of their own). */
 void initProtocols() {
-  protocols = NSCreateMapTable(NSObjectMapKeyCallBacks,
-                               NSNonOwnedPointerMapValueCallBacks,
-                               kRegistryCapacity);
+  protocols =
+      NSCreateMapTable(NSObjectMapKeyCallBacks,
+                       NSNonOwnedPointerMapValueCallBacks, kRegistryCapacity);
   anyAdoptedProtocol([](Protocol *protocol) {
     enterProtocol(protocol);
     return false;
@@ -96,9 +96,7 @@ char *copyName(const char *name) {
 class Visited {
 public:
   /* True the first time protocol is offered. */
-  bool first(const Protocol *protocol) {
-    return seen_.insert(protocol).second;
-  }
+  bool first(const Protocol *protocol) { return seen_.insert(protocol).second; }
 
 private:
   std::unordered_set<const Protocol *> seen_;
@@ -116,9 +114,8 @@ ownDescription(struct objc_method_description_list *list, SEL sel) {
 
 /* Depth first: a description in an incorporated protocol, however deep,
    wins over the protocol's own. */
-struct objc_method_description *findDescription(Protocol *protocol, SEL sel,
-                                                BOOL instance,
-                                                Visited &visited) {
+struct objc_method_description *
+findDescription(Protocol *protocol, SEL sel, BOOL instance, Visited &visited) {
   if (!visited.first(protocol))
     return nullptr;
   struct objc_method_description *found = nullptr;
@@ -143,8 +140,7 @@ bool hasMethods(Class cls, struct objc_method_description_list *list,
   for (int i = 0; i < list->count; ++i) {
     const struct objc_method_description &wanted = list->list[i];
     Method method = find(cls, wanted.name);
-    if (!method ||
-        !zelObjC_CompatibleTypes(method->method_types, wanted.types))
+    if (!method || !zelObjC_CompatibleTypes(method->method_types, wanted.types))
       return false;
   }
   return true;
@@ -154,13 +150,12 @@ bool implements(Class cls, Protocol *protocol, Visited &visited) {
   /* A protocol met before has passed already, or the search ended. */
   if (!visited.first(protocol))
     return true;
-  bool missing = anyListedProtocol(
-      protocol->protocol_list, [&](Protocol *incorporated) {
+  bool missing =
+      anyListedProtocol(protocol->protocol_list, [&](Protocol *incorporated) {
         return !implements(cls, incorporated, visited);
       });
   return !missing &&
-         hasMethods(cls, protocol->instance_methods,
-                    class_getInstanceMethod) &&
+         hasMethods(cls, protocol->instance_methods, class_getInstanceMethod) &&
          hasMethods(cls, protocol->class_methods, class_getClassMethod);
 }
 
@@ -201,8 +196,8 @@ ZEL_EXPORT Protocol *ZelObjC_NewProtocol(
   char *nameCopy = copyName(name);
   if (!nameCopy)
     return nullptr;
-  auto *protocol = reinterpret_cast<Protocol *>(
-      objc_send(objc_getClass("Protocol"), "new"));
+  auto *protocol =
+      reinterpret_cast<Protocol *>(objc_send(objc_getClass("Protocol"), "new"));
   if (!protocol) {
     std::free(nameCopy);
     return nullptr;
@@ -235,7 +230,7 @@ ZelObjC_LookupProtocolMethod(Protocol *protocol, SEL sel,
 }
 
 ZEL_EXPORT BOOL ZelObjC_ImplementsProtocol(Class cls,
-                                            Protocol *protocol) noexcept {
+                                           Protocol *protocol) noexcept {
   if (!protocol)
     return NO;
   try {
@@ -247,12 +242,11 @@ ZEL_EXPORT BOOL ZelObjC_ImplementsProtocol(Class cls,
 }
 
 ZEL_EXPORT BOOL ZelObjC_ConformsToProtocol(Class cls,
-                                            Protocol *protocol) noexcept {
+                                           Protocol *protocol) noexcept {
   IMP imp = nsObjectConforms();
   if (!imp)
     return NO;
   /* Called directly: cls's own conformsToProtocol:, if any, is bypassed. */
   return objc_call_imp<BOOL>(imp, reinterpret_cast<id>(cls),
-                             sel_registerName("conformsToProtocol:"),
-                             protocol);
+                             sel_registerName("conformsToProtocol:"), protocol);
 }

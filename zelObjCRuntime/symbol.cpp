@@ -15,8 +15,8 @@
 namespace {
 
 /* Keywords by kind code; 0 is never stored. */
-const char *const types[] = {"0",        "MACRO",          "TYPEDEF",
-                             "VARIABLE", "FUNCTION",       "INLINEFUNCTION",
+const char *const types[] = {"0",        "MACRO",    "TYPEDEF",
+                             "VARIABLE", "FUNCTION", "INLINEFUNCTION",
                              "IMPORTED"};
 
 using zel::storedText;
@@ -83,8 +83,8 @@ id describeDefinition(NSMapTable *, const void *value) {
 } // namespace
 
 const NSMapTableKeyCallBacks SymbolMapKeyCallBacks = {
-    hashSymbol,     isEqualSymbol,  retainSymbol,
-    releaseSymbol,  describeSymbol, nullptr};
+    hashSymbol,    isEqualSymbol,  retainSymbol,
+    releaseSymbol, describeSymbol, nullptr};
 
 const NSMapTableKeyCallBacks SymbolTableKeyCallBacks = {
     keyedHashSymbol, isEqualSymbol,  retainSymbol,
@@ -138,8 +138,7 @@ ZEL_EXPORT SymbolTable *ZelObjC_NewSymbolTable(void) noexcept {
    in-image string or a keyword, so such a definition is ignored. */
 ZEL_EXPORT void ZelObjC_DefineSymbol(SymbolTable *table, const char *name,
                                      char kind, const char *type) noexcept {
-  if (!table || !name || !type || name[0] == '\0' ||
-      !zel::isSymbolKind(kind))
+  if (!table || !name || !type || name[0] == '\0' || !zel::isSymbolKind(kind))
     return;
   char *ownedName = zel::copySymbolText(name, nullptr);
   char *definition = zel::copySymbolText(type, &kind);

@@ -35,7 +35,7 @@ template <typename T> const T *dynamicPointer(ElfW(Addr) base, ElfW(Addr) p) {
   return reinterpret_cast<const T *>(p < base ? p + base : p);
 }
 
-const ElfW(Dyn) *dynamicSection(const dl_phdr_info *module) {
+const ElfW(Dyn) * dynamicSection(const dl_phdr_info *module) {
   for (ElfW(Half) i = 0; i < module->dlpi_phnum; ++i)
     if (module->dlpi_phdr[i].p_type == PT_DYNAMIC)
       return reinterpret_cast<const ElfW(Dyn) *>(module->dlpi_addr +
@@ -50,18 +50,27 @@ DynamicInfo readDynamic(const dl_phdr_info *module) {
   for (; entry && entry->d_tag != DT_NULL; ++entry) {
     const ElfW(Addr) p = entry->d_un.d_ptr;
     switch (entry->d_tag) {
-    case DT_SYMTAB: info.symbols = dynamicPointer<ElfW(Sym)>(base, p); break;
-    case DT_STRTAB: info.strings = dynamicPointer<char>(base, p); break;
-    case DT_GNU_HASH: info.gnuHash = dynamicPointer<Elf32_Word>(base, p);
+    case DT_SYMTAB:
+      info.symbols = dynamicPointer<ElfW(Sym)>(base, p);
       break;
-    case DT_HASH: info.sysvHash = dynamicPointer<Elf32_Word>(base, p); break;
-    case DT_VERSYM: info.versions = dynamicPointer<ElfW(Half)>(base, p);
+    case DT_STRTAB:
+      info.strings = dynamicPointer<char>(base, p);
+      break;
+    case DT_GNU_HASH:
+      info.gnuHash = dynamicPointer<Elf32_Word>(base, p);
+      break;
+    case DT_HASH:
+      info.sysvHash = dynamicPointer<Elf32_Word>(base, p);
+      break;
+    case DT_VERSYM:
+      info.versions = dynamicPointer<ElfW(Half)>(base, p);
       break;
     case DT_SONAME:
       info.soname = entry->d_un.d_val;
       info.hasSoname = true;
       break;
-    default: break;
+    default:
+      break;
     }
   }
   return info;
@@ -74,8 +83,7 @@ bool isExported(const DynamicInfo &info, Elf32_Word index) {
   if (symbol.st_shndx == SHN_UNDEF || symbol.st_value == 0)
     return false;
   const unsigned binding = ELF32_ST_BIND(symbol.st_info);
-  if (binding != STB_GLOBAL && binding != STB_WEAK &&
-      binding != STB_GNU_UNIQUE)
+  if (binding != STB_GLOBAL && binding != STB_WEAK && binding != STB_GNU_UNIQUE)
     return false;
   const unsigned type = ELF32_ST_TYPE(symbol.st_info);
   if (type == STT_TLS || type == STT_SECTION || type == STT_FILE)
@@ -132,8 +140,8 @@ bool mayHold(const Elf32_Word *table, Elf32_Word h) {
   constexpr Elf32_Word bits = sizeof(ElfW(Addr)) * 8;
   const auto *bloom = reinterpret_cast<const ElfW(Addr) *>(table + 4);
   const ElfW(Addr) word = bloom[(h / bits) % bloomWords];
-  const ElfW(Addr) mask = (ElfW(Addr)(1) << (h % bits)) |
-                          (ElfW(Addr)(1) << ((h >> shift) % bits));
+  const ElfW(Addr) mask =
+      (ElfW(Addr)(1) << (h % bits)) | (ElfW(Addr)(1) << ((h >> shift) % bits));
   return (word & mask) == mask;
 }
 
@@ -196,7 +204,7 @@ struct ModuleFile {
 
 struct Module {
   ElfW(Addr) base;
-  const ElfW(Phdr) *headers;
+  const ElfW(Phdr) * headers;
   const char *path; /* as loaded: the loader's own string */
   DynamicInfo info;
   bool isMain; /* the loader lists the main program first */
@@ -298,8 +306,7 @@ const char *baseName(const char *path) {
    guest. */
 char *executablePath() {
   char target[4096];
-  const ssize_t length =
-      readlink("/proc/self/exe", target, sizeof target - 1);
+  const ssize_t length = readlink("/proc/self/exe", target, sizeof target - 1);
   if (length <= 0)
     return nullptr;
   target[length] = '\0';
@@ -333,8 +340,7 @@ bool namesExecutable(Module *main, const char *text) {
   lookUpFile(main);
   if (main->file.path && std::strcmp(baseName(main->file.path), text) == 0)
     return true;
-  const char *invoked =
-      reinterpret_cast<const char *>(getauxval(AT_EXECFN));
+  const char *invoked = reinterpret_cast<const char *>(getauxval(AT_EXECFN));
   return invoked && std::strcmp(baseName(invoked), text) == 0;
 }
 
@@ -435,9 +441,9 @@ void *exportedAddress(const Module &module, const HashedName &name) {
 }
 
 struct Search {
-  HashedName asWritten;   /* "symbol" */
-  HashedName underscored; /* "_symbol" */
-  const char *moduleName;  /* null: every module */
+  HashedName asWritten;          /* "symbol" */
+  HashedName underscored;        /* "_symbol" */
+  const char *moduleName;        /* null: every module */
   ModuleIndex *listed = nullptr; /* listed by this search, not yet in use */
   bool listing = false;
   bool done = false;

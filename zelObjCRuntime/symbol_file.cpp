@@ -34,9 +34,8 @@ public:
   void add(const char *name) {
     const uint32_t h = zel::keyedNameHash(name);
     const uint32_t rest = h << indexBits;
-    const unsigned rank =
-        rest ? static_cast<unsigned>(__builtin_clz(rest)) + 1
-             : 32 - indexBits + 1;
+    const unsigned rank = rest ? static_cast<unsigned>(__builtin_clz(rest)) + 1
+                               : 32 - indexBits + 1;
     unsigned char &best = registers_[h >> (32 - indexBits)];
     if (rank > best)
       best = static_cast<unsigned char>(rank);
@@ -124,14 +123,13 @@ private:
   /* Moves past the next zero byte before length; false (and at length)
      when there is none yet. */
   bool skipToZero(const char *bytes, unsigned length) {
-    const void *zero =
-        std::memchr(bytes + position_, 0, length - position_);
+    const void *zero = std::memchr(bytes + position_, 0, length - position_);
     if (!zero) {
       position_ = length;
       return false;
     }
-    position_ = static_cast<unsigned>(static_cast<const char *>(zero) -
-                                      bytes) + 1;
+    position_ =
+        static_cast<unsigned>(static_cast<const char *>(zero) - bytes) + 1;
     return true;
   }
 
@@ -222,8 +220,7 @@ long readPieceInto(int descriptor, Contents *contents,
    first byte that breaks the format, or past largestImage. */
 bool readChecked(int descriptor, unsigned long long expected,
                  Contents *contents, ImageCheck *check) {
-  unsigned long long room = expected + 1 < readPiece ? expected + 1
-                                                     : readPiece;
+  unsigned long long room = expected + 1 < readPiece ? expected + 1 : readPiece;
   if (!growTo(contents, room))
     return false;
   for (;;) {
@@ -256,16 +253,16 @@ bool readImage(const char *path, Contents *contents, ImageCheck *check) {
   if (stat64(path, &info) != 0 || !S_ISREG(info.st_mode) ||
       static_cast<unsigned long long>(info.st_size) > largestImage)
     return false;
-  const int descriptor = open(
-      path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_LARGEFILE);
+  const int descriptor =
+      open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_LARGEFILE);
   if (descriptor < 0)
     return false;
   bool whole = fstat64(descriptor, &info) == 0 && S_ISREG(info.st_mode) &&
                static_cast<unsigned long long>(info.st_size) <= largestImage;
   if (whole)
-    whole = readChecked(descriptor,
-                        static_cast<unsigned long long>(info.st_size),
-                        contents, check);
+    whole =
+        readChecked(descriptor, static_cast<unsigned long long>(info.st_size),
+                    contents, check);
   close(descriptor);
   if (!whole) {
     std::free(contents->bytes);
@@ -299,8 +296,8 @@ SymbolTable *tableOfImage(id path, const Contents &contents,
     return nullptr;
   volatile bool filled = false;
   NS_DURING
-    fillTable(table, path, contents);
-    filled = true;
+  fillTable(table, path, contents);
+  filled = true;
   NS_HANDLER
   NS_ENDHANDLER
   if (!filled) {
@@ -390,20 +387,19 @@ char *replacedFile(const char *path) {
 int createBeside(const char *target, char **temporary) {
   static unsigned saves; /* tells apart the saves of one process */
   const char *slash = std::strrchr(target, '/');
-  const size_t folderLength = slash ? static_cast<size_t>(slash - target) + 1
-                                    : 0;
+  const size_t folderLength =
+      slash ? static_cast<size_t>(slash - target) + 1 : 0;
   const size_t room = std::strlen(target) + 40;
   char *name = static_cast<char *>(std::malloc(room));
   if (!name)
     return -1;
   for (int attempt = 0; attempt < 100; ++attempt) {
     const unsigned count = __atomic_fetch_add(&saves, 1, __ATOMIC_RELAXED);
-    std::snprintf(name, room, "%.*s.%s.%ld.%u~",
-                  static_cast<int>(folderLength), target,
-                  target + folderLength, static_cast<long>(getpid()), count);
+    std::snprintf(name, room, "%.*s.%s.%ld.%u~", static_cast<int>(folderLength),
+                  target, target + folderLength, static_cast<long>(getpid()),
+                  count);
     const int descriptor =
-        open(name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_LARGEFILE,
-             0666);
+        open(name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_LARGEFILE, 0666);
     if (descriptor >= 0) {
       *temporary = name;
       return descriptor;
@@ -455,8 +451,7 @@ bool saveReplacingWithoutDying(const char *target, SymbolTable *table) {
   sigset_t fileTooLarge, previous;
   sigemptyset(&fileTooLarge);
   sigaddset(&fileTooLarge, SIGXFSZ);
-  const bool held =
-      pthread_sigmask(SIG_BLOCK, &fileTooLarge, &previous) == 0;
+  const bool held = pthread_sigmask(SIG_BLOCK, &fileTooLarge, &previous) == 0;
   const bool saved = saveReplacing(target, table);
   if (held)
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);

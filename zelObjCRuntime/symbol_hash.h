@@ -33,8 +33,7 @@ template <> struct SipWidth<uint64_t> {
 template <> struct SipWidth<uint32_t> {
   static constexpr unsigned rotations[6] = {5, 16, 8, 7, 13, 16};
   static constexpr uint32_t initial[4] = {0, 0, 0x6c796765u, 0x74656462u};
-  static constexpr uint32_t fold(uint32_t, uint32_t v1, uint32_t,
-                                 uint32_t v3) {
+  static constexpr uint32_t fold(uint32_t, uint32_t v1, uint32_t, uint32_t v3) {
     return v1 ^ v3;
   }
 };
@@ -48,10 +47,20 @@ template <typename Word> struct SipState {
 
   constexpr void round() {
     constexpr const unsigned *r = SipWidth<Word>::rotations;
-    v0 += v1; v1 = sipRotate(v1, r[0]); v1 ^= v0; v0 = sipRotate(v0, r[1]);
-    v2 += v3; v3 = sipRotate(v3, r[2]); v3 ^= v2;
-    v0 += v3; v3 = sipRotate(v3, r[3]); v3 ^= v0;
-    v2 += v1; v1 = sipRotate(v1, r[4]); v1 ^= v2; v2 = sipRotate(v2, r[5]);
+    v0 += v1;
+    v1 = sipRotate(v1, r[0]);
+    v1 ^= v0;
+    v0 = sipRotate(v0, r[1]);
+    v2 += v3;
+    v3 = sipRotate(v3, r[2]);
+    v3 ^= v2;
+    v0 += v3;
+    v3 = sipRotate(v3, r[3]);
+    v3 ^= v0;
+    v2 += v1;
+    v1 = sipRotate(v1, r[4]);
+    v1 ^= v2;
+    v2 = sipRotate(v2, r[5]);
   }
 
   constexpr void absorb(Word word, int rounds) {
@@ -67,8 +76,7 @@ template <typename Word>
 constexpr Word sipWord(const char *bytes, size_t count) {
   Word word = 0;
   for (size_t i = 0; i < count; ++i)
-    word |= static_cast<Word>(static_cast<unsigned char>(bytes[i]))
-            << (8 * i);
+    word |= static_cast<Word>(static_cast<unsigned char>(bytes[i])) << (8 * i);
   return word;
 }
 
@@ -76,11 +84,10 @@ constexpr Word sipWord(const char *bytes, size_t count) {
    key's first bytes): SipHash-c-d for 64-bit words, HalfSipHash-c-d with
    a 32-bit result for 32-bit words. */
 template <typename Word, int c, int d>
-constexpr Word sipHash(const Word (&key)[2], const char *bytes,
-                       size_t length) {
+constexpr Word sipHash(const Word (&key)[2], const char *bytes, size_t length) {
   constexpr const Word *start = SipWidth<Word>::initial;
-  SipState<Word> state{start[0] ^ key[0], start[1] ^ key[1],
-                       start[2] ^ key[0], start[3] ^ key[1]};
+  SipState<Word> state{start[0] ^ key[0], start[1] ^ key[1], start[2] ^ key[0],
+                       start[3] ^ key[1]};
   const size_t whole = length - length % sizeof(Word);
   for (size_t at = 0; at < whole; at += sizeof(Word))
     state.absorb(sipWord<Word>(bytes + at, sizeof(Word)), c);

@@ -21,8 +21,7 @@ bool sameSize(const char *a, const char *b) {
 }
 
 bool beginsWithOpaqueStructPointer(const char *t) {
-  return std::strncmp(t, opaqueStructPointer, opaqueStructPointerLength) ==
-         0;
+  return std::strncmp(t, opaqueStructPointer, opaqueStructPointerLength) == 0;
 }
 
 /* After the '[' and its count: the element type. */
@@ -55,8 +54,7 @@ bool nameAlone(const char *opener, const char *members) {
 /* Past a union's name: through '=' when one stands before the ')' or a
    nested opener; else right after the '('. */
 const char *unionMembers(const char *t) {
-  for (const char *p = t + 1; *p && *p != ')' && *p != '{' && *p != '(';
-       ++p)
+  for (const char *p = t + 1; *p && *p != ')' && *p != '{' && *p != '('; ++p)
     if (*p == '=')
       return p + 1;
   return t + 1;
@@ -103,14 +101,19 @@ int Comparison::compare(const char *&offered, const char *&declared) {
   for (;;) {
     ZEL_COUNT_WORK();
     switch (step) {
-    case Step::begin: step = begin(offered, declared); break;
-    case Step::members: step = members(offered, declared); break;
+    case Step::begin:
+      step = begin(offered, declared);
+      break;
+    case Step::members:
+      step = members(offered, declared);
+      break;
     case Step::climb:
       if (depth_ == 0)
         return 1;
       step = climb(offered, declared);
       break;
-    case Step::fail: return 0;
+    case Step::fail:
+      return 0;
     }
   }
 }
@@ -138,7 +141,12 @@ Comparison::Step Comparison::begin(const char *&o, const char *&d) {
   char oc = *o;
   char dc = *d;
   switch (dc) {
-  case '#': case ':': case '@': case 'd': case 'f': case 'v':
+  case '#':
+  case ':':
+  case '@':
+  case 'd':
+  case 'f':
+  case 'v':
     return decide(oc == dc, o, d);
   case 'b':
     return decide(isUnsignedOrBitfield(oc) && sameSize(o, d), o, d);
@@ -147,8 +155,7 @@ Comparison::Step Comparison::begin(const char *&o, const char *&d) {
   case '^':
     /* Compatible pointees or the shared prefix; the prefix needs no walk
        inside, so it is tried first. */
-    if (beginsWithOpaqueStructPointer(o) &&
-        beginsWithOpaqueStructPointer(d))
+    if (beginsWithOpaqueStructPointer(o) && beginsWithOpaqueStructPointer(d))
       return decide(true, o, d);
     if (oc == '^') {
       ++o;
@@ -157,8 +164,7 @@ Comparison::Step Comparison::begin(const char *&o, const char *&d) {
     }
     return decide((oc == '*' && d[1] == 'c') || oc == '?', o, d);
   case '?':
-    return decide(oc == '?' || oc == '^' || (oc == '{' && o[1] == '('), o,
-                  d);
+    return decide(oc == '?' || oc == '^' || (oc == '{' && o[1] == '('), o, d);
   case '[': {
     int declaredCount = 0;
     const char *element = elementOf(d, &declaredCount);
@@ -245,13 +251,11 @@ void setVal(ApplyVal *val, int kind, int size) {
    too little for what the callee writes. */
 int setAggregate(ApplyVal *val, const char *type) {
   zel::TypeWalk layout = zel::measureType(type);
-  if (layout.tooDeep || layout.overflow || layout.malformed ||
-      layout.size < 0)
+  if (layout.tooDeep || layout.overflow || layout.malformed || layout.size < 0)
     return 0;
   long long size = layout.size;
   if (size != 0 && layout.alignment > 0)
-    size = (size + layout.alignment - 1) / layout.alignment *
-           layout.alignment;
+    size = (size + layout.alignment - 1) / layout.alignment * layout.alignment;
   if (size > INT_MAX)
     return 0;
   setVal(val, APPLY_AGGREGATE, static_cast<int>(size));
@@ -274,8 +278,10 @@ ZEL_EXPORT int zelObjC_TypeToApplyVal(const char *type, int flags,
   if (!row)
     return 0;
   if ((flags & APPLY_PROMOTE) && row->size < 4)
-    setVal(val, row->kind == APPLY_CHAR || row->kind == APPLY_SHORT
-                    ? APPLY_INT : APPLY_UINT, 4);
+    setVal(val,
+           row->kind == APPLY_CHAR || row->kind == APPLY_SHORT ? APPLY_INT
+                                                               : APPLY_UINT,
+           4);
   else
     setVal(val, row->kind, row->kind == APPLY_VOID ? 0 : row->size);
   return 1;

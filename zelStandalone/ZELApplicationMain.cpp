@@ -32,8 +32,8 @@ id classNamed(const char *name) { return objc_getClass(name); }
 /* The first registered language that answers YES to
    isResponsibleForException:, or nil. */
 id claimingLanguage(id exception) {
-  id languages = objc_send(classNamed("ZELScriptingLanguage"),
-                           "availableLanguages");
+  id languages =
+      objc_send(classNamed("ZELScriptingLanguage"), "availableLanguages");
   id each = objc_send(languages, "objectEnumerator");
   while (id language = objc_send(each, "nextObject"))
     if (objc_send<BOOL>(language, "isResponsibleForException:", exception))
@@ -63,18 +63,18 @@ id prepareInterp(const Language &language, int argc, char **argv) {
   id count = objc_send(language.valueClass, "valueWithInt:", argc);
   id vector = objc_send(language.valueClass, "valueWithPointer:toObjCType:",
                         static_cast<void *>(argv), const_cast<char *>("*"));
-  objc_send<void>(interp, "setVariable:toValue:global:", NSSTR("argc"),
-                  count, YES);
-  objc_send<void>(interp, "setVariable:toValue:global:", NSSTR("argv"),
-                  vector, YES);
+  objc_send<void>(interp, "setVariable:toValue:global:", NSSTR("argc"), count,
+                  YES);
+  objc_send<void>(interp, "setVariable:toValue:global:", NSSTR("argv"), vector,
+                  YES);
   return interp;
 }
 
 /* Runs the main script of the first language that has one in the main
    bundle, languages without one being passed over; at most one runs. */
 void runFirstMainScript(int argc, char **argv) {
-  id languages = objc_send(classNamed("ZELScriptingLanguage"),
-                           "availableLanguages");
+  id languages =
+      objc_send(classNamed("ZELScriptingLanguage"), "availableLanguages");
   id each = objc_send(languages, "objectEnumerator");
   while (id object = objc_send(each, "nextObject")) {
     Language language = describe(object);
@@ -84,7 +84,7 @@ void runFirstMainScript(int argc, char **argv) {
     if (!path)
       continue;
     id interp = prepareInterp(language, argc, argv);
-    objc_send(interp, "sourceFile:", path);  /* the result is not needed */
+    objc_send(interp, "sourceFile:", path); /* the result is not needed */
     return;
   }
 }
@@ -93,12 +93,12 @@ void runFirstMainScript(int argc, char **argv) {
    first language that claims it; one that none claims is raised again. */
 void runGuarded(int argc, char **argv) {
   NS_DURING
-    runFirstMainScript(argc, argv);
+  runFirstMainScript(argc, argv);
   NS_HANDLER
-    id language = claimingLanguage(localException);
-    if (!language)
-      objc_send<void>(localException, "raise");
-    objc_send<void>(language, "logException:", localException);
+  id language = claimingLanguage(localException);
+  if (!language)
+    objc_send<void>(localException, "raise");
+  objc_send<void>(language, "logException:", localException);
   NS_ENDHANDLER
 }
 
@@ -135,9 +135,9 @@ void sendEvent(id self, SEL, id event) {
   if (!dispatch)
     return;
   NS_DURING
-    objc_call_imp<void>(dispatch, self, sendEventSelector(), event);
+  objc_call_imp<void>(dispatch, self, sendEventSelector(), event);
   NS_HANDLER
-    present(self, localException);
+  present(self, localException);
   NS_ENDHANDLER
 }
 
@@ -158,11 +158,11 @@ OBJC_REGISTER_MODULE(ApplicationMain_module)
 OBJC_LIBRARY_REGISTRATION()
 
 ZEL_EXPORT void ZELApplicationMain(int argc, char **argv) noexcept {
-  id pool = objc_send(objc_send(classNamed("NSAutoreleasePool"), "alloc"),
-                      "init");
-  former_sendEvent = objc_send<IMP>(classNamed("NSApplication"),
-                                    "formerInstanceMethodForSelector:",
-                                    sendEventSelector());
+  id pool =
+      objc_send(objc_send(classNamed("NSAutoreleasePool"), "alloc"), "init");
+  former_sendEvent =
+      objc_send<IMP>(classNamed("NSApplication"),
+                     "formerInstanceMethodForSelector:", sendEventSelector());
   objc_send(objc_send(classNamed("ZELTclInterp"), "alloc"), "init");
   runGuarded(argc, argv);
   objc_send<void>(pool, "release");

@@ -187,8 +187,7 @@ bool arrayArgument(Script &script, const Slot &slot, ScriptValue value,
     return true;
   error = "expected a pointer or a list of " + std::to_string(count) +
           " elements" +
-          (chars ? " or a text of at most " + std::to_string(count) +
-                       " bytes"
+          (chars ? " or a text of at most " + std::to_string(count) + " bytes"
                  : std::string()) +
           " for " + quoteType(body) + " but got " + [&] {
             Arena text;
@@ -237,8 +236,8 @@ bool invoke(Script &script, const Signature &signature, void *fn,
   std::unique_ptr<char[]> heap;
   char *buffer = local;
   if (signature.bufferSize > static_cast<int>(sizeof local)) {
-    heap.reset(new (std::nothrow)
-                   char[static_cast<size_t>(signature.bufferSize)]);
+    heap.reset(
+        new (std::nothrow) char[static_cast<size_t>(signature.bufferSize)]);
     if (!heap) {
       error = "out of memory for the call's " +
               std::to_string(signature.bufferSize) + " bytes";
@@ -293,8 +292,8 @@ bool sendWith(Script &script, id receiver, Class cls, SEL sel, IMP imp,
       methodSignature(cls, sel, receiver, found, error);
   if (!signature)
     return false;
-  return callMethod(script, *signature, imp ? imp : found, receiver, sel,
-                    args, argc, result, error);
+  return callMethod(script, *signature, imp ? imp : found, receiver, sel, args,
+                    argc, result, error);
 }
 
 /* Signatures given by scripts, prepared once per text (a few hundred
@@ -309,8 +308,8 @@ const Signature *typedSignature(const char *types, std::string &error) {
   if (!signature)
     return nullptr;
   if (signature->arguments.size() < 2) {
-    error = "method signature " + quote(types) +
-            " has no receiver and selector";
+    error =
+        "method signature " + quote(types) + " has no receiver and selector";
     return nullptr;
   }
   if (prepared->size() >= 512)
@@ -335,18 +334,18 @@ bool sendTyped(Script &script, const char *types, id receiver, SEL sel,
     error = notUnderstood(receiver, sel);
     return false;
   }
-  return callMethod(script, *signature, method->method_imp, receiver, sel,
-                    args, argc, result, error);
+  return callMethod(script, *signature, method->method_imp, receiver, sel, args,
+                    argc, result, error);
 }
 
 bool guardedApply(void *fn, ApplyVal *result, int argc, ApplyVal *argv,
                   id *exception) {
   volatile bool ok = true;
   NS_DURING
-    apply(fn, result, argc, argv);
+  apply(fn, result, argc, argv);
   NS_HANDLER
-    *exception = localException;
-    ok = false;
+  *exception = localException;
+  ok = false;
   NS_ENDHANDLER
   if (!ok)
     recordFailure(*exception);
@@ -424,8 +423,11 @@ const Signature *methodSignature(Class cls, SEL sel, id receiver, IMP &imp,
   bool missing = !typed || !class_getInstanceMethod(cls, sel);
   if (missing && method == typed) { /* a forwarding record: remember it */
     PreparedMethod &entry = prepared[method];
-    entry = PreparedMethod{method->method_name, method->method_types,
-                           method->method_imp, methodListsEpoch, true,
+    entry = PreparedMethod{method->method_name,
+                           method->method_types,
+                           method->method_imp,
+                           methodListsEpoch,
+                           true,
                            nullptr};
   }
   if (missing) {
@@ -441,8 +443,11 @@ const Signature *methodSignature(Class cls, SEL sel, id receiver, IMP &imp,
     return nullptr;
   }
   PreparedMethod &entry = prepared[typed];
-  entry = PreparedMethod{typed->method_name, typed->method_types,
-                         typed->method_imp, methodListsEpoch, false,
+  entry = PreparedMethod{typed->method_name,
+                         typed->method_types,
+                         typed->method_imp,
+                         methodListsEpoch,
+                         false,
                          std::move(signature)};
   imp = method->method_imp; /* the emergency record's is the one to run */
   return entry.signature.get();
@@ -455,8 +460,7 @@ bool call(Script &script, const Signature &signature, void *fn,
           ScriptValue *args, int argc, ScriptValue &result,
           std::string &error) {
   try {
-    return invoke(script, signature, fn, nullptr, 0, args, argc, result,
-                  error);
+    return invoke(script, signature, fn, nullptr, 0, args, argc, result, error);
   } catch (const std::bad_alloc &) {
     error = "out of memory for the call's arguments";
     return false;
@@ -468,8 +472,8 @@ bool callMethod(Script &script, const Signature &signature, IMP imp,
                 ScriptValue &result, std::string &error) {
   const void *fixed[2] = {receiver, sel};
   try {
-    return invoke(script, signature, reinterpret_cast<void *>(imp), fixed,
-                  2, args, argc, result, error);
+    return invoke(script, signature, reinterpret_cast<void *>(imp), fixed, 2,
+                  args, argc, result, error);
   } catch (const std::bad_alloc &) {
     error = "out of memory for the call's arguments";
     return false;
@@ -501,8 +505,8 @@ bool send(Script &script, id receiver, SEL sel, ScriptValue *args, int argc,
       family == Family::autorelease)
     return countedSend(script, family, receiver, argc, result, error);
   bool consumed = family == Family::init && consumeOwned(receiver);
-  bool ok = sendWith(script, receiver, receiver->isa, sel, nullptr, args,
-                     argc, result, error);
+  bool ok = sendWith(script, receiver, receiver->isa, sel, nullptr, args, argc,
+                     result, error);
   if (!ok && consumed)
     restoreOwned(receiver);
   if (ok && (family == Family::owning || consumed))
@@ -539,8 +543,8 @@ bool sendFormer(Script &script, id receiver, SEL sel, ScriptValue *args,
   if (const MethodFrame *frame = runningFrame(receiver, sel)) {
     IMP former = formerOf(*frame);
     if (!former) {
-      error = describe(receiver) + " has no former method for " +
-              sel_getName(sel);
+      error =
+          describe(receiver) + " has no former method for " + sel_getName(sel);
       return false;
     }
     return sendWith(script, receiver, frame->owner, sel, former, args, argc,
@@ -558,12 +562,12 @@ bool sendFormer(Script &script, id receiver, SEL sel, ScriptValue *args,
   }
   IMP former = objc_send<IMP>(target, query, sel);
   if (!former) {
-    error = describe(receiver) + " has no former method for " +
-            sel_getName(sel);
+    error =
+        describe(receiver) + " has no former method for " + sel_getName(sel);
     return false;
   }
-  return sendWith(script, receiver, owner ? owner : receiver->isa, sel,
-                  former, args, argc, result, error);
+  return sendWith(script, receiver, owner ? owner : receiver->isa, sel, former,
+                  args, argc, result, error);
 }
 
 } // namespace zelbridge

@@ -16,20 +16,32 @@ namespace {
 
 ffi_type *scalarType(int kind) {
   switch (kind) {
-  case APPLY_VOID: return &ffi_type_void;
-  case APPLY_CHAR: return &ffi_type_sint8;
-  case APPLY_UCHAR: return &ffi_type_uint8;
-  case APPLY_SHORT: return &ffi_type_sint16;
-  case APPLY_USHORT: return &ffi_type_uint16;
+  case APPLY_VOID:
+    return &ffi_type_void;
+  case APPLY_CHAR:
+    return &ffi_type_sint8;
+  case APPLY_UCHAR:
+    return &ffi_type_uint8;
+  case APPLY_SHORT:
+    return &ffi_type_sint16;
+  case APPLY_USHORT:
+    return &ffi_type_uint16;
   case APPLY_INT:
-  case APPLY_LONG: return &ffi_type_sint32;
+  case APPLY_LONG:
+    return &ffi_type_sint32;
   case APPLY_UINT:
-  case APPLY_ULONG: return &ffi_type_uint32;
-  case APPLY_LONGLONG: return &ffi_type_sint64;
-  case APPLY_ULONGLONG: return &ffi_type_uint64;
-  case APPLY_FLOAT: return &ffi_type_float;
-  case APPLY_DOUBLE: return &ffi_type_double;
-  default: return &ffi_type_pointer;
+  case APPLY_ULONG:
+    return &ffi_type_uint32;
+  case APPLY_LONGLONG:
+    return &ffi_type_sint64;
+  case APPLY_ULONGLONG:
+    return &ffi_type_uint64;
+  case APPLY_FLOAT:
+    return &ffi_type_float;
+  case APPLY_DOUBLE:
+    return &ffi_type_double;
+  default:
+    return &ffi_type_pointer;
   }
 }
 
@@ -54,10 +66,12 @@ ffi_type *typeFor(ScriptClosure &method, const Slot &slot) {
 void storeResult(const Slot &slot, const char *converted, void *ret) {
   switch (slot.val.kind) {
   case APPLY_CHAR:
-    *static_cast<ffi_sarg *>(ret) = *reinterpret_cast<const signed char *>(converted);
+    *static_cast<ffi_sarg *>(ret) =
+        *reinterpret_cast<const signed char *>(converted);
     break;
   case APPLY_UCHAR:
-    *static_cast<ffi_arg *>(ret) = *reinterpret_cast<const unsigned char *>(converted);
+    *static_cast<ffi_arg *>(ret) =
+        *reinterpret_cast<const unsigned char *>(converted);
     break;
   case APPLY_SHORT: {
     short value;
@@ -74,7 +88,8 @@ void storeResult(const Slot &slot, const char *converted, void *ret) {
   case APPLY_VOID:
     break;
   default:
-    std::memcpy(ret, converted, static_cast<size_t>(objc_aligned_size(slot.type)));
+    std::memcpy(ret, converted,
+                static_cast<size_t>(objc_aligned_size(slot.type)));
     break;
   }
 }
@@ -181,12 +196,12 @@ char *runBody(ScriptClosure &method, void *ret, void **args, void *&original) {
                                void *original) {
   const char *name = method.body->exceptionName();
   id nameString = objc_send_class("NSString", "stringWithCString:", name);
-  id reasonString = objc_send_class("NSString", "stringWithCString:",
-                                    reason ? reason : "out of memory");
+  id reasonString = objc_send_class(
+      "NSString", "stringWithCString:", reason ? reason : "out of memory");
   free(reason);
-  id exception = objc_send_class("NSException",
-                                 "exceptionWithName:reason:userInfo:",
-                                 nameString, reasonString, nil);
+  id exception = objc_send_class(
+      "NSException", "exceptionWithName:reason:userInfo:", nameString,
+      reasonString, nil);
   if (original)
     carryFailure(exception, method.body->script(), original);
   objc_send<void>(exception, "raise");
@@ -216,7 +231,8 @@ bool prepareClosure(ScriptClosure &method, void *&code, std::string &error) {
     error = "libffi cannot describe " + quote(signature.text);
     return false;
   }
-  void *closure = method.closure = ffi_closure_alloc(sizeof(ffi_closure), &code);
+  void *closure = method.closure =
+      ffi_closure_alloc(sizeof(ffi_closure), &code);
   if (!closure) {
     error = "out of memory for a method closure";
     return false;
@@ -229,6 +245,5 @@ bool prepareClosure(ScriptClosure &method, void *&code, std::string &error) {
   }
   return true;
 }
-
 
 } // namespace zelbridge

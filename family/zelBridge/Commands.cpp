@@ -22,8 +22,8 @@ bool Script::runBlock(ScriptValue, ScriptValue &, std::string &error) {
   return false;
 }
 
-std::unique_ptr<MethodBody> Script::newBody(ScriptValue *, const char *, int, bool,
-                                            std::string &error) {
+std::unique_ptr<MethodBody> Script::newBody(ScriptValue *, const char *, int,
+                                            bool, std::string &error) {
   error = "this language cannot define methods";
   return nullptr;
 }
@@ -49,7 +49,6 @@ bool callFunction(Script &script, const Function &function, const char *name,
 namespace {
 
 /* ---- reading arguments ---- */
-
 
 bool expected(const char *what, Script &script, ScriptValue value,
               std::string &error) {
@@ -79,7 +78,6 @@ bool protocolFrom(Script &script, ScriptValue value, Protocol *&protocol,
   return protocol != nullptr;
 }
 
-
 /* The items of a list argument; nil stands for no items. */
 bool itemsFrom(Script &script, ScriptValue value, const char *what,
                std::vector<ScriptValue> &items, std::string &error) {
@@ -93,15 +91,14 @@ bool itemsFrom(Script &script, ScriptValue value, const char *what,
    {SELECTOR TYPES} pairs, a flat list SELECTOR TYPES ..., or a map of
    SELECTOR: TYPES. The types must be a method signature. */
 bool descriptionsFrom(Script &script, ScriptValue value,
-                      std::vector<MethodDescription> &out,
-                      std::string &error) {
+                      std::vector<MethodDescription> &out, std::string &error) {
   std::vector<std::pair<ScriptValue, ScriptValue>> entries;
   std::vector<ScriptValue> items;
   if (script.getEntries(value, entries)) {
     for (auto &[selector, types] : entries)
       out.push_back({textOf(script, selector), textOf(script, types)});
-  } else if (!itemsFrom(script, value, "a list of selectors and types",
-                        items, error)) {
+  } else if (!itemsFrom(script, value, "a list of selectors and types", items,
+                        error)) {
     return false;
   } else {
     std::vector<ScriptValue> pair;
@@ -134,9 +131,9 @@ bool descriptionsFrom(Script &script, ScriptValue value,
 }
 
 ScriptValue handleValue(Script &script, const void *object) {
-  return script.newHandle(handleFor(static_cast<id>(const_cast<void *>(object))));
+  return script.newHandle(
+      handleFor(static_cast<id>(const_cast<void *>(object))));
 }
-
 
 /* ---- class, string ---- */
 
@@ -152,14 +149,14 @@ bool classCommand(Script &script, ScriptValue *args, int, ScriptValue &result,
   return true;
 }
 
-bool stringCommand(Script &script, ScriptValue *args, int,
-                   ScriptValue &result, std::string &error) {
+bool stringCommand(Script &script, ScriptValue *args, int, ScriptValue &result,
+                   std::string &error) {
   Arena arena;
   const char *text = cString(script, args[0], arena, error);
   if (!text)
     return false;
-  result = handleValue(
-      script, objc_send_class("NSString", "stringWithCString:", text));
+  result = handleValue(script,
+                       objc_send_class("NSString", "stringWithCString:", text));
   return true;
 }
 
@@ -186,9 +183,8 @@ bool sendTypedCommand(Script &script, ScriptValue *args, int argc,
   if (!objectFrom(script, args[1], true, receiver, error))
     return false;
   std::string types = textOf(script, args[0]);
-  return sendTyped(script, types.c_str(), receiver,
-                   script.getSelector(args[2]), args + 3, argc - 3, result,
-                   error);
+  return sendTyped(script, types.c_str(), receiver, script.getSelector(args[2]),
+                   args + 3, argc - 3, result, error);
 }
 
 /* ?-types TYPES? RECEIVER SELECTOR ?ARG ...? */
@@ -318,7 +314,8 @@ bool methodCommand(Script &script, ScriptValue *args, int argc,
     return false;
   int arguments = static_cast<int>(signature->arguments.size()) - 2;
   if (arguments < 0) {
-    error = "method signature " + quote(types) + " has no receiver and selector";
+    error =
+        "method signature " + quote(types) + " has no receiver and selector";
     return false;
   }
   ScriptValue *body = rest + named;
@@ -369,8 +366,8 @@ bool protocolCreate(Script &script, ScriptValue *args, int argc,
                     ScriptValue &result, std::string &error) {
   std::vector<ScriptValue> items;
   std::vector<std::string> incorporated;
-  if (argc > 1 && !itemsFrom(script, args[1], "a list of protocol names",
-                             items, error))
+  if (argc > 1 &&
+      !itemsFrom(script, args[1], "a list of protocol names", items, error))
     return false;
   for (ScriptValue item : items)
     incorporated.push_back(textOf(script, item));
@@ -425,15 +422,15 @@ bool cfunctionCommand(Script &script, ScriptValue *args, int argc,
   std::string name = textOf(script, args[0]);
   bool typed = argc > 1 && !script.isNil(args[1], false);
   std::string types = typed ? textOf(script, args[1]) : "";
-  auto function = cfunction(name.c_str(), typed ? types.c_str() : nullptr,
-                            error);
+  auto function =
+      cfunction(name.c_str(), typed ? types.c_str() : nullptr, error);
   if (!function)
     return false;
   bool named = argc > 2 && !script.isNil(args[2], false);
   size_t colon = name.find(':');
-  std::string shown = named ? textOf(script, args[2])
-                            : colon == std::string::npos ? name
-                                                         : name.substr(colon + 1);
+  std::string shown = named                        ? textOf(script, args[2])
+                      : colon == std::string::npos ? name
+                                                   : name.substr(colon + 1);
   result = script.newFunction(std::move(function), shown.c_str(), named, error);
   return result != nullptr;
 }
@@ -452,16 +449,15 @@ const Command protocolCommands[] = {
      "whether the class has every method of the protocol"},
     {"conforms", "CLASS PROTOCOL", 2, 2, protocolConforms, nullptr,
      "whether the class or a superclass adopts the protocol"},
-    {"name", "PROTOCOL", 1, 1, protocolName, nullptr,
-     "the protocol's name"},
+    {"name", "PROTOCOL", 1, 1, protocolName, nullptr, "the protocol's name"},
     {nullptr, nullptr, 0, 0, nullptr, nullptr, nullptr}};
 
 const Command allCommands[] = {
     {"class", "NAME", 1, 1, classCommand, nullptr, "the class of that name"},
     {"send", "RECEIVER SELECTOR ?ARG ...?", 2, -1, sendCommand, nullptr,
      "the result of the message"},
-    {"sendTyped", "TYPES RECEIVER SELECTOR ?ARG ...?", 3, -1,
-     sendTypedCommand, nullptr,
+    {"sendTyped", "TYPES RECEIVER SELECTOR ?ARG ...?", 3, -1, sendTypedCommand,
+     nullptr,
      "the message sent with the given method encoding (variadic methods)"},
     {"super", "RECEIVER SELECTOR ?ARG ...?", 2, -1, superCommand, nullptr,
      "the message to the superclass's implementation"},
@@ -472,8 +468,8 @@ const Command allCommands[] = {
     {"string", "TEXT", 1, 1, stringCommand, nullptr,
      "an autoreleased NSString of the text"},
     {"defineClass", "NAME SUPERCLASS ?IVARS? ?-protocols LIST?", 2, 5,
-     defineClassCommand,
-     nullptr, "a new class; IVARS a struct encoding of its variables"},
+     defineClassCommand, nullptr,
+     "a new class; IVARS a struct encoding of its variables"},
     {"method", "CLASS ?-class? SELECTOR ?TYPES? BODY", 3, 5, methodCommand,
      nullptr, "defines a method written in the language", true},
     {"ivar", "OBJECT NAME ?VALUE?", 2, 3, ivarCommand, nullptr,
@@ -498,7 +494,8 @@ std::string functionNotation(const std::string &words) {
     size_t end = words.find(' ', at);
     if (words.compare(at, 1, "?") == 0 && end != std::string::npos &&
         words.compare(end, 5, " ...?") == 0) {
-      out += (out.empty() ? "..." : ", ...") + words.substr(at + 1, end - at - 1);
+      out +=
+          (out.empty() ? "..." : ", ...") + words.substr(at + 1, end - at - 1);
       at = end + 5;
     } else {
       std::string word = words.substr(at, end - at);

@@ -31,16 +31,15 @@ std::string quoted(Script &script, ScriptValue value) {
   return quote(script.getText(value, arena));
 }
 
-bool valueIn(Script &script, ScriptValue value, const char *type,
-             void *storage, bool promoted, Arena &arena, std::string &error);
+bool valueIn(Script &script, ScriptValue value, const char *type, void *storage,
+             bool promoted, Arena &arena, std::string &error);
 ScriptValue valueOut(Script &script, const char *type, const void *storage,
                      std::string &error);
 
 /* ---- integers ---- */
 
-bool integerIn(Script &script, ScriptValue value, long long low,
-               long long high, const char *type, long long &out,
-               std::string &error) {
+bool integerIn(Script &script, ScriptValue value, long long low, long long high,
+               const char *type, long long &out, std::string &error) {
   if (!script.getInteger(value, out)) {
     error = "expected integer but got " + quoted(script, value);
     return false;
@@ -106,18 +105,16 @@ bool smallIntegerFrom(Script &script, ScriptValue value, const char *type,
   long long number = 0;
   bool ok = false;
   switch (*type) {
-  case 'c':
-    { /* BOOL: a truth value where the text is no integer */
-      bool truth = false;
-      if (!script.getInteger(value, number) &&
-          script.getBoolean(value, truth)) {
-        if (promoted)
-          store(storage, static_cast<int32_t>(truth));
-        else
-          store(storage, static_cast<signed char>(truth));
-        return true;
-      }
+  case 'c': { /* BOOL: a truth value where the text is no integer */
+    bool truth = false;
+    if (!script.getInteger(value, number) && script.getBoolean(value, truth)) {
+      if (promoted)
+        store(storage, static_cast<int32_t>(truth));
+      else
+        store(storage, static_cast<signed char>(truth));
+      return true;
     }
+  }
     ok = integerIn(script, value, SCHAR_MIN, SCHAR_MAX, type, number, error);
     if (ok && !promoted)
       store(storage, static_cast<signed char>(number));
@@ -247,9 +244,8 @@ bool textArgument(Script &script, ScriptValue value, bool selector,
   return true;
 }
 
-bool itemsOf(Script &script, ScriptValue value, size_t count,
-             const char *what, std::vector<ScriptValue> &items,
-             std::string &error) {
+bool itemsOf(Script &script, ScriptValue value, size_t count, const char *what,
+             std::vector<ScriptValue> &items, std::string &error) {
   if (!script.getItems(value, items) || items.size() != count) {
     error = "expected a list of " + std::to_string(count) + " " + what +
             " but got " + quoted(script, value);
@@ -263,8 +259,8 @@ bool itemsOf(Script &script, ScriptValue value, size_t count,
 bool structFrom(Script &script, ScriptValue value, const char *body,
                 char *storage, Arena &arena, std::string &error) {
   std::vector<ScriptValue> items;
-  if (!itemsOf(script, value, static_cast<size_t>(memberCount(body)),
-               "members", items, error))
+  if (!itemsOf(script, value, static_cast<size_t>(memberCount(body)), "members",
+               items, error))
     return false;
   size_t index = 0;
   return eachMember(body, [&](const char *member, int offset) {
@@ -284,8 +280,8 @@ bool arrayFrom(Script &script, ScriptValue value, const char *body,
     return false;
   int stride = objc_aligned_size(element);
   for (size_t i = 0; i < items.size(); ++i)
-    if (!valueIn(script, items[i], element, storage + i * size_t(stride),
-                 false, arena, error))
+    if (!valueIn(script, items[i], element, storage + i * size_t(stride), false,
+                 arena, error))
       return false;
   return true;
 }
@@ -327,8 +323,7 @@ ScriptValue arrayValue(Script &script, const char *body, const char *storage,
   int stride = objc_aligned_size(element);
   std::vector<ScriptValue> items;
   for (long long i = 0; i < count; ++i) {
-    ScriptValue item =
-        valueOut(script, element, storage + i * stride, error);
+    ScriptValue item = valueOut(script, element, storage + i * stride, error);
     if (!item) {
       discardAll(script, items);
       return nullptr;
@@ -353,13 +348,19 @@ ScriptValue wideValue(Script &script, const void *storage, bool isSigned) {
   return script.newWideInteger(digits);
 }
 
-bool valueIn(Script &script, ScriptValue value, const char *type,
-             void *storage, bool promoted, Arena &arena, std::string &error) {
+bool valueIn(Script &script, ScriptValue value, const char *type, void *storage,
+             bool promoted, Arena &arena, std::string &error) {
   const char *body = typeBody(type);
   char *bytes = static_cast<char *>(storage);
   switch (*body) {
-  case 'c': case 'C': case 's': case 'S':
-  case 'i': case 'I': case 'l': case 'L':
+  case 'c':
+  case 'C':
+  case 's':
+  case 'S':
+  case 'i':
+  case 'I':
+  case 'l':
+  case 'L':
     return smallIntegerFrom(script, value, body, storage, promoted, error);
   case 'q':
   case 'Q':
@@ -394,18 +395,28 @@ ScriptValue valueOut(Script &script, const char *type, const void *storage,
   const char *body = typeBody(type);
   const char *bytes = static_cast<const char *>(storage);
   switch (*body) {
-  case 'c': return script.newInteger(load<signed char>(storage));
-  case 'C': return script.newInteger(load<unsigned char>(storage));
-  case 's': return script.newInteger(load<short>(storage));
-  case 'S': return script.newInteger(load<unsigned short>(storage));
+  case 'c':
+    return script.newInteger(load<signed char>(storage));
+  case 'C':
+    return script.newInteger(load<unsigned char>(storage));
+  case 's':
+    return script.newInteger(load<short>(storage));
+  case 'S':
+    return script.newInteger(load<unsigned short>(storage));
   case 'i':
-  case 'l': return script.newInteger(load<int32_t>(storage));
+  case 'l':
+    return script.newInteger(load<int32_t>(storage));
   case 'I':
-  case 'L': return script.newInteger(load<uint32_t>(storage));
-  case 'q': return wideValue(script, storage, true);
-  case 'Q': return wideValue(script, storage, false);
-  case 'f': return script.newDouble(load<float>(storage));
-  case 'd': return script.newDouble(load<double>(storage));
+  case 'L':
+    return script.newInteger(load<uint32_t>(storage));
+  case 'q':
+    return wideValue(script, storage, true);
+  case 'Q':
+    return wideValue(script, storage, false);
+  case 'f':
+    return script.newDouble(load<float>(storage));
+  case 'd':
+    return script.newDouble(load<double>(storage));
   case '*': {
     const char *text = load<const char *>(storage);
     return text ? script.newText(text) : script.newNil();
@@ -442,15 +453,14 @@ const char *cString(Script &script, ScriptValue value, Arena &arena,
   size_t length = 0;
   const char *text = script.getBytes(value, arena, length);
   if (std::memchr(text, '\0', length)) {
-    error = "text with a NUL byte (after " + quote(text) +
-            ") cannot be a C string";
+    error =
+        "text with a NUL byte (after " + quote(text) + ") cannot be a C string";
     return nullptr;
   }
   return text;
 }
 
-const char *Script::getBytes(ScriptValue value, Arena &arena,
-                             size_t &length) {
+const char *Script::getBytes(ScriptValue value, Arena &arena, size_t &length) {
   const char *text = getText(value, arena);
   length = std::strlen(text);
   return text;

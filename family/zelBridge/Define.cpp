@@ -60,8 +60,7 @@ bool bitfieldDigits(const char *&p, long long &width) {
    closing brace. */
 bool checkDescription(const char *ivars, int &members, std::string &error) {
   if (*ivars != '{') {
-    error = "instance variables must be a struct encoding, not " +
-            quote(ivars);
+    error = "instance variables must be a struct encoding, not " + quote(ivars);
     return false;
   }
   const char *p = ivars + std::strcspn(ivars, "=}");
@@ -69,8 +68,8 @@ bool checkDescription(const char *ivars, int &members, std::string &error) {
   if (*p != '=') {
     if (*p == '}' && !p[1])
       return true;
-    return descriptionFault(ivars, *p ? "text after the closing }"
-                                      : "no closing }", error);
+    return descriptionFault(
+        ivars, *p ? "text after the closing }" : "no closing }", error);
   }
   members = 0;
   for (++p;;) {
@@ -87,19 +86,19 @@ bool checkDescription(const char *ivars, int &members, std::string &error) {
     const char *body = objc_skip_type_qualifiers(type);
     if (!*body || (*body == '}' && !name.empty()))
       return descriptionFault(
-          ivars, name.empty() ? "no closing }" : "variable " + name +
-                                                     " has no type",
+          ivars,
+          name.empty() ? "no closing }" : "variable " + name + " has no type",
           error);
     if (*body == '}')
-      return body[1] ? descriptionFault(ivars, "text after the closing }",
-                                        error)
-                     : true;
+      return body[1]
+                 ? descriptionFault(ivars, "text after the closing }", error)
+                 : true;
     if (*body == 'b') {
       long long width = 0;
       p = body;
       if (!bitfieldDigits(p, width))
-        return descriptionFault(ivars, "bitfield " + name +
-                                           " wider than 32 bits", error);
+        return descriptionFault(
+            ivars, "bitfield " + name + " wider than 32 bits", error);
     } else {
       std::string fault;
       if (!checkType(type, TypeUse::layout, fault))
@@ -127,7 +126,8 @@ bool laidOutAsDescribed(Class cls, int members, std::string &error) {
                          : objc_sizeof_type(ivar.ivar_type);
     if (ivar.ivar_offset < 0 || room < 0 ||
         ivar.ivar_offset + room > cls->instance_size) {
-      error = "variable " + quote(ivar.ivar_name) + " would lie outside "
+      error = "variable " + quote(ivar.ivar_name) +
+              " would lie outside "
               "the instance";
       return false;
     }
@@ -168,8 +168,8 @@ const char *knownTypes(Class owner, bool classSide, SEL sel) {
     for (objc_protocol_list *list = cls->protocols; list; list = list->next)
       for (int i = 0; i < list->count; ++i) {
         auto *protocol = reinterpret_cast<Protocol *>(list->list[i]);
-        objc_method_description *description = ZelObjC_LookupProtocolMethod(
-            protocol, sel, classSide ? NO : YES);
+        objc_method_description *description =
+            ZelObjC_LookupProtocolMethod(protocol, sel, classSide ? NO : YES);
         if (description && description->types)
           return description->types;
       }
@@ -245,8 +245,8 @@ bool adoptProtocols(Class cls, const std::vector<Protocol *> &protocols,
                     std::string &error) {
   if (protocols.empty())
     return true;
-  size_t bytes = sizeof(objc_protocol_list) +
-                 (protocols.size() - 1) * sizeof(id);
+  size_t bytes =
+      sizeof(objc_protocol_list) + (protocols.size() - 1) * sizeof(id);
   auto *list = static_cast<objc_protocol_list *>(std::calloc(1, bytes));
   if (!list) {
     error = "out of memory for the protocols of " + cut(cls->name);
@@ -297,8 +297,8 @@ bool defineMethod(Class cls, bool classSide, SEL sel, const char *types,
   if (!method->signature)
     return false;
   if (method->signature->arguments.size() < 2) {
-    error = "method signature " + quote(types) +
-            " has no receiver and selector";
+    error =
+        "method signature " + quote(types) + " has no receiver and selector";
     return false;
   }
   if (!selectorFits(sel, *method->signature, error))

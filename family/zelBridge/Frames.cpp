@@ -33,8 +33,8 @@ IMP formerOf(const MethodFrame &frame) {
     }
   if (!frame.owner->super_class)
     return nullptr;
-  Method inherited = class_getInstanceMethod(frame.owner->super_class,
-                                             frame.sel);
+  Method inherited =
+      class_getInstanceMethod(frame.owner->super_class, frame.sel);
   return inherited ? inherited->method_imp : nullptr;
 }
 

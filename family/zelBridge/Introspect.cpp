@@ -36,9 +36,6 @@ std::vector<const objc_method *> methodsOf(Class cls, bool classSide,
 
 namespace {
 
-
-
-
 /* Flags of a command: Tcl words (-class, -own) or a map of options
    ({classSide: true, own: true}). */
 struct Flags {
@@ -84,9 +81,8 @@ bool flagsOf(Script &script, ScriptValue *args, int argc, Flags &flags,
 /* ?PATTERN?: names of every class, sorted; a glob pattern filters. */
 bool classNames(Script &script, ScriptValue *args, int argc,
                 ScriptValue &result, std::string &) {
-  std::string pattern = argc > 0 && !script.isNil(args[0], false)
-                            ? textOf(script, args[0])
-                            : "*";
+  std::string pattern =
+      argc > 0 && !script.isNil(args[0], false) ? textOf(script, args[0]) : "*";
   std::vector<std::string> names;
   NXHashTable *table = objc_getClasses();
   NXHashState state = NXInitHashState(table);
@@ -140,9 +136,10 @@ bool ivarsCommand(Script &script, ScriptValue *args, int, ScriptValue &result,
     objc_ivar_list *ivars = (*each)->ivars;
     for (int i = 0; ivars && i < ivars->ivar_count; ++i) {
       const objc_ivar &ivar = ivars->ivar_list[i];
-      ScriptValue values[3] = {script.newText(ivar.ivar_name ? ivar.ivar_name : ""),
-                               script.newText(ivar.ivar_type ? ivar.ivar_type : ""),
-                               script.newInteger(ivar.ivar_offset)};
+      ScriptValue values[3] = {
+          script.newText(ivar.ivar_name ? ivar.ivar_name : ""),
+          script.newText(ivar.ivar_type ? ivar.ivar_type : ""),
+          script.newInteger(ivar.ivar_offset)};
       items.push_back(script.newRecord(fields, values, 3));
     }
   }
@@ -233,9 +230,9 @@ id arrayOf(Script &script, std::vector<ScriptValue> &items, bool structured,
     objects.push_back(object);
   }
   id array = objc_send(objc_getClass("NSArray"), "alloc");
-  array = objc_send(array, "initWithObjects:count:",
-                    const_cast<const id *>(objects.data()),
-                    static_cast<unsigned>(objects.size()));
+  array = objc_send(
+      array, "initWithObjects:count:", const_cast<const id *>(objects.data()),
+      static_cast<unsigned>(objects.size()));
   return autoreleaseObject(array);
 }
 
@@ -277,13 +274,13 @@ bool objectFor(Script &script, ScriptValue value, bool structured, id &object,
     return (object = arrayOf(script, items, true, depth, error)) != nil;
   if (structured && script.getEntries(value, entries))
     return (object = dictionaryOf(script, entries, true, depth, error)) != nil;
-  object = objc_send_class("NSString", "stringWithCString:",
-                           textOf(script, value).c_str());
+  object = objc_send_class("NSString",
+                           "stringWithCString:", textOf(script, value).c_str());
   return true;
 }
 
-bool nsarrayCommand(Script &script, ScriptValue *args, int,
-                    ScriptValue &result, std::string &error) {
+bool nsarrayCommand(Script &script, ScriptValue *args, int, ScriptValue &result,
+                    std::string &error) {
   std::vector<ScriptValue> items;
   if (!script.getItems(args[0], items)) {
     error = "expected a list but got " + quote(textOf(script, args[0]));
@@ -337,15 +334,15 @@ bool itemsCommand(Script &script, ScriptValue *args, int, ScriptValue &result,
   unsigned count = objc_send<unsigned>(array, "count");
   std::vector<ScriptValue> items;
   for (unsigned i = 0; i < count; ++i)
-    items.push_back(script.newHandle(
-        handleFor(objc_send(array, "objectAtIndex:", i))));
+    items.push_back(
+        script.newHandle(handleFor(objc_send(array, "objectAtIndex:", i))));
   result = listOf(script, items);
   return true;
 }
 
 /* DICTIONARY: its keys and objects (a Tcl dict; pairs elsewhere). */
-bool entriesCommand(Script &script, ScriptValue *args, int,
-                    ScriptValue &result, std::string &error) {
+bool entriesCommand(Script &script, ScriptValue *args, int, ScriptValue &result,
+                    std::string &error) {
   id dictionary = nil;
   if (!collectionArgument(script, args[0], "NSDictionary", dictionary, error))
     return false;

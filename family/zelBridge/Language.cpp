@@ -297,8 +297,8 @@ template <typename F> IMP imp(F function) {
 
 /* A method list (malloc'd; the runtime keeps it) attached to cls. */
 void attach(Class cls, std::initializer_list<MethodSpec> methods) {
-  size_t bytes = sizeof(objc_method_list) +
-                 (methods.size() - 1) * sizeof(objc_method);
+  size_t bytes =
+      sizeof(objc_method_list) + (methods.size() - 1) * sizeof(objc_method);
   auto *list = static_cast<objc_method_list *>(std::calloc(1, bytes));
   if (!list)
     std::abort(); /* at load, before anything could run */
@@ -329,8 +329,8 @@ int offsetOf(Class cls, const char *name) {
 
 void makeInterpClass(Kit &kit) {
   std::string name = kit.prefix + "Interp";
-  kit.interpClass = makeClass(name, "NSObject",
-                              "{" + name + "=\"interpreter\"^v}");
+  kit.interpClass =
+      makeClass(name, "NSObject", "{" + name + "=\"interpreter\"^v}");
   kit.interpreterOffset = offsetOf(kit.interpClass, "interpreter");
   attach(kit.interpClass,
          {{"init", "@8@0:4", imp(interpInit)},
@@ -345,8 +345,8 @@ void makeInterpClass(Kit &kit) {
 
 void makeValueClass(Kit &kit) {
   std::string name = kit.prefix + "Value";
-  kit.valueClass = makeClass(name, "NSObject",
-                             "{" + name + "=\"script\"^v\"hold\"^v}");
+  kit.valueClass =
+      makeClass(name, "NSObject", "{" + name + "=\"script\"^v\"hold\"^v}");
   kit.scriptOffset = offsetOf(kit.valueClass, "script");
   kit.holdOffset = offsetOf(kit.valueClass, "hold");
   attach(kit.valueClass, {{"dealloc", "v8@0:4", imp(valueDealloc)},
@@ -360,14 +360,13 @@ void makeValueClass(Kit &kit) {
 void makeLanguageClass(Kit &kit) {
   kit.languageClass =
       makeClass(kit.prefix + "Language", "ZELScriptingLanguage", "");
-  attach(kit.languageClass,
-         {{"fileExtension", "@8@0:4", imp(fileExtension)},
-          {"interpClass", "#8@0:4", imp(interpClass)},
-          {"valueClass", "#8@0:4", imp(valueClass)},
-          {"isResponsibleForException:", "c12@0:4@8",
-           imp(isResponsibleForException)},
-          {"logException:", "v12@0:4@8", imp(report)},
-          {"presentException:", "v12@0:4@8", imp(report)}});
+  attach(kit.languageClass, {{"fileExtension", "@8@0:4", imp(fileExtension)},
+                             {"interpClass", "#8@0:4", imp(interpClass)},
+                             {"valueClass", "#8@0:4", imp(valueClass)},
+                             {"isResponsibleForException:", "c12@0:4@8",
+                              imp(isResponsibleForException)},
+                             {"logException:", "v12@0:4@8", imp(report)},
+                             {"presentException:", "v12@0:4@8", imp(report)}});
 }
 
 } // namespace

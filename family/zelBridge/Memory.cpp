@@ -22,7 +22,6 @@ std::map<const char *, size_t> &blocks() {
 /* Largest block a script may allocate at once. */
 constexpr long long maxBlock = 256LL * 1024 * 1024;
 
-
 bool pointerArgument(Script &script, ScriptValue value, char *&pointer,
                      std::string &error) {
   void *found = nullptr;
@@ -133,8 +132,8 @@ bool memoryRead(Script &script, ScriptValue *args, int argc,
   long long size = 0, count = 1;
   if (!pointerArgument(script, args[0], pointer, error) ||
       !typeSize(script, args[1], type, size, error) ||
-      (argc > 2 && !countArgument(script, args[2], 0, maxItems, "a count",
-                                  count, error)) ||
+      (argc > 2 &&
+       !countArgument(script, args[2], 0, maxItems, "a count", count, error)) ||
       !fits(pointer, size * count, error))
     return false;
   if (argc == 2) {
@@ -183,8 +182,8 @@ bool memoryWrite(Script &script, ScriptValue *args, int, ScriptValue &result,
 }
 
 /* TYPE ?VALUE?: zeroed room for one value, for out-parameters. */
-bool memoryNew(Script &script, ScriptValue *args, int argc,
-               ScriptValue &result, std::string &error) {
+bool memoryNew(Script &script, ScriptValue *args, int argc, ScriptValue &result,
+               std::string &error) {
   std::string type;
   long long size = 0;
   if (!typeSize(script, args[0], type, size, error))
@@ -207,8 +206,8 @@ bool memoryString(Script &script, ScriptValue *args, int argc,
   char *pointer = nullptr;
   long long length = 0;
   if (!pointerArgument(script, args[0], pointer, error) ||
-      (argc > 1 && !countArgument(script, args[1], 0, maxBlock, "a length",
-                                  length, error)))
+      (argc > 1 &&
+       !countArgument(script, args[1], 0, maxBlock, "a length", length, error)))
     return false;
   if (argc == 1) {
     result = script.newText(pointer);
@@ -252,8 +251,8 @@ ScriptValue Script::newBytes(const char *bytes, size_t length) {
 }
 
 /* TYPES BODY: a C function pointer that runs the body. */
-bool callbackNew(Script &script, ScriptValue *args, int,
-                 ScriptValue &result, std::string &error) {
+bool callbackNew(Script &script, ScriptValue *args, int, ScriptValue &result,
+                 std::string &error) {
   auto closure = std::make_unique<ScriptClosure>();
   std::string types = textOf(script, args[0]);
   closure->callback = true;
@@ -263,8 +262,8 @@ bool callbackNew(Script &script, ScriptValue *args, int,
   if (!bodyIsFunction(script, args[1], error))
     return false;
   int arguments = static_cast<int>(closure->signature->arguments.size());
-  closure->body = script.newBody(args + 1, types.c_str(), arguments, false,
-                                 error);
+  closure->body =
+      script.newBody(args + 1, types.c_str(), arguments, false, error);
   void *code = nullptr;
   if (!closure->body || !prepareClosure(*closure, code, error))
     return false;
@@ -329,8 +328,7 @@ const Command memoryCommands[] = {
 const Command callbackCommands[] = {
     {"new", "TYPES BODY", 2, 2, callbackNew, nullptr,
      "a C function pointer running the body", true},
-    {"free", "POINTER", 1, 1, callbackFree, nullptr,
-     "frees a callback"},
+    {"free", "POINTER", 1, 1, callbackFree, nullptr, "frees a callback"},
     {nullptr, nullptr, 0, 0, nullptr, nullptr, nullptr}};
 
 } // namespace zelbridge

@@ -138,8 +138,7 @@ bool valueIvar(id object, Ivar ivar, const char *name, std::string &error) {
     return false;
   if (!fitsInstance(object->isa, ivar->ivar_offset,
                     objc_sizeof_type(ivar->ivar_type))) {
-    error = "instance variable " + cut(name) +
-            " lies outside its object";
+    error = "instance variable " + cut(name) + " lies outside its object";
     return false;
   }
   return true;
@@ -179,8 +178,8 @@ std::vector<SymbolTable *> &symbolTables() {
   return *tables;
 }
 
-const char *const kindNames[] = {nullptr,    "MACRO",          "TYPEDEF",
-                                 "VARIABLE", "FUNCTION",       "INLINEFUNCTION",
+const char *const kindNames[] = {nullptr,    "MACRO",    "TYPEDEF",
+                                 "VARIABLE", "FUNCTION", "INLINEFUNCTION",
                                  "IMPORTED"};
 
 /* The signature of a function of that name in a loaded table. */
@@ -230,8 +229,8 @@ bool setIvar(Script &script, id object, const char *name, ScriptValue value,
     if (!valueIvar(object, ivar, name, error))
       return false;
     if (holdsCString(type)) {
-      error = "cannot store a C string in " + cut(name) +
-              ": nothing would own it";
+      error =
+          "cannot store a C string in " + cut(name) + ": nothing would own it";
       return false;
     }
     std::vector<char> converted(static_cast<size_t>(storageSize(type)));
@@ -275,8 +274,7 @@ std::vector<std::string> protocolNames() {
   void *key = nullptr;
   void *value = nullptr;
   while (NSNextMapEnumeratorPair(&each, &key, &value)) {
-    const char *text =
-        objc_send<const char *>(static_cast<id>(key), "cString");
+    const char *text = objc_send<const char *>(static_cast<id>(key), "cString");
     names.emplace_back(text ? text : "");
   }
   std::sort(names.begin(), names.end());
@@ -303,7 +301,8 @@ Protocol *createProtocol(const char *name,
   }
   objc_protocol_list *list = nullptr;
   if (!included.empty()) {
-    size_t bytes = sizeof(objc_protocol_list) + (included.size() - 1) * sizeof(id);
+    size_t bytes =
+        sizeof(objc_protocol_list) + (included.size() - 1) * sizeof(id);
     list = static_cast<objc_protocol_list *>(calloc(1, bytes));
     if (!list) {
       error = "out of memory";
@@ -314,8 +313,7 @@ Protocol *createProtocol(const char *name,
   }
   objc_method_description_list *instanceList = descriptionList(instance);
   objc_method_description_list *classList = descriptionList(classSide);
-  Protocol *protocol =
-      ZelObjC_NewProtocol(name, list, instanceList, classList);
+  Protocol *protocol = ZelObjC_NewProtocol(name, list, instanceList, classList);
   if (!protocol) {
     free(list);
     freeDescriptions(instanceList);

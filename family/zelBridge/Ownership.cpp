@@ -133,7 +133,9 @@ Owned *entryOf(const Handle &handle) {
   return &entry;
 }
 
-Owned *entryOf(id object) { return object ? entryOf(handleFor(object)) : nullptr; }
+Owned *entryOf(id object) {
+  return object ? entryOf(handleFor(object)) : nullptr;
+}
 
 /* The handles' reference goes into the pool the object was received in,
    while that pool is open; once it is drained, the object has had its
@@ -157,9 +159,9 @@ void noteReceived(Owned &entry) {
 
 const Messages &messages() {
   static const Messages sent = {
-      sel_registerName("retain"),      sel_registerName("release"),
-      sel_registerName("autorelease"), sel_registerName("alloc"),
-      sel_registerName("init"),        sel_registerName("addObject:"),
+      sel_registerName("retain"),        sel_registerName("release"),
+      sel_registerName("autorelease"),   sel_registerName("alloc"),
+      sel_registerName("init"),          sel_registerName("addObject:"),
       objc_getClass("NSAutoreleasePool")};
   return sent;
 }

@@ -25,7 +25,8 @@ ScriptValue definition(Script &script, int kind, const char *name,
                        const char *type) {
   static const char *const fields[] = {"kind", "name", "type"};
   ScriptValue values[] = {script.newText(symbolKindName(kind)),
-                          script.newText(name), script.newText(type ? type : "")};
+                          script.newText(name),
+                          script.newText(type ? type : "")};
   return script.newRecord(fields, values, 3);
 }
 

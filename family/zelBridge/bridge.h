@@ -40,8 +40,8 @@ IMP formerOf(const MethodFrame &frame);
    lives as long as the process (its implementation may be reached as a
    former method after redefinition), a callback's until it is freed. */
 struct ScriptClosure {
-  bool callback = false; /* no receiver or selector among the arguments */
-  int running = 0;       /* calls of the body under way */
+  bool callback = false;   /* no receiver or selector among the arguments */
+  int running = 0;         /* calls of the body under way */
   void *closure = nullptr; /* libffi's, for freeing a callback */
   pthread_t thread = pthread_self(); /* the interpreter's */
   std::unique_ptr<Signature> signature;
@@ -273,8 +273,7 @@ int roundUp(int value, int alignment);
 /* Calls visit(memberType, offset) for each member of a struct or union
    body (offsets of a union's members are all 0); false when a visit
    fails or the body has no member list. */
-template <typename Visit>
-bool eachMember(const char *body, Visit visit) {
+template <typename Visit> bool eachMember(const char *body, Visit visit) {
   const char *member = firstMember(body);
   if (!member)
     return false;

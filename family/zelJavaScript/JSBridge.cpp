@@ -152,8 +152,9 @@ public:
   }
 
   /* The own enumerable properties of a plain object. */
-  bool getEntries(ScriptValue value,
-                  std::vector<std::pair<ScriptValue, ScriptValue>> &out) override {
+  bool
+  getEntries(ScriptValue value,
+             std::vector<std::pair<ScriptValue, ScriptValue>> &out) override {
     JS::HandleValue v = valueOf(value);
     if (!v.isObject() || JS::GetClass(&v.toObject()) != JS::GetClass(plain()))
       return false;
@@ -404,8 +405,7 @@ bool JsScript::runBlock(ScriptValue block, ScriptValue &result,
 }
 
 std::unique_ptr<zelbridge::MethodBody>
-JsScript::newBody(ScriptValue *words, const char *, int, bool,
-                  std::string &) {
+JsScript::newBody(ScriptValue *words, const char *, int, bool, std::string &) {
   return std::make_unique<JsMethodBody>(zeljs::context(), *this,
                                         &valueOf(words[0]).toObject());
 }
@@ -437,8 +437,6 @@ JS::HandleValue lentValue(zelbridge::ScriptValue value) {
   return valueOf(value);
 }
 
-zelbridge::Script &scriptOfGlobal(JSObject *global) {
-  return scriptOf(global);
-}
+zelbridge::Script &scriptOfGlobal(JSObject *global) { return scriptOf(global); }
 
 } // namespace zeljs

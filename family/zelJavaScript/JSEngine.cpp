@@ -3,7 +3,6 @@
    JavaScript errors as exceptions. */
 #include "js_objects.h"
 
-
 #include <js/CompilationAndEvaluation.h>
 #include <js/Conversions.h>
 #include <js/ErrorReport.h>
@@ -28,8 +27,11 @@ int running = 0;
    main thread's stack (8 MB by default) runs out. */
 const size_t stackQuota = 1024 * 1024;
 
-JSClass globalClass = {"global", JSCLASS_GLOBAL_FLAGS,
-                       &JS::DefaultGlobalClassOps, nullptr, nullptr,
+JSClass globalClass = {"global",
+                       JSCLASS_GLOBAL_FLAGS,
+                       &JS::DefaultGlobalClassOps,
+                       nullptr,
+                       nullptr,
                        nullptr};
 
 JS::PersistentRootedObject *firstGlobal = nullptr; /* its compartment */
@@ -202,9 +204,9 @@ JSObject *newGlobal(JSContext *cx) {
   JS::RealmOptions options;
   if (firstGlobal)
     options.creationOptions().setExistingCompartment(*firstGlobal);
-  JS::RootedObject global(cx, JS_NewGlobalObject(cx, &globalClass, nullptr,
-                                                 JS::FireOnNewGlobalHook,
-                                                 options));
+  JS::RootedObject global(cx,
+                          JS_NewGlobalObject(cx, &globalClass, nullptr,
+                                             JS::FireOnNewGlobalHook, options));
   if (!global)
     return nullptr;
   JSAutoRealm realm(cx, global);

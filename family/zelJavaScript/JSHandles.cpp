@@ -27,14 +27,17 @@ enum { objectSlot, serialSlot, handleSlotCount };
    thread, so the drop is noted there). */
 void finalizeHandle(JS::GCContext *, JSObject *object);
 
-const JSClassOps handleOps = {nullptr, nullptr, nullptr, nullptr, nullptr,
-                              nullptr, finalizeHandle, nullptr, nullptr,
-                              nullptr};
+const JSClassOps handleOps = {nullptr, nullptr, nullptr,        nullptr,
+                              nullptr, nullptr, finalizeHandle, nullptr,
+                              nullptr, nullptr};
 
 JSClass handleClass = {"ObjCObject",
                        JSCLASS_HAS_RESERVED_SLOTS(handleSlotCount) |
                            JSCLASS_FOREGROUND_FINALIZE,
-                       &handleOps, nullptr, nullptr, nullptr};
+                       &handleOps,
+                       nullptr,
+                       nullptr,
+                       nullptr};
 
 Handle handleIn(JSObject *object) {
   Handle handle;

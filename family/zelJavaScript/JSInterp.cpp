@@ -74,8 +74,7 @@ public:
     JSContext *cx = zeljs::context();
     JSAutoRealm realm(cx, *global_);
     JS::RootedValue rooted(cx, zeljs::lentValue(value));
-    if (JS_WrapValue(cx, &rooted) &&
-        JS_SetProperty(cx, *global_, name, rooted))
+    if (JS_WrapValue(cx, &rooted) && JS_SetProperty(cx, *global_, name, rooted))
       return true;
     error = zeljs::pendingErrorText(cx);
     return false;

@@ -99,8 +99,9 @@ public:
   const char *getBytes(ScriptValue value, zelbridge::Arena &arena,
                        size_t &length) override;
   bool getItems(ScriptValue value, std::vector<ScriptValue> &items) override;
-  bool getEntries(ScriptValue value,
-                  std::vector<std::pair<ScriptValue, ScriptValue>> &out) override;
+  bool
+  getEntries(ScriptValue value,
+             std::vector<std::pair<ScriptValue, ScriptValue>> &out) override;
   bool structuredValues() override { return true; }
   bool getHandle(ScriptValue value, Handle &out) override {
     auto *handle = static_cast<Handle *>(
@@ -224,7 +225,7 @@ private:
 };
 
 const char *LuaScript::getBytes(ScriptValue value, zelbridge::Arena &arena,
-                               size_t &length) {
+                                size_t &length) {
   lua_State *L = current_;
   int index = indexOf(value);
   Handle handle;
@@ -271,8 +272,8 @@ bool LuaScript::getItems(ScriptValue value, std::vector<ScriptValue> &items) {
   return true;
 }
 
-bool LuaScript::getEntries(ScriptValue value,
-                           std::vector<std::pair<ScriptValue, ScriptValue>> &out) {
+bool LuaScript::getEntries(
+    ScriptValue value, std::vector<std::pair<ScriptValue, ScriptValue>> &out) {
   lua_State *L = current_;
   int table = indexOf(value);
   std::vector<ScriptValue> items;
@@ -316,8 +317,7 @@ bool LuaScript::callProtected(int function, ScriptValue *args, int argc,
 /* ---- method bodies ---- */
 
 std::unique_ptr<zelbridge::MethodBody>
-LuaScript::newBody(ScriptValue *words, const char *, int, bool,
-                   std::string &) {
+LuaScript::newBody(ScriptValue *words, const char *, int, bool, std::string &) {
   lua_pushvalue(current_, indexOf(words[0]));
   int function = luaL_ref(current_, LUA_REGISTRYINDEX);
   return zelbridge::functionBody(
@@ -394,9 +394,10 @@ int call(lua_State *L) {
       lua_touserdata(L, lua_upvalueindex(2)));
   return raiseOr(L, entered(L, [&](LuaScript &script, auto &args,
                                    ScriptValue &result, std::string &error) {
-    return callable.call(script, args.data(), static_cast<int>(args.size()),
-                         result, error);
-  }));
+                   return callable.call(script, args.data(),
+                                        static_cast<int>(args.size()), result,
+                                        error);
+                 }));
 }
 
 void pushCall(lua_State *L, LuaScript *script,
@@ -407,9 +408,9 @@ void pushCall(lua_State *L, LuaScript *script,
   lua_pushcclosure(L, function, 2);
 }
 
-ScriptValue LuaScript::newFunction(std::unique_ptr<zelbridge::Function> function,
-                                   const char *name, bool nameGiven,
-                                   std::string &) {
+ScriptValue
+LuaScript::newFunction(std::unique_ptr<zelbridge::Function> function,
+                       const char *name, bool nameGiven, std::string &) {
   pushCall(current_, this, zelbridge::callable(std::move(function), name));
   if (nameGiven) {
     lua_pushvalue(current_, -1);
@@ -448,7 +449,8 @@ void bind(lua_State *L, LuaScript *script, const std::string &path,
 /* ---- handles' metamethods ---- */
 
 int handleToString(lua_State *L) {
-  Handle handle = *static_cast<Handle *>(luaL_checkudata(L, 1, handleMetatable));
+  Handle handle =
+      *static_cast<Handle *>(luaL_checkudata(L, 1, handleMetatable));
   LuaScript &script = scriptOf(L);
   lua_State *previous = script.enter(L);
   std::string text = zelbridge::descriptionOf(script, handle);
@@ -479,11 +481,11 @@ void makeHandleMetatable(lua_State *L, LuaScript *script) {
 int specialMember(lua_State *L) {
   return raiseOr(L, entered(L, [](LuaScript &script, auto &args,
                                   ScriptValue &result, std::string &error) {
-    zelbridge::Arena arena;
-    return zelbridge::specialMember(script, args[0],
-                                    script.getText(args[1], arena), result,
-                                    error);
-  }));
+                   zelbridge::Arena arena;
+                   return zelbridge::specialMember(
+                       script, args[0], script.getText(args[1], arena), result,
+                       error);
+                 }));
 }
 
 int selectorOfMember(lua_State *L) {
@@ -549,7 +551,8 @@ public:
     }
     size_t length = 0;
     const char *message = lua_tolstring(L_, -1, &length);
-    bool cutShort = length >= 5 && std::strcmp(message + length - 5, "<eof>") == 0;
+    bool cutShort =
+        length >= 5 && std::strcmp(message + length - 5, "<eof>") == 0;
     lua_pop(L_, 1);
     return !cutShort;
   }

@@ -35,10 +35,12 @@ BOOL claimsNothing(id, SEL, id) { return NO; }
 void ignoreException(id, SEL, id) {}
 
 MethodList<1> ScriptingLanguage_cmethods = {
-    nullptr, 1,
+    nullptr,
+    1,
     {OBJC_METHOD("availableLanguages", "@8@0:4", availableLanguages)}};
 MethodList<6> ScriptingLanguage_imethods = {
-    nullptr, 6,
+    nullptr,
+    6,
     {OBJC_METHOD("fileExtension", "@8@0:4", noExtension),
      OBJC_METHOD("interpClass", "#8@0:4", noClass),
      OBJC_METHOD("valueClass", "#8@0:4", noClass),

@@ -28,8 +28,8 @@ void freeHandle(Tcl_Obj *object);
 void dupHandle(Tcl_Obj *source, Tcl_Obj *copy);
 void handleText(Tcl_Obj *object);
 
-const Tcl_ObjType handleType = {"objcHandle", freeHandle, dupHandle,
-                                handleText, nullptr};
+const Tcl_ObjType handleType = {"objcHandle", freeHandle, dupHandle, handleText,
+                                nullptr};
 
 void setHandle(Tcl_Obj *object, const Handle &handle) {
   object->internalRep.twoPtrValue.ptr1 = handle.object;
@@ -91,8 +91,8 @@ void dupSelector(Tcl_Obj *source, Tcl_Obj *copy) {
   copy->typePtr = source->typePtr;
 }
 
-const Tcl_ObjType selectorType = {"objcSelector", nullptr, dupSelector,
-                                  nullptr, nullptr};
+const Tcl_ObjType selectorType = {"objcSelector", nullptr, dupSelector, nullptr,
+                                  nullptr};
 
 Tcl_Obj *obj(ScriptValue value) { return static_cast<Tcl_Obj *>(value); }
 
@@ -137,9 +137,12 @@ int failCall(zeltcl::TclScript &script, const std::string &message) {
 
 const char *completionName(int status) {
   switch (status) {
-  case TCL_BREAK: return "break";
-  case TCL_CONTINUE: return "continue";
-  default: return nullptr;
+  case TCL_BREAK:
+    return "break";
+  case TCL_CONTINUE:
+    return "continue";
+  default:
+    return nullptr;
   }
 }
 
@@ -305,8 +308,8 @@ void bind(Tcl_Interp *interp, zeltcl::TclScript *script,
    command, renames it away, or the interpreter is deleted. */
 
 const zelbridge::Command *commandNamed(const char *name) {
-  for (const zelbridge::Command *command = zelbridge::commands();
-       command->name; ++command)
+  for (const zelbridge::Command *command = zelbridge::commands(); command->name;
+       ++command)
     if (std::strcmp(command->name, name) == 0)
       return command;
   return nullptr;
@@ -573,8 +576,9 @@ bool TclScript::runBlock(ScriptValue block, ScriptValue &result,
     noteFailure(status);
   const char *name = completionName(status);
   error = status == TCL_ERROR ? Tcl_GetStringResult(interp_)
-          : "the script ended with " +
-                (name ? std::string(name) : "code " + std::to_string(status));
+                              : "the script ended with " +
+                                    (name ? std::string(name)
+                                          : "code " + std::to_string(status));
   return false;
 }
 
@@ -599,8 +603,9 @@ TclScript::newBody(ScriptValue *words, const char *types, int argumentCount,
       *this, methodLambda(obj(words[0]), obj(words[1]), method));
 }
 
-ScriptValue TclScript::newFunction(std::unique_ptr<zelbridge::Function> function,
-                                   const char *name, bool, std::string &) {
+ScriptValue
+TclScript::newFunction(std::unique_ptr<zelbridge::Function> function,
+                       const char *name, bool, std::string &) {
   auto *command = new CFunctionCommand{this, std::move(function)};
   Tcl_CreateObjCommand(interp_, name, callCFunction, command, deleteCFunction);
   return newText(name);

@@ -164,8 +164,9 @@ extern "C" ZEL_EXPORT int Zeltcl_Init(Tcl_Interp *interp) {
 
 /* A safe interpreter gets no bridge: every command could reach memory. */
 extern "C" ZEL_EXPORT int Zeltcl_SafeInit(Tcl_Interp *interp) {
-  Tcl_SetObjResult(interp, Tcl_NewStringObj(
-                               "zelTcl cannot be loaded into a safe "
-                               "interpreter", -1));
+  Tcl_SetObjResult(interp,
+                   Tcl_NewStringObj("zelTcl cannot be loaded into a safe "
+                                    "interpreter",
+                                    -1));
   return TCL_ERROR;
 }

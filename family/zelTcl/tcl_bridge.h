@@ -33,8 +33,7 @@ public:
                        size_t &length) override;
   bool getItems(zelbridge::ScriptValue value,
                 std::vector<zelbridge::ScriptValue> &items) override;
-  bool getHandle(zelbridge::ScriptValue value,
-                 zelbridge::Handle &out) override;
+  bool getHandle(zelbridge::ScriptValue value, zelbridge::Handle &out) override;
   SEL getSelector(zelbridge::ScriptValue value) override;
 
   zelbridge::ScriptValue newNil() override;
@@ -57,13 +56,13 @@ public:
 
   int bodyWords() override { return 2; }
   const char *bodyParameters() override { return "ARGNAMES BODY"; }
-  std::unique_ptr<zelbridge::MethodBody>
-  newBody(zelbridge::ScriptValue *words, const char *types, int argumentCount,
-          bool method,
-          std::string &error) override;
-  zelbridge::ScriptValue newFunction(std::unique_ptr<zelbridge::Function> function,
-                                     const char *name, bool nameGiven,
-                                     std::string &error) override;
+  std::unique_ptr<zelbridge::MethodBody> newBody(zelbridge::ScriptValue *words,
+                                                 const char *types,
+                                                 int argumentCount, bool method,
+                                                 std::string &error) override;
+  zelbridge::ScriptValue
+  newFunction(std::unique_ptr<zelbridge::Function> function, const char *name,
+              bool nameGiven, std::string &error) override;
   const char *exceptionName() override { return "ZELTclException"; }
   /* Keeps the error a method body just failed with, for keepFailure. */
   void noteFailure(int status);

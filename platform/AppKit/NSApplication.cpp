@@ -59,13 +59,12 @@ id Event_target(id self, SEL) { return eventOf(self)->target; }
 SEL Event_action(id self, SEL) { return eventOf(self)->action; }
 id Event_object(id self, SEL) { return eventOf(self)->object; }
 
-MethodList<4> Event_imethods = {
-    nullptr,
-    4,
-    {OBJC_DERIVED_METHOD("dealloc", Event_dealloc),
-     OBJC_DERIVED_METHOD("target", Event_target),
-     OBJC_DERIVED_METHOD("action", Event_action),
-     OBJC_DERIVED_METHOD("object", Event_object)}};
+MethodList<4> Event_imethods = {nullptr,
+                                4,
+                                {OBJC_DERIVED_METHOD("dealloc", Event_dealloc),
+                                 OBJC_DERIVED_METHOD("target", Event_target),
+                                 OBJC_DERIVED_METHOD("action", Event_action),
+                                 OBJC_DERIVED_METHOD("object", Event_object)}};
 
 MethodList<1> Event_cmethods = {
     nullptr,
@@ -133,15 +132,15 @@ void Application_run(id self, SEL) {
       break;
     id pool = objc_send_class("NSAutoreleasePool", "new");
     NS_DURING
-      objc_send<void>(self, "sendEvent:", event);
+    objc_send<void>(self, "sendEvent:", event);
     NS_HANDLER
-      app->running = NO;
-      release(event);
-      /* the exception may live in the event's pool: move it outward */
-      id exception = retained(localException);
-      objc_send<void>(pool, "release");
-      objc_send(exception, "autorelease");
-      objc_send<void>(exception, "raise");
+    app->running = NO;
+    release(event);
+    /* the exception may live in the event's pool: move it outward */
+    id exception = retained(localException);
+    objc_send<void>(pool, "release");
+    objc_send(exception, "autorelease");
+    objc_send<void>(exception, "raise");
     NS_ENDHANDLER
     release(event);
     objc_send<void>(pool, "release");
@@ -171,10 +170,8 @@ MethodList<1> Application_cmethods = {
     1,
     {OBJC_DERIVED_METHOD("sharedApplication", Application_sharedApplication)}};
 
-IvarList<3> Application_ivars = {3,
-                                 {{"queue", "@", 4},
-                                  {"running", "c", 8},
-                                  {"stopRequested", "c", 9}}};
+IvarList<3> Application_ivars = {
+    3, {{"queue", "@", 4}, {"running", "c", 8}, {"stopRequested", "c", 9}}};
 
 OBJC_CLASS_RECORDS(NSApplication_class, "NSApplication", "NSObject",
                    sizeof(ApplicationIvars), &Application_ivars,

@@ -58,8 +58,7 @@ void insertAt(id self, id obj, unsigned index) {
 
 /* ---- NSArray ---- */
 
-id Array_initWithObjectsCount(id self, SEL, const id *objects,
-                              unsigned count) {
+id Array_initWithObjectsCount(id self, SEL, const id *objects, unsigned count) {
   for (unsigned i = 0; i < count; i++)
     insertAt(self, objects[i], i);
   return self;
@@ -100,7 +99,8 @@ id Array_objectEnumerator(id self, SEL) {
 }
 
 id Array_copyWithZone(id self, SEL, NSZone *) {
-  if (!fnd::isKindOf(self, reinterpret_cast<Class>(objc_getClass("NSMutableArray"))))
+  if (!fnd::isKindOf(self,
+                     reinterpret_cast<Class>(objc_getClass("NSMutableArray"))))
     return fnd::retain(self);
   id copy = objc_send(objc_getClass("NSArray"), "alloc");
   return objc_send(copy, "initWithObjects:count:",
@@ -109,8 +109,7 @@ id Array_copyWithZone(id self, SEL, NSZone *) {
 }
 
 id Array_description(id self, SEL) {
-  id text = objc_send_class("NSMutableString", "stringWithFormat:",
-                            NSSTR("("));
+  id text = objc_send_class("NSMutableString", "stringWithFormat:", NSSTR("("));
   ArrayIvars *ivars = ivarsOf(self);
   for (unsigned i = 0; i < ivars->count; i++)
     objc_send<void>(text, "appendFormat:", NSSTR("%s%@"), i ? ", " : "",
@@ -138,8 +137,8 @@ id Array_array(id self, SEL) {
 
 id Array_arrayWithObject(id self, SEL, id obj) {
   id array = objc_send(self, "alloc");
-  return fnd::autorelease(objc_send(array, "initWithObjects:count:",
-                                    const_cast<const id *>(&obj), 1u));
+  return fnd::autorelease(objc_send(
+      array, "initWithObjects:count:", const_cast<const id *>(&obj), 1u));
 }
 
 /* The objects up to the first nil. */
@@ -226,9 +225,7 @@ void Enumerator_dealloc(id self, SEL) {
 }
 
 /* Enumerators are not copied: the copy is the same enumerator. */
-id Enumerator_copyWithZone(id self, SEL, NSZone *) {
-  return fnd::retain(self);
-}
+id Enumerator_copyWithZone(id self, SEL, NSZone *) { return fnd::retain(self); }
 
 MethodList<3> Enumerator_imethods = {
     nullptr,

@@ -74,8 +74,10 @@ void Pool_release(id self, SEL) { popAndDispose(self); }
 void Pool_addObject(id self, SEL, id obj) { addToPool(self, obj); }
 
 id Pool_refuseRetain(id self, SEL sel) {
-  fnd::raise(NSInvalidArgumentException, "-[NSAutoreleasePool %s]: pools "
-             "cannot be retained or autoreleased", sel_getName(sel));
+  fnd::raise(NSInvalidArgumentException,
+             "-[NSAutoreleasePool %s]: pools "
+             "cannot be retained or autoreleased",
+             sel_getName(sel));
   return self;
 }
 

@@ -33,8 +33,7 @@ id newDataTakingBytes(void *bytes, unsigned length) {
   return data;
 }
 
-id Data_initWithBytesLength(id self, SEL, const void *bytes,
-                            unsigned length) {
+id Data_initWithBytesLength(id self, SEL, const void *bytes, unsigned length) {
   if (length == 0)
     return self;
   void *copy = malloc(length);
@@ -70,8 +69,7 @@ BOOL Data_isEqual(id self, SEL, id other) {
              : NO;
 }
 
-id Data_dataWithBytesLength(id self, SEL, const void *bytes,
-                            unsigned length) {
+id Data_dataWithBytesLength(id self, SEL, const void *bytes, unsigned length) {
   id data = objc_send(self, "alloc");
   return fnd::autorelease(
       objc_send(data, "initWithBytes:length:", bytes, length));
@@ -166,9 +164,7 @@ int FileHandle_fileDescriptor(id self, SEL) {
   return handleOf(self)->descriptor;
 }
 
-id FileHandle_copyWithZone(id self, SEL, NSZone *) {
-  return fnd::retain(self);
-}
+id FileHandle_copyWithZone(id self, SEL, NSZone *) { return fnd::retain(self); }
 
 /* A handle made without a file holds none (not descriptor 0). */
 id FileHandle_init(id self, SEL) {

@@ -40,7 +40,8 @@ void reserve(id self, unsigned needed) {
   void *keys = realloc(ivars->keys, capacity * sizeof(id));
   if (keys)
     ivars->keys = static_cast<id *>(keys);
-  void *objects = keys ? realloc(ivars->objects, capacity * sizeof(id)) : nullptr;
+  void *objects =
+      keys ? realloc(ivars->objects, capacity * sizeof(id)) : nullptr;
   if (!objects)
     fnd::raise(NSInternalInconsistencyException, "dictionary: out of memory");
   ivars->objects = static_cast<id *>(objects);
@@ -115,8 +116,7 @@ id Dictionary_keyEnumerator(id self, SEL) {
 }
 
 id Dictionary_description(id self, SEL) {
-  id text = objc_send_class("NSMutableString", "stringWithFormat:",
-                            NSSTR("{"));
+  id text = objc_send_class("NSMutableString", "stringWithFormat:", NSSTR("{"));
   DictionaryIvars *ivars = ivarsOf(self);
   for (unsigned i = 0; i < ivars->count; i++)
     objc_send<void>(text, "appendFormat:", NSSTR("%s%@ = %@;"), i ? " " : "",
@@ -184,8 +184,7 @@ OBJC_CLASS_RECORDS(NSMutableDictionaryClass, "NSMutableDictionary",
                    "NSDictionary", sizeof(DictionaryIvars), nullptr,
                    &MutableDictionary_imethods, nullptr);
 
-OBJC_MODULE_RECORD(module, 2, 0, &NSDictionaryClass,
-                   &NSMutableDictionaryClass);
+OBJC_MODULE_RECORD(module, 2, 0, &NSDictionaryClass, &NSMutableDictionaryClass);
 
 } // namespace
 

@@ -10,8 +10,8 @@ using namespace objc_module_records;
 
 namespace {
 
-NSConstantStringRecord invalidArgumentName = {
-    &_NSConstantStringClassReference, "NSInvalidArgumentException", 26};
+NSConstantStringRecord invalidArgumentName = {&_NSConstantStringClassReference,
+                                              "NSInvalidArgumentException", 26};
 NSConstantStringRecord internalInconsistencyName = {
     &_NSConstantStringClassReference, "NSInternalInconsistencyException", 32};
 NSConstantStringRecord rangeName = {&_NSConstantStringClassReference,
@@ -100,8 +100,8 @@ id Exception_initWithNameReasonUserInfo(id self, SEL, id name, id reason,
   return self;
 }
 
-id Exception_exceptionWithNameReasonUserInfo(id self, SEL, id name,
-                                             id reason, id userInfo) {
+id Exception_exceptionWithNameReasonUserInfo(id self, SEL, id name, id reason,
+                                             id userInfo) {
   id exception = objc_send(self, "alloc");
   exception = objc_send(exception, "initWithName:reason:userInfo:", name,
                         reason, userInfo);
@@ -115,8 +115,8 @@ void Exception_raiseFormat(id self, SEL, id name, id format, ...) {
                         "initWithFormat:arguments:", format, args);
   va_end(args);
   fnd::autorelease(reason);
-  id exception = objc_send(self, "exceptionWithName:reason:userInfo:", name,
-                           reason, nil);
+  id exception =
+      objc_send(self, "exceptionWithName:reason:userInfo:", name, reason, nil);
   objc_send<void>(exception, "raise");
 }
 
@@ -138,9 +138,7 @@ id Exception_description(id self, SEL) {
 }
 
 /* Exceptions do not change once made. */
-id Exception_copyWithZone(id self, SEL, NSZone *) {
-  return fnd::retain(self);
-}
+id Exception_copyWithZone(id self, SEL, NSZone *) { return fnd::retain(self); }
 
 void Exception_raise(id self, SEL) { _NSRaiseException(self); }
 
@@ -164,10 +162,8 @@ MethodList<2> Exception_cmethods = {
                          Exception_exceptionWithNameReasonUserInfo),
      OBJC_DERIVED_METHOD("raise:format:", Exception_raiseFormat)}};
 
-IvarList<3> Exception_ivars = {3,
-                               {{"name", "@", 4},
-                                {"reason", "@", 8},
-                                {"userInfo", "@", 12}}};
+IvarList<3> Exception_ivars = {
+    3, {{"name", "@", 4}, {"reason", "@", 8}, {"userInfo", "@", 12}}};
 
 OBJC_CLASS_RECORDS(NSExceptionClass, "NSException", "NSObject",
                    sizeof(ExceptionIvars), &Exception_ivars,
@@ -184,12 +180,12 @@ OBJC_CLASS_RECORDS(NSExceptionClass, "NSException", "NSObject",
   textFormat(&text, format, &copy);
   va_end(copy);
   va_end(args);
-  id reason = fnd::autorelease(newString(text.data ? text.data : "",
-                                         text.length));
+  id reason =
+      fnd::autorelease(newString(text.data ? text.data : "", text.length));
   free(text.data);
-  id exception = objc_send(&NSExceptionClass,
-                           "exceptionWithName:reason:userInfo:", name, reason,
-                           nil);
+  id exception =
+      objc_send(&NSExceptionClass, "exceptionWithName:reason:userInfo:", name,
+                reason, nil);
   _NSRaiseException(exception);
 }
 
@@ -219,17 +215,17 @@ id AssertionHandler_currentHandler(id self, SEL) {
   fnd::textAppend(&text, position, static_cast<unsigned>(strlen(position)));
   const char *format = fnd::cString(description);
   fnd::textFormat(&text, format ? format : "", args);
-  id reason = fnd::autorelease(
-      fnd::newString(text.data ? text.data : "", text.length));
+  id reason =
+      fnd::autorelease(fnd::newString(text.data ? text.data : "", text.length));
   free(text.data);
-  id exception = objc_send(&NSExceptionClass,
-                           "exceptionWithName:reason:userInfo:",
-                           NSInternalInconsistencyException, reason, nil);
+  id exception =
+      objc_send(&NSExceptionClass, "exceptionWithName:reason:userInfo:",
+                NSInternalInconsistencyException, reason, nil);
   _NSRaiseException(exception);
 }
 
-void AssertionHandler_failureInFunction(id, SEL, id function, id file,
-                                        int line, id description, ...) {
+void AssertionHandler_failureInFunction(id, SEL, id function, id file, int line,
+                                        id description, ...) {
   va_list args;
   va_start(args, description);
   char where[512];
@@ -239,9 +235,8 @@ void AssertionHandler_failureInFunction(id, SEL, id function, id file,
   failAssertion(where, file, line, description, &args);
 }
 
-void AssertionHandler_failureInMethod(id, SEL, SEL method, id object,
-                                      id file, int line, id description,
-                                      ...) {
+void AssertionHandler_failureInMethod(id, SEL, SEL method, id object, id file,
+                                      int line, id description, ...) {
   va_list args;
   va_start(args, description);
   char where[512];
@@ -254,9 +249,8 @@ void AssertionHandler_failureInMethod(id, SEL, SEL method, id object,
 MethodList<2> AssertionHandler_imethods = {
     nullptr,
     2,
-    {OBJC_DERIVED_METHOD(
-         "handleFailureInFunction:file:lineNumber:description:",
-         AssertionHandler_failureInFunction),
+    {OBJC_DERIVED_METHOD("handleFailureInFunction:file:lineNumber:description:",
+                         AssertionHandler_failureInFunction),
      OBJC_DERIVED_METHOD(
          "handleFailureInMethod:object:file:lineNumber:description:",
          AssertionHandler_failureInMethod)}};

@@ -137,10 +137,10 @@ void replacePair(NSMapTable *table, Bucket *bucket, const void *key,
 
 } // namespace
 
-OBJC_EXPORT NSMapTable *NSCreateMapTable(NSMapTableKeyCallBacks keyCallBacks,
-                                         NSMapTableValueCallBacks
-                                             valueCallBacks,
-                                         unsigned capacity) noexcept {
+OBJC_EXPORT NSMapTable *
+NSCreateMapTable(NSMapTableKeyCallBacks keyCallBacks,
+                 NSMapTableValueCallBacks valueCallBacks,
+                 unsigned capacity) noexcept {
   NSMapTable *table = static_cast<NSMapTable *>(malloc(sizeof(NSMapTable)));
   if (!table)
     return nullptr;
@@ -195,8 +195,7 @@ OBJC_EXPORT void NSMapInsert(NSMapTable *table, const void *key,
     return;
   }
   if (!reserveOne(table))
-    fnd::raise(NSInternalInconsistencyException,
-               "NSMapInsert: out of memory");
+    fnd::raise(NSInternalInconsistencyException, "NSMapInsert: out of memory");
   bucket = freeBucket(table->buckets, table->mask, hash);
   if (bucket->state == REMOVED)
     table->removed--;
@@ -257,13 +256,12 @@ OBJC_EXPORT BOOL NSNextMapEnumeratorPair(NSMapEnumerator *enumerator,
 namespace {
 
 unsigned objectHash(NSMapTable *, const void *key) {
-  return objc_send<unsigned>(static_cast<id>(const_cast<void *>(key)),
-                             "hash");
+  return objc_send<unsigned>(static_cast<id>(const_cast<void *>(key)), "hash");
 }
 
 BOOL objectEqual(NSMapTable *, const void *a, const void *b) {
-  return objc_send<BOOL>(static_cast<id>(const_cast<void *>(a)), "isEqual:",
-                         static_cast<id>(const_cast<void *>(b)));
+  return objc_send<BOOL>(static_cast<id>(const_cast<void *>(a)),
+                         "isEqual:", static_cast<id>(const_cast<void *>(b)));
 }
 
 void objectRetain(NSMapTable *, const void *obj) {
@@ -285,14 +283,15 @@ id pointerDescribe(NSMapTable *, const void *ptr) {
 } // namespace
 
 extern "C" OBJC_EXPORT const NSMapTableKeyCallBacks NSObjectMapKeyCallBacks = {
-    objectHash, objectEqual, objectRetain, objectRelease, objectDescribe,
-    nullptr};
+    objectHash,    objectEqual,    objectRetain,
+    objectRelease, objectDescribe, nullptr};
 
-extern "C" OBJC_EXPORT const NSMapTableKeyCallBacks NSNonOwnedPointerMapKeyCallBacks = {
-    nullptr, nullptr, nullptr, nullptr, pointerDescribe, nullptr};
+extern "C" OBJC_EXPORT const NSMapTableKeyCallBacks
+    NSNonOwnedPointerMapKeyCallBacks = {nullptr, nullptr,         nullptr,
+                                        nullptr, pointerDescribe, nullptr};
 
-extern "C" OBJC_EXPORT const NSMapTableValueCallBacks NSObjectMapValueCallBacks = {
-    objectRetain, objectRelease, objectDescribe};
+extern "C" OBJC_EXPORT const NSMapTableValueCallBacks
+    NSObjectMapValueCallBacks = {objectRetain, objectRelease, objectDescribe};
 
 extern "C" OBJC_EXPORT const NSMapTableValueCallBacks
     NSNonOwnedPointerMapValueCallBacks = {nullptr, nullptr, pointerDescribe};

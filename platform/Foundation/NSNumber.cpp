@@ -44,8 +44,7 @@ id Number_numberWithBool(id self, SEL, BOOL value) {
 
 long long Number_longLongValue(id self, SEL) {
   NumberIvars *ivars = ivarsOf(self);
-  return ivars->isDouble ? static_cast<long long>(ivars->real)
-                         : ivars->integer;
+  return ivars->isDouble ? static_cast<long long>(ivars->real) : ivars->integer;
 }
 
 int Number_intValue(id self, SEL sel) {
@@ -54,8 +53,7 @@ int Number_intValue(id self, SEL sel) {
 
 double Number_doubleValue(id self, SEL) {
   NumberIvars *ivars = ivarsOf(self);
-  return ivars->isDouble ? ivars->real
-                         : static_cast<double>(ivars->integer);
+  return ivars->isDouble ? ivars->real : static_cast<double>(ivars->integer);
 }
 
 BOOL Number_boolValue(id self, SEL sel) {

@@ -126,11 +126,10 @@ id Object_performSelectorWithObject(id self, SEL, SEL sel, id object) {
 /* Sent by the runtime's forwarding for a message nothing implements. */
 void Object_doesNotRecognizeSelector(id self, SEL, SEL sel) {
   bool isClass = self->isa->info & CLS_META;
-  const char *name = isClass ? reinterpret_cast<Class>(self)->name
-                             : self->isa->name;
-  fnd::raise(NSInvalidArgumentException,
-             "%c[%s %s]: selector not recognized", isClass ? '+' : '-',
-             name, sel ? sel_getName(sel) : "(null)");
+  const char *name =
+      isClass ? reinterpret_cast<Class>(self)->name : self->isa->name;
+  fnd::raise(NSInvalidArgumentException, "%c[%s %s]: selector not recognized",
+             isClass ? '+' : '-', name, sel ? sel_getName(sel) : "(null)");
 }
 
 BOOL classConformsTo(Class cls, Protocol *protocol);

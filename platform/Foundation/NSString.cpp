@@ -16,7 +16,9 @@ namespace {
 
 StringIvars *ivarsOf(id self) { return reinterpret_cast<StringIvars *>(self); }
 
-bool isMutable(id self) { return fnd::isKindOf(self, &fnd::NSMutableStringClass); }
+bool isMutable(id self) {
+  return fnd::isKindOf(self, &fnd::NSMutableStringClass);
+}
 
 /* Takes over the buffer's memory as the string's characters. */
 void adopt(id self, fnd::TextBuffer *text) {
@@ -48,8 +50,7 @@ const char *formatText(id format) {
 void appendFormatted(id self, id format, va_list *args) {
   const char *text = formatText(format);
   StringIvars *ivars = ivarsOf(self);
-  fnd::TextBuffer buffer = {ivars->characters, ivars->length,
-                            ivars->capacity};
+  fnd::TextBuffer buffer = {ivars->characters, ivars->length, ivars->capacity};
   fnd::textFormat(&buffer, text, args);
   ivars->characters = buffer.data;
   ivars->length = buffer.length;
@@ -106,8 +107,9 @@ BOOL String_isEqualToString(id self, SEL, id other) {
   StringIvars *b = ivarsOf(other);
   if (a->length != b->length)
     return NO;
-  return a->length == 0 || memcmp(a->characters, b->characters,
-                                  a->length) == 0 ? YES : NO;
+  return a->length == 0 || memcmp(a->characters, b->characters, a->length) == 0
+             ? YES
+             : NO;
 }
 
 /* FNV-1a over the characters: equal strings hash alike. */
@@ -115,8 +117,8 @@ unsigned String_hash(id self, SEL) {
   StringIvars *ivars = ivarsOf(self);
   unsigned hash = 2166136261u;
   for (unsigned i = 0; i < ivars->length; i++)
-    hash = (hash ^ static_cast<unsigned char>(ivars->characters[i])) *
-           16777619u;
+    hash =
+        (hash ^ static_cast<unsigned char>(ivars->characters[i])) * 16777619u;
   return hash;
 }
 
@@ -199,8 +201,7 @@ void MutableString_appendString(id self, SEL, id other) {
     fnd::raise(NSInvalidArgumentException,
                "-[NSMutableString appendString:]: nil string");
   StringIvars *ivars = ivarsOf(self);
-  fnd::TextBuffer buffer = {ivars->characters, ivars->length,
-                            ivars->capacity};
+  fnd::TextBuffer buffer = {ivars->characters, ivars->length, ivars->capacity};
   fnd::textAppend(&buffer, text, objc_send<unsigned>(other, "length"));
   ivars->characters = buffer.data;
   ivars->length = buffer.length;
@@ -253,13 +254,22 @@ OBJC_CLASS_RECORDS(NSMutableStringClass, "NSMutableString", "NSString",
 } // namespace fnd
 
 static struct objc_class NSConstantString_meta = {
-    nullptr, nullptr, "NSConstantString", 0, CLS_META,
-    sizeof(struct objc_class), nullptr, nullptr, nullptr, nullptr};
+    nullptr, nullptr,  "NSConstantString",
+    0,       CLS_META, sizeof(struct objc_class),
+    nullptr, nullptr,  nullptr,
+    nullptr};
 
 OBJC_EXPORT struct objc_class _NSConstantStringClassReference = {
-    &NSConstantString_meta, OBJC_SUPER_NAME("NSString"), "NSConstantString",
-    0, CLS_CLASS, sizeof(NSConstantStringRecord), nullptr,
-    OBJC_MODULE_METHODS(Constant_imethods), nullptr, nullptr};
+    &NSConstantString_meta,
+    OBJC_SUPER_NAME("NSString"),
+    "NSConstantString",
+    0,
+    CLS_CLASS,
+    sizeof(NSConstantStringRecord),
+    nullptr,
+    OBJC_MODULE_METHODS(Constant_imethods),
+    nullptr,
+    nullptr};
 
 static_assert(sizeof(NSConstantStringRecord) == 12, "constant string");
 static_assert(offsetof(StringIvars, characters) ==

@@ -13,9 +13,7 @@ NSZone defaultZone = {"default"};
 
 } // namespace
 
-OBJC_EXPORT NSZone *NSDefaultMallocZone(void) noexcept {
-  return &defaultZone;
-}
+OBJC_EXPORT NSZone *NSDefaultMallocZone(void) noexcept { return &defaultZone; }
 
 OBJC_EXPORT NSZone *NSZoneFromPointer(void *ptr) noexcept {
   return ptr ? &defaultZone : nullptr;

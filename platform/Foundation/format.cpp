@@ -63,11 +63,9 @@ const char *lengthOf(Conversion *conv, const char *p) {
   static const struct {
     const char *text;
     Length length;
-  } modifiers[] = {{"hh", Length::HH}, {"h", Length::H},
-                   {"ll", Length::LL}, {"l", Length::L},
-                   {"q", Length::LL},  {"L", Length::BIG_L},
-                   {"j", Length::J},   {"z", Length::Z},
-                   {"t", Length::T}};
+  } modifiers[] = {{"hh", Length::HH}, {"h", Length::H},  {"ll", Length::LL},
+                   {"l", Length::L},   {"q", Length::LL}, {"L", Length::BIG_L},
+                   {"j", Length::J},   {"z", Length::Z},  {"t", Length::T}};
   conv->lengthAt = strlen(conv->spec);
   for (const auto &modifier : modifiers) {
     size_t count = strlen(modifier.text);
@@ -150,27 +148,35 @@ void putObject(fnd::TextBuffer *text, Conversion *conv, va_list *args) {
   id obj = va_arg(*args, id);
   const char *chars = "(null)";
   if (obj)
-    chars = objc_send<const char *>(objc_send(obj, "description"),
-                                    "cString");
+    chars = objc_send<const char *>(objc_send(obj, "description"), "cString");
   conv->spec[conv->lengthAt] = '\0';
   appendSpec(conv, "s", 1);
   put(text, conv->spec, chars ? chars : "(null)");
 }
 
-void putConversion(fnd::TextBuffer *text, Conversion *conv,
-                   va_list *args) {
+void putConversion(fnd::TextBuffer *text, Conversion *conv, va_list *args) {
   char letter[2] = {conv->letter, '\0'};
   if (conv->letter != '@')
     appendSpec(conv, letter, 1);
   switch (conv->letter) {
-  case 'd': case 'i':
+  case 'd':
+  case 'i':
     putSigned(text, conv, args);
     break;
-  case 'o': case 'u': case 'x': case 'X':
+  case 'o':
+  case 'u':
+  case 'x':
+  case 'X':
     putUnsigned(text, conv, args);
     break;
-  case 'f': case 'F': case 'e': case 'E':
-  case 'g': case 'G': case 'a': case 'A':
+  case 'f':
+  case 'F':
+  case 'e':
+  case 'E':
+  case 'g':
+  case 'G':
+  case 'a':
+  case 'A':
     putFloating(text, conv, args);
     break;
   case 'c':
@@ -195,7 +201,8 @@ void putConversion(fnd::TextBuffer *text, Conversion *conv,
     putObject(text, conv, args);
     break;
   default: /* not a conversion: keep the text as written */
-    fnd::textAppend(text, conv->spec, static_cast<unsigned>(strlen(conv->spec)));
+    fnd::textAppend(text, conv->spec,
+                    static_cast<unsigned>(strlen(conv->spec)));
   }
 }
 

@@ -13,14 +13,12 @@ namespace {
 /* Bytes of an instance with extraBytes more; 0 when that does not fit in
    the address space (a wrapped size would make a block too small). */
 size_t instanceBytes(Class cls, unsigned extraBytes) {
-  size_t base = cls->instance_size > 0
-                    ? static_cast<size_t>(cls->instance_size)
-                    : 0;
+  size_t base =
+      cls->instance_size > 0 ? static_cast<size_t>(cls->instance_size) : 0;
   if (extraBytes > SIZE_MAX - base)
     return 0;
   size_t size = base + extraBytes;
-  return size < sizeof(struct objc_object) ? sizeof(struct objc_object)
-                                           : size;
+  return size < sizeof(struct objc_object) ? sizeof(struct objc_object) : size;
 }
 
 id allocInstance(Class cls, unsigned extraBytes, void *) {
@@ -110,8 +108,6 @@ OBJC_EXPORT id object_reallocFromZone(id obj, unsigned size,
   return _zoneRealloc(obj, size, zone);
 }
 
-OBJC_EXPORT id object_dispose(id obj) noexcept {
-  return _dealloc(obj);
-}
+OBJC_EXPORT id object_dispose(id obj) noexcept { return _dealloc(obj); }
 
 } // extern "C"

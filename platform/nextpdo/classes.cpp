@@ -18,9 +18,9 @@ namespace {
 
 struct Registry {
   NXHashTable table;
-  std::vector<Class> waitingClasses;     /* superclass not registered yet */
+  std::vector<Class> waitingClasses;       /* superclass not registered yet */
   std::vector<Category> waitingCategories; /* class not registered yet */
-  std::string header;                    /* library being registered */
+  std::string header;                      /* library being registered */
 };
 
 /* Made on first use, never destroyed (see selector.cpp). */
@@ -146,8 +146,8 @@ void registerCategory(Category cat) {
 
 void uniqueReferences(struct objc_symtab *symtab) {
   for (unsigned long i = 0; i < symtab->sel_ref_cnt; ++i)
-    symtab->refs[i] = sel_registerName(
-        reinterpret_cast<const char *>(symtab->refs[i]));
+    symtab->refs[i] =
+        sel_registerName(reinterpret_cast<const char *>(symtab->refs[i]));
 }
 
 } // namespace
@@ -194,8 +194,8 @@ OBJC_EXPORT NXHashState NXInitHashState(NXHashTable *) noexcept {
 OBJC_EXPORT int NXNextHashState(NXHashTable *table, NXHashState *state,
                                 void **data) noexcept {
   nextpdo::lock();
-  bool more = state->i >= 0 &&
-              static_cast<size_t>(state->i) < table->classes.size();
+  bool more =
+      state->i >= 0 && static_cast<size_t>(state->i) < table->classes.size();
   if (more)
     *data = table->classes[static_cast<size_t>(state->i++)];
   nextpdo::unlock();

@@ -228,8 +228,8 @@ Class classForLookup(Class cls) {
 
 namespace nextpdo {
 
-struct objc_method_list **newMethodListArray(
-    struct objc_method_list *first) noexcept {
+struct objc_method_list **
+newMethodListArray(struct objc_method_list *first) noexcept {
   struct objc_method_list **lists = growListArray(nullptr, 0);
   lists[0] = first;
   return lists;
@@ -342,8 +342,8 @@ OBJC_EXPORT void class_removeMethods(Class cls,
   nextpdo::unlock();
 }
 
-OBJC_EXPORT struct objc_method_list *class_nextMethodList(
-    Class cls, void **iterator) noexcept {
+OBJC_EXPORT struct objc_method_list *
+class_nextMethodList(Class cls, void **iterator) noexcept {
   if (!cls || !iterator || !cls->methodLists)
     return nullptr;
   auto **slot = *iterator ? static_cast<struct objc_method_list **>(*iterator)

@@ -58,13 +58,13 @@ describe(struct objc_method_description_list *list, SEL sel) {
 /* Searches this protocol first, then the ones it incorporates. */
 struct objc_method_description *describeIn(Protocol *p, SEL sel,
                                            bool instance) {
-  auto *found = describe(instance ? p->instance_methods : p->class_methods,
-                         sel);
+  auto *found =
+      describe(instance ? p->instance_methods : p->class_methods, sel);
   for (struct objc_protocol_list *l = p->protocol_list; l && !found;
        l = l->next)
     for (int i = 0; i < l->count && !found; ++i)
-      found = describeIn(reinterpret_cast<Protocol *>(l->list[i]), sel,
-                         instance);
+      found =
+          describeIn(reinterpret_cast<Protocol *>(l->list[i]), sel, instance);
   return found;
 }
 

@@ -20,8 +20,8 @@ NEXTPDO_HIDDEN Class classOfMeta(Class meta) noexcept;
 NEXTPDO_HIDDEN bool isMeta(Class cls) noexcept;
 
 /* Method lists. */
-NEXTPDO_HIDDEN struct objc_method_list **newMethodListArray(
-    struct objc_method_list *first) noexcept;
+NEXTPDO_HIDDEN struct objc_method_list **
+newMethodListArray(struct objc_method_list *first) noexcept;
 NEXTPDO_HIDDEN void uniqueSelectors(struct objc_method_list *list) noexcept;
 NEXTPDO_HIDDEN void addMethodsUnlocked(Class cls,
                                        struct objc_method_list *list) noexcept;

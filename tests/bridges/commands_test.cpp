@@ -62,6 +62,9 @@ struct Case {
   const char *perLanguage[3] = {nullptr, nullptr, nullptr};
 };
 
+// The table is laid out by hand: a case's languages each on lines of
+// their own.
+// clang-format off
 const Case cases[] = {
     {"StringRoundTrip", "objc::send [objc::string {hello world}] cString",
      "objc.send(objc.string('hello world'), 'cString')",
@@ -862,6 +865,7 @@ const Case cases[] = {
      "return objc.symbols.load('/no/such/file.sym')",
      "error: cannot load symbol table /no/such/file.sym"},
 };
+// clang-format on
 
 std::string symbolFile() {
   static std::string path = [] {
@@ -903,7 +907,8 @@ std::string jsString(const std::string &text) {
 std::string wrapped(const std::string &script, Language language) {
   switch (language) {
   case Tcl:
-    return "if {[catch {" + script + "} r]} {set r \"error: $r\"} else "
+    return "if {[catch {" + script +
+           "} r]} {set r \"error: $r\"} else "
            "{set r}";
   case JS:
     return "(() => { try { const r = eval(" + jsString(script) +
@@ -943,9 +948,9 @@ std::string evaluate(Language language, const std::string &script) {
   id target = interp(language);
   id source = nsString(script);
   NS_DURING
-    result = objc_send(target, "evaluate:", source);
+  result = objc_send(target, "evaluate:", source);
   NS_HANDLER
-    raised = localException;
+  raised = localException;
   NS_ENDHANDLER
   if (raised)
     return "raised " + text(objc_send(raised, "name")) + ": " +
@@ -965,8 +970,8 @@ bool matches(const char *pattern, const char *text) {
 class InAutoreleasePool {
 protected:
   InAutoreleasePool()
-      : pool_(objc_send(objc_send_class("NSAutoreleasePool", "alloc"),
-                        "init")) {}
+      : pool_(
+            objc_send(objc_send_class("NSAutoreleasePool", "alloc"), "init")) {}
   ~InAutoreleasePool() { objc_send<void>(pool_, "release"); }
   id pool_;
 };
@@ -982,10 +987,10 @@ TEST_P(Commands, AnswerAlikeInEveryLanguage) {
   const char *scripts[] = {test.tcl, test.js, test.lua};
   if (!scripts[language])
     GTEST_SKIP() << "not a case in this language";
-  const char *expected = test.perLanguage[language] ? test.perLanguage[language]
-                                                    : test.expected;
-  std::string answer =
-      evaluate(language, wrapped(prepared(scripts[language], language), language));
+  const char *expected =
+      test.perLanguage[language] ? test.perLanguage[language] : test.expected;
+  std::string answer = evaluate(
+      language, wrapped(prepared(scripts[language], language), language));
   std::string pattern = prepared(expected, language);
   EXPECT_TRUE(matches(pattern.c_str(), answer.c_str()))
       << "expected: " << pattern << "\n     got: " << answer;
@@ -1027,19 +1032,21 @@ TEST_P(LanguageClasses, AreRegisteredInTheOrderTclJavaScriptLua) {
     order += text(objc_send(found, "fileExtension")) + " ";
   EXPECT_EQ(order, "tcl js lua ");
   ASSERT_NE(language(), nil);
-  EXPECT_EQ(objc_send<Class>(language(), "interpClass"),
-            reinterpret_cast<Class>(objc_getClass(className("Interp").c_str())));
+  EXPECT_EQ(
+      objc_send<Class>(language(), "interpClass"),
+      reinterpret_cast<Class>(objc_getClass(className("Interp").c_str())));
 }
 
 TEST_P(LanguageClasses, ValuesFromCReachTheScript) {
   id values = objc_getClass(className("Value").c_str());
-  EXPECT_EQ(text(objc_send(objc_send(values, "valueWithInt:", 42),
-                           "description")),
-            "42");
+  EXPECT_EQ(
+      text(objc_send(objc_send(values, "valueWithInt:", 42), "description")),
+      "42");
   const char *words[] = {"one", "two words", nullptr};
   id list = objc_send(values, "valueWithPointer:toObjCType:", words, "*");
-  objc_send<void>(interp(GetParam()), "setVariable:toValue:global:",
-                  nsString("probeWords"), list, YES);
+  objc_send<void>(interp(GetParam()),
+                  "setVariable:toValue:global:", nsString("probeWords"), list,
+                  YES);
   const char *count[] = {"llength $probeWords", "probeWords.length",
                          "return #probeWords"};
   EXPECT_EQ(evaluate(GetParam(), count[GetParam()]), "2");
@@ -1051,18 +1058,21 @@ TEST_P(LanguageClasses, AnObjectThatIsNoValueIsRefused) {
   id notAValue = nsString("hello");
   raised = nil;
   NS_DURING
-    objc_send<void>(target, "setVariable:toValue:global:", name, notAValue, YES);
+  objc_send<void>(target, "setVariable:toValue:global:", name, notAValue, YES);
   NS_HANDLER
-    raised = localException;
+  raised = localException;
   NS_ENDHANDLER
   ASSERT_NE(raised, nil);
-  std::string expected = "expected a " + className("Value") + " but got <NSString 0x*>";
-  EXPECT_TRUE(matches(expected.c_str(), text(objc_send(raised, "reason")).c_str()))
+  std::string expected =
+      "expected a " + className("Value") + " but got <NSString 0x*>";
+  EXPECT_TRUE(
+      matches(expected.c_str(), text(objc_send(raised, "reason")).c_str()))
       << text(objc_send(raised, "reason"));
 }
 
 TEST_P(LanguageClasses, ScriptErrorsRaiseTheLanguagesException) {
-  const char *failing[] = {"error {on purpose}", "throw new Error('on purpose')",
+  const char *failing[] = {"error {on purpose}",
+                           "throw new Error('on purpose')",
                            "error('on purpose')"};
   const char *names[] = {"ZELTclException", "ZELJavaScriptException",
                          "ZELLuaException"};
@@ -1078,7 +1088,8 @@ TEST_P(LanguageClasses, ScriptErrorsRaiseTheLanguagesException) {
   for (id found; (found = objc_send(each, "nextObject"));)
     claims += objc_send<BOOL>(found, "isResponsibleForException:", raised);
   EXPECT_EQ(claims, 1);
-  EXPECT_TRUE(objc_send<BOOL>(language(), "isResponsibleForException:", raised));
+  EXPECT_TRUE(
+      objc_send<BOOL>(language(), "isResponsibleForException:", raised));
 }
 
 TEST_P(LanguageClasses, AnInterpreterReleasedByItsOwnScriptFinishesIt) {
@@ -1089,8 +1100,8 @@ TEST_P(LanguageClasses, AnInterpreterReleasedByItsOwnScriptFinishesIt) {
       "set after [expr {6 * 7}]",
       "objc.cfunction('probeReleaseInterp', 'v0')(); 6 * 7",
       "objc.cfunction('probeReleaseInterp', 'v0')(); return 6 * 7"};
-  id result = objc_send(probeDoomedInterp, "evaluate:",
-                        nsString(scripts[GetParam()]));
+  id result =
+      objc_send(probeDoomedInterp, "evaluate:", nsString(scripts[GetParam()]));
   EXPECT_EQ(text(objc_send(result, "description")), "42");
 }
 
@@ -1130,8 +1141,8 @@ TEST_P(LanguageClasses, CallbacksFromCKeepMemoryFlat) {
   Language language = GetParam();
   evaluate(language, prepared(define[language], language));
   auto run = [&](const char *count) {
-    return evaluate(language, replaced(prepared(call[language], language),
-                                       "COUNT", count));
+    return evaluate(
+        language, replaced(prepared(call[language], language), "COUNT", count));
   };
   EXPECT_EQ(run("20000"), "20000"); /* the engine's own growth comes first */
   long before = residentKilobytes();

@@ -24,8 +24,9 @@ void Recorder_note(id, SEL, id event) {
 }
 
 void Recorder_fail(id, SEL, id) {
-  objc_send<void>(objc_getClass("NSException"), "raise:format:",
-                  NSInternalInconsistencyException, NSSTR("event failed"));
+  objc_send<void>(objc_getClass("NSException"),
+                  "raise:format:", NSInternalInconsistencyException,
+                  NSSTR("event failed"));
 }
 
 MethodList<2> Recorder_imethods = {
@@ -58,10 +59,10 @@ protected:
     objc_send<void>(pool, "release");
   }
   id event(const char *action, id target, const char *label) {
-    return objc_send_class("NSEvent", "eventWithTarget:action:object:",
-                           target, sel_registerName(action),
-                           objc_send_class("NSString", "stringWithCString:",
-                                           label));
+    return objc_send_class(
+        "NSEvent", "eventWithTarget:action:object:", target,
+        sel_registerName(action),
+        objc_send_class("NSString", "stringWithCString:", label));
   }
   void post(id e, BOOL atStart = NO) {
     objc_send<void>(app, "postEvent:atStart:", e, atStart);
@@ -108,9 +109,9 @@ TEST_F(Application, ExceptionInAnEventLeavesRun) {
   post(event("note:", recorder, "after"));
   id volatile caught = nil;
   NS_DURING
-    objc_send<void>(app, "run");
+  objc_send<void>(app, "run");
   NS_HANDLER
-    caught = localException;
+  caught = localException;
   NS_ENDHANDLER
   ASSERT_NE(caught, nil);
   EXPECT_EQ(text(objc_send(caught, "reason")), "event failed");
@@ -151,9 +152,9 @@ protected:
 
 TEST_F(AlertPanel, ResponderGetsTheFormattedMessage) {
   NSSetAlertPanelResponder(answerAlternate);
-  int answer = NSRunAlertPanel(NSSTR("NSRangeException"),
-                               NSSTR("index %d of %@"), NSSTR("Continue"),
-                               NSSTR("Quit"), nil, 7, NSSTR("list"));
+  int answer =
+      NSRunAlertPanel(NSSTR("NSRangeException"), NSSTR("index %d of %@"),
+                      NSSTR("Continue"), NSSTR("Quit"), nil, 7, NSSTR("list"));
   EXPECT_EQ(answer, NSAlertAlternateReturn);
   ASSERT_EQ(panelCalls.size(), 1u);
   EXPECT_EQ(panelCalls[0].title, "NSRangeException");

@@ -12,8 +12,8 @@ OBJC_LIBRARY_REGISTRATION()
 namespace {
 
 std::string text(id object) {
-  const char *chars = objc_send<const char *>(objc_send(object, "description"),
-                                              "cString");
+  const char *chars =
+      objc_send<const char *>(objc_send(object, "description"), "cString");
   return chars ? chars : "";
 }
 
@@ -27,7 +27,8 @@ protected:
 };
 
 TEST_F(Collections, NumbersKeepTheirKindAndValue) {
-  id big = objc_send_class("NSNumber", "numberWithLongLong:", -9007199254740993LL);
+  id big =
+      objc_send_class("NSNumber", "numberWithLongLong:", -9007199254740993LL);
   id half = objc_send_class("NSNumber", "numberWithDouble:", 2.5);
   EXPECT_EQ(objc_send<long long>(big, "longLongValue"), -9007199254740993LL);
   EXPECT_STREQ(objc_send<const char *>(big, "objCType"), "q");
@@ -54,10 +55,10 @@ TEST_F(Collections, DictionariesFindKeysByEquality) {
   EXPECT_EQ(objc_send<unsigned>(value, "retainCount"), 2u);
   id key = objc_send_class("NSString", "stringWithCString:", "a");
   EXPECT_EQ(objc_send(dictionary, "objectForKey:", key), value);
-  EXPECT_EQ(text(objc_send(dictionary, "objectForKey:",
-                           objc_send_class("NSNumber", "numberWithDouble:",
-                                           1.0))),
-            "one");
+  EXPECT_EQ(
+      text(objc_send(dictionary, "objectForKey:",
+                     objc_send_class("NSNumber", "numberWithDouble:", 1.0))),
+      "one");
   objc_send<void>(dictionary, "setObject:forKey:", NSSTR("replaced"), key);
   EXPECT_EQ(objc_send<unsigned>(value, "retainCount"), 1u);
   EXPECT_EQ(objc_send<unsigned>(dictionary, "count"), 2u);
@@ -73,13 +74,13 @@ TEST_F(Collections, NilKeysAndObjectsAreRefused) {
   id dictionary = objc_send_class("NSMutableDictionary", "dictionary");
   id caught = nil;
   NS_DURING
-    objc_send<void>(dictionary, "setObject:forKey:", nil, NSSTR("a"));
+  objc_send<void>(dictionary, "setObject:forKey:", nil, NSSTR("a"));
   NS_HANDLER
-    caught = localException;
+  caught = localException;
   NS_ENDHANDLER
   ASSERT_NE(caught, nil);
-  EXPECT_EQ(std::string(objc_send<const char *>(objc_send(caught, "name"),
-                                                "cString")),
+  EXPECT_EQ(std::string(
+                objc_send<const char *>(objc_send(caught, "name"), "cString")),
             "NSInvalidArgumentException");
 }
 

@@ -14,9 +14,9 @@ using namespace objc_module_records;
 namespace {
 
 void Thrower_fail(id, SEL, id reason) {
-  objc_send<void>(objc_getClass("NSException"), "raise:format:",
-                  NSInternalInconsistencyException, NSSTR("failed: %@"),
-                  reason);
+  objc_send<void>(objc_getClass("NSException"),
+                  "raise:format:", NSInternalInconsistencyException,
+                  NSSTR("failed: %@"), reason);
 }
 
 MethodList<1> Thrower_imethods = {
@@ -54,10 +54,10 @@ protected:
 TEST_F(Exceptions, RaisedThroughMessagingReachTheFrame) {
   id volatile caught = nil;
   NS_DURING
-    objc_send<void>(thrower, "fail:", NSSTR("disk"));
-    ADD_FAILURE() << "raise returned";
+  objc_send<void>(thrower, "fail:", NSSTR("disk"));
+  ADD_FAILURE() << "raise returned";
   NS_HANDLER
-    caught = localException;
+  caught = localException;
   NS_ENDHANDLER
   ASSERT_NE(caught, nil);
   EXPECT_EQ(text(objc_send(caught, "name")),
@@ -68,10 +68,9 @@ TEST_F(Exceptions, RaisedThroughMessagingReachTheFrame) {
 /* Catches in an inner frame and raises again to the outer one. */
 int innerCatchesAndRaisesAgain(id thrower, int *innerSeen) {
   NS_DURING
-    objc_send<void>(thrower, "fail:", NSSTR("inner"));
-  NS_HANDLER
-    (*innerSeen)++;
-    objc_send<void>(localException, "raise");
+  objc_send<void>(thrower, "fail:", NSSTR("inner"));
+  NS_HANDLER(*innerSeen)++;
+  objc_send<void>(localException, "raise");
   NS_ENDHANDLER
   return 0;
 }
@@ -80,10 +79,10 @@ TEST_F(Exceptions, NestedFramesUnwindOneAtATime) {
   int innerSeen = 0;
   volatile int outerSeen = 0;
   NS_DURING
-    innerCatchesAndRaisesAgain(thrower, &innerSeen);
+  innerCatchesAndRaisesAgain(thrower, &innerSeen);
   NS_HANDLER
-    outerSeen++;
-    EXPECT_EQ(text(objc_send(localException, "reason")), "failed: inner");
+  outerSeen++;
+  EXPECT_EQ(text(objc_send(localException, "reason")), "failed: inner");
   NS_ENDHANDLER
   EXPECT_EQ(innerSeen, 1);
   EXPECT_EQ(outerSeen, 1);
@@ -91,7 +90,7 @@ TEST_F(Exceptions, NestedFramesUnwindOneAtATime) {
 
 int leaveWithValue(int value) {
   NS_DURING
-    NS_VALUERETURN(value * 2, int);
+  NS_VALUERETURN(value * 2, int);
   NS_HANDLER
   NS_ENDHANDLER
   return -1;
@@ -99,7 +98,7 @@ int leaveWithValue(int value) {
 
 void leaveWithoutValue() {
   NS_DURING
-    NS_VOIDRETURN;
+  NS_VOIDRETURN;
   NS_HANDLER
   NS_ENDHANDLER
 }
@@ -107,12 +106,12 @@ void leaveWithoutValue() {
 TEST_F(Exceptions, FramesLeftEarlyAreUnlinked) {
   volatile bool caught = false;
   NS_DURING
-    EXPECT_EQ(leaveWithValue(21), 42);
-    leaveWithoutValue();
-    // The frames above are gone: this reaches the outer frame.
-    objc_send<void>(thrower, "fail:", NSSTR("after"));
+  EXPECT_EQ(leaveWithValue(21), 42);
+  leaveWithoutValue();
+  // The frames above are gone: this reaches the outer frame.
+  objc_send<void>(thrower, "fail:", NSSTR("after"));
   NS_HANDLER
-    caught = true;
+  caught = true;
   NS_ENDHANDLER
   EXPECT_TRUE(caught);
 }
@@ -120,9 +119,9 @@ TEST_F(Exceptions, FramesLeftEarlyAreUnlinked) {
 TEST_F(Exceptions, UnknownMessageRaisesInvalidArgument) {
   id volatile caught = nil;
   NS_DURING
-    objc_send<void>(thrower, "fo_noSuchMethod:", 1);
+  objc_send<void>(thrower, "fo_noSuchMethod:", 1);
   NS_HANDLER
-    caught = localException;
+  caught = localException;
   NS_ENDHANDLER
   ASSERT_NE(caught, nil);
   EXPECT_EQ(text(objc_send(caught, "name")), "NSInvalidArgumentException");
@@ -140,9 +139,9 @@ TEST_F(Exceptions, ExceptionObjectsKeepNameReasonAndUserInfo) {
   EXPECT_EQ(objc_send(e, "userInfo"), thrower);
   id volatile caught = nil;
   NS_DURING
-    objc_send<void>(e, "raise");
+  objc_send<void>(e, "raise");
   NS_HANDLER
-    caught = localException;
+  caught = localException;
   NS_ENDHANDLER
   EXPECT_EQ(caught, e);
 }
@@ -152,12 +151,12 @@ TEST_F(Exceptions, AssertionHandlerNamesFunctionFileAndLine) {
   EXPECT_EQ(handler, objc_send_class("NSAssertionHandler", "currentHandler"));
   id volatile caught = nil;
   NS_DURING
-    objc_send<void>(handler,
-                    "handleFailureInFunction:file:lineNumber:description:",
-                    NSSTR("lookup"), NSSTR("symbol.cpp"), 310,
-                    NSSTR("could not load %s!"), "PSAPI.DLL");
+  objc_send<void>(
+      handler,
+      "handleFailureInFunction:file:lineNumber:description:", NSSTR("lookup"),
+      NSSTR("symbol.cpp"), 310, NSSTR("could not load %s!"), "PSAPI.DLL");
   NS_HANDLER
-    caught = localException;
+  caught = localException;
   NS_ENDHANDLER
   ASSERT_NE(caught, nil);
   EXPECT_EQ(text(objc_send(caught, "name")),
@@ -172,14 +171,14 @@ TEST_F(Exceptions, AssertionHandlerNamesFunctionFileAndLine) {
 /* A thread with a frame of its own catches its own exception. */
 void raiseAndCatchInAThread() {
   std::thread worker([] {
-    id pool = objc_send(objc_send_class("NSAutoreleasePool", "alloc"),
-                        "init");
+    id pool = objc_send(objc_send_class("NSAutoreleasePool", "alloc"), "init");
     volatile bool caught = false;
     NS_DURING
-      objc_send<void>(objc_getClass("NSException"), "raise:format:",
-                      NSInvalidArgumentException, NSSTR("in a thread"));
+    objc_send<void>(objc_getClass("NSException"),
+                    "raise:format:", NSInvalidArgumentException,
+                    NSSTR("in a thread"));
     NS_HANDLER
-      caught = true;
+    caught = true;
     NS_ENDHANDLER
     EXPECT_TRUE(caught);
     objc_send<void>(pool, "release");
@@ -190,10 +189,10 @@ void raiseAndCatchInAThread() {
 TEST_F(Exceptions, FramesArePerThread) {
   volatile bool mainCaught = false;
   NS_DURING
-    raiseAndCatchInAThread();
-    objc_send<void>(thrower, "fail:", NSSTR("main"));
+  raiseAndCatchInAThread();
+  objc_send<void>(thrower, "fail:", NSSTR("main"));
   NS_HANDLER
-    mainCaught = true;
+  mainCaught = true;
   NS_ENDHANDLER
   EXPECT_TRUE(mainCaught);
 }
@@ -202,8 +201,9 @@ TEST(UncaughtException, PrintsNameAndReasonAndAborts) {
   EXPECT_DEATH(
       {
         objc_send(objc_send_class("NSAutoreleasePool", "alloc"), "init");
-        objc_send<void>(objc_getClass("NSException"), "raise:format:",
-                        NSInvalidArgumentException, NSSTR("lost %d"), 7);
+        objc_send<void>(objc_getClass("NSException"),
+                        "raise:format:", NSInvalidArgumentException,
+                        NSSTR("lost %d"), 7);
       },
       "NSInvalidArgumentException.*lost 7");
 }

@@ -58,21 +58,22 @@ TEST_F(FileHandle, ReadsTheWholeFile) {
   contents[0] = '\0'; // binary data survives
   contents += "end";
   write(dir + "/data", contents);
-  id handle = objc_send_class("NSFileHandle", "fileHandleForReadingAtPath:",
-                              string(dir + "/data"));
+  id handle = objc_send_class(
+      "NSFileHandle", "fileHandleForReadingAtPath:", string(dir + "/data"));
   ASSERT_NE(handle, nil);
   id data = objc_send(handle, "availableData");
   ASSERT_EQ(objc_send<unsigned>(data, "length"), contents.size());
-  std::string read(static_cast<const char *>(objc_send<const void *>(data, "bytes")),
-                   contents.size());
+  std::string read(
+      static_cast<const char *>(objc_send<const void *>(data, "bytes")),
+      contents.size());
   EXPECT_EQ(read, contents);
   objc_send<void>(handle, "closeFile");
 }
 
 TEST_F(FileHandle, EmptyFileGivesEmptyData) {
   write(dir + "/empty", "");
-  id handle = objc_send_class("NSFileHandle", "fileHandleForReadingAtPath:",
-                              string(dir + "/empty"));
+  id handle = objc_send_class(
+      "NSFileHandle", "fileHandleForReadingAtPath:", string(dir + "/empty"));
   ASSERT_NE(handle, nil);
   EXPECT_EQ(objc_send<unsigned>(objc_send(handle, "availableData"), "length"),
             0u);
@@ -82,24 +83,23 @@ TEST_F(FileHandle, MissingFileOrFolderGivesNil) {
   EXPECT_EQ(objc_send_class("NSFileHandle", "fileHandleForReadingAtPath:",
                             string(dir + "/absent")),
             nil);
-  EXPECT_EQ(objc_send_class("NSFileHandle", "fileHandleForReadingAtPath:",
-                            string(dir)),
+  EXPECT_EQ(objc_send_class("NSFileHandle",
+                            "fileHandleForReadingAtPath:", string(dir)),
             nil);
-  EXPECT_EQ(objc_send_class("NSFileHandle", "fileHandleForReadingAtPath:",
-                            nil),
+  EXPECT_EQ(objc_send_class("NSFileHandle", "fileHandleForReadingAtPath:", nil),
             nil);
 }
 
 TEST_F(FileHandle, ReadingAfterCloseRaises) {
   write(dir + "/data", "abc");
-  id handle = objc_send_class("NSFileHandle", "fileHandleForReadingAtPath:",
-                              string(dir + "/data"));
+  id handle = objc_send_class(
+      "NSFileHandle", "fileHandleForReadingAtPath:", string(dir + "/data"));
   objc_send<void>(handle, "closeFile");
   volatile bool raised = false;
   NS_DURING
-    objc_send(handle, "availableData");
+  objc_send(handle, "availableData");
   NS_HANDLER
-    raised = true;
+  raised = true;
   NS_ENDHANDLER
   EXPECT_TRUE(raised);
 }
@@ -113,24 +113,24 @@ TEST_F(Bundle, ResourcesOfAFolder) {
   mkdir((dir + "/Tool.app/Resources").c_str(), 0755);
   write(dir + "/Tool.app/Resources/main.tcl", "puts hi");
   write(dir + "/Tool.app/Resources/README", "");
-  id bundle = objc_send_class("NSBundle", "bundleWithPath:",
-                              string(dir + "/Tool.app/"));
+  id bundle = objc_send_class("NSBundle",
+                              "bundleWithPath:", string(dir + "/Tool.app/"));
   ASSERT_NE(bundle, nil);
   EXPECT_EQ(text(objc_send(bundle, "bundlePath")), dir + "/Tool.app");
-  EXPECT_EQ(text(objc_send(bundle, "pathForResource:ofType:",
-                           NSSTR("main"), NSSTR("tcl"))),
+  EXPECT_EQ(text(objc_send(bundle, "pathForResource:ofType:", NSSTR("main"),
+                           NSSTR("tcl"))),
             dir + "/Tool.app/Resources/main.tcl");
-  EXPECT_EQ(text(objc_send(bundle, "pathForResource:ofType:",
-                           NSSTR("README"), nil)),
-            dir + "/Tool.app/Resources/README");
-  EXPECT_EQ(objc_send(bundle, "pathForResource:ofType:", NSSTR("main"),
-                      NSSTR("js")),
-            nil);
+  EXPECT_EQ(
+      text(objc_send(bundle, "pathForResource:ofType:", NSSTR("README"), nil)),
+      dir + "/Tool.app/Resources/README");
+  EXPECT_EQ(
+      objc_send(bundle, "pathForResource:ofType:", NSSTR("main"), NSSTR("js")),
+      nil);
   EXPECT_EQ(objc_send(bundle, "pathForResource:ofType:", nil, NSSTR("tcl")),
             nil);
-  EXPECT_EQ(objc_send_class("NSBundle", "bundleWithPath:",
-                            string(dir + "/none")),
-            nil);
+  EXPECT_EQ(
+      objc_send_class("NSBundle", "bundleWithPath:", string(dir + "/none")),
+      nil);
 }
 
 // The copy inside the .app folder runs this instead of the tests: it
@@ -142,7 +142,8 @@ __attribute__((constructor)) void reportBundleInChild() {
   id bundle = objc_send_class("NSBundle", "mainBundle");
   printf("bundle=%s\n", text(objc_send(bundle, "bundlePath")).c_str());
   printf("main=%s\n", text(objc_send(bundle, "pathForResource:ofType:",
-                                     NSSTR("main"), NSSTR("tcl"))).c_str());
+                                     NSSTR("main"), NSSTR("tcl")))
+                          .c_str());
   printf("same=%d\n", bundle == objc_send_class("NSBundle", "mainBundle"));
   objc_send<void>(pool, "release");
   fflush(stdout);

@@ -20,14 +20,16 @@ namespace {
 
 class Pool : public ::testing::Test {
 protected:
-  void SetUp() override { pool = objc_send(objc_send_class("NSAutoreleasePool", "alloc"), "init"); }
+  void SetUp() override {
+    pool = objc_send(objc_send_class("NSAutoreleasePool", "alloc"), "init");
+  }
   void TearDown() override { objc_send<void>(pool, "release"); }
   id pool = nil;
 };
 
 id newString(const char *text) {
-  return objc_send(objc_send_class("NSString", "alloc"), "initWithCString:",
-                   text);
+  return objc_send(objc_send_class("NSString", "alloc"),
+                   "initWithCString:", text);
 }
 
 unsigned retainCount(id obj) { return objc_send<unsigned>(obj, "retainCount"); }
@@ -39,8 +41,8 @@ void *key(uintptr_t n) { return reinterpret_cast<void *>(n); }
 using ObjectMapTable = Pool;
 
 TEST_F(ObjectMapTable, FindsKeysByAnEqualObjectMadeSeparately) {
-  NSMapTable *table = NSCreateMapTable(NSObjectMapKeyCallBacks,
-                                       NSObjectMapValueCallBacks, 16);
+  NSMapTable *table =
+      NSCreateMapTable(NSObjectMapKeyCallBacks, NSObjectMapValueCallBacks, 16);
   id stored = newString("alpha");
   id value = newString("first");
   NSMapInsert(table, stored, value);
@@ -54,8 +56,8 @@ TEST_F(ObjectMapTable, FindsKeysByAnEqualObjectMadeSeparately) {
 }
 
 TEST_F(ObjectMapTable, RetainsWhileStoredAndReleasesOnFree) {
-  NSMapTable *table = NSCreateMapTable(NSObjectMapKeyCallBacks,
-                                       NSObjectMapValueCallBacks, 16);
+  NSMapTable *table =
+      NSCreateMapTable(NSObjectMapKeyCallBacks, NSObjectMapValueCallBacks, 16);
   id k = newString("k");
   id v = newString("v");
   NSMapInsert(table, k, v);
@@ -69,8 +71,8 @@ TEST_F(ObjectMapTable, RetainsWhileStoredAndReleasesOnFree) {
 }
 
 TEST_F(ObjectMapTable, EqualKeyTakesNewPairAndReleasesTheOldOnes) {
-  NSMapTable *table = NSCreateMapTable(NSObjectMapKeyCallBacks,
-                                       NSObjectMapValueCallBacks, 16);
+  NSMapTable *table =
+      NSCreateMapTable(NSObjectMapKeyCallBacks, NSObjectMapValueCallBacks, 16);
   id oldKey = newString("name");
   id oldValue = newString("old");
   id newKey = newString("name");
@@ -99,8 +101,8 @@ TEST_F(ObjectMapTable, EqualKeyTakesNewPairAndReleasesTheOldOnes) {
 }
 
 TEST_F(ObjectMapTable, RemoveReleasesKeyAndValue) {
-  NSMapTable *table = NSCreateMapTable(NSObjectMapKeyCallBacks,
-                                       NSObjectMapValueCallBacks, 16);
+  NSMapTable *table =
+      NSCreateMapTable(NSObjectMapKeyCallBacks, NSObjectMapValueCallBacks, 16);
   id k = newString("k");
   id v = newString("v");
   NSMapInsert(table, k, v);
@@ -136,12 +138,12 @@ TEST(PointerMapTable, RefusesTheNoKeyMarker) {
                                        NSNonOwnedPointerMapValueCallBacks, 4);
   volatile bool raised = false;
   NS_DURING
-    NSMapInsert(table, nullptr, key(1));
+  NSMapInsert(table, nullptr, key(1));
   NS_HANDLER
-    raised = true;
-    EXPECT_STREQ(objc_send<const char *>(objc_send(localException, "name"),
-                                         "cString"),
-                 "NSInvalidArgumentException");
+  raised = true;
+  EXPECT_STREQ(
+      objc_send<const char *>(objc_send(localException, "name"), "cString"),
+      "NSInvalidArgumentException");
   NS_ENDHANDLER
   EXPECT_TRUE(raised);
   EXPECT_EQ(NSCountMapTable(table), 0u);
@@ -198,9 +200,9 @@ TEST(PointerMapTable, EmptyAndNullTables) {
 
 #ifdef ZEL_COUNTS_ALLOCATIONS
 TEST(PointerMapTable, InsertsWithinCapacityAllocateNothing) {
-  NSMapTable *table = NSCreateMapTable(NSNonOwnedPointerMapKeyCallBacks,
-                                       NSNonOwnedPointerMapValueCallBacks,
-                                       1000);
+  NSMapTable *table =
+      NSCreateMapTable(NSNonOwnedPointerMapKeyCallBacks,
+                       NSNonOwnedPointerMapValueCallBacks, 1000);
   startCountingAllocations();
   for (uintptr_t i = 1; i <= 1000; i++)
     NSMapInsert(table, key(i), key(i));
@@ -276,8 +278,8 @@ const NSMapTableKeyCallBacks collidingKeys = {sameHash, nullptr, nullptr,
                                               nullptr,  nullptr, nullptr};
 
 TEST(CollidingMapTable, RemovalsInsideAChainKeepTheKeysBehindThem) {
-  NSMapTable *table = NSCreateMapTable(collidingKeys,
-                                       NSNonOwnedPointerMapValueCallBacks, 16);
+  NSMapTable *table =
+      NSCreateMapTable(collidingKeys, NSNonOwnedPointerMapValueCallBacks, 16);
   for (uintptr_t i = 1; i <= 6; i++)
     NSMapInsert(table, key(i), key(i * 10));
   NSMapRemove(table, key(2));
@@ -328,7 +330,7 @@ void noteValue(NSMapTable *, void *value) {
 }
 
 TEST(CollidingMapTable, RemovalSurvivesAReleaseThatChangesTheTable) {
-  const NSMapTableKeyCallBacks keys = {nullptr, nullptr, nullptr,
+  const NSMapTableKeyCallBacks keys = {nullptr,         nullptr, nullptr,
                                        refillOnRelease, nullptr, nullptr};
   const NSMapTableValueCallBacks values = {nullptr, noteValue, nullptr};
   NSMapTable *table = NSCreateMapTable(keys, values, 16);

@@ -21,21 +21,23 @@ struct objc_protocol BaseProtocol = {nullptr, "FoBaseProtocol", nullptr,
                                      nullptr, nullptr};
 ProtocolList<1> Widget_incorporated = {
     nullptr, 1, {reinterpret_cast<id>(&BaseProtocol)}};
-struct objc_protocol WidgetProtocol = {
-    nullptr, "FoWidgetProtocol", OBJC_PROTOCOL_LIST(Widget_incorporated),
-    nullptr, nullptr};
+struct objc_protocol WidgetProtocol = {nullptr, "FoWidgetProtocol",
+                                       OBJC_PROTOCOL_LIST(Widget_incorporated),
+                                       nullptr, nullptr};
 ProtocolList<1> Widget_protocols = {
     nullptr, 1, {reinterpret_cast<id>(&WidgetProtocol)}};
 
 MethodList<1> Widget_imethods = {
     nullptr, 1, {OBJC_DERIVED_METHOD("answer", Widget_answer)}};
-struct objc_class Widget_meta = {nullptr, nullptr, "FoWidget", 0, CLS_META,
-                                 sizeof(struct objc_class), nullptr, nullptr,
-                                 nullptr, nullptr};
+struct objc_class Widget_meta = {
+    nullptr, nullptr, "FoWidget", 0,      CLS_META, sizeof(struct objc_class),
+    nullptr, nullptr, nullptr,    nullptr};
 struct objc_class Widget_class = {
-    &Widget_meta, OBJC_SUPER_NAME("NSObject"), "FoWidget", 0, CLS_CLASS, 4,
-    nullptr, OBJC_MODULE_METHODS(Widget_imethods), nullptr,
-    OBJC_PROTOCOL_LIST(Widget_protocols)};
+    &Widget_meta, OBJC_SUPER_NAME("NSObject"),
+    "FoWidget",   0,
+    CLS_CLASS,    4,
+    nullptr,      OBJC_MODULE_METHODS(Widget_imethods),
+    nullptr,      OBJC_PROTOCOL_LIST(Widget_protocols)};
 OBJC_CLASS_RECORDS(Gadget_class, "FoGadget", "FoWidget", 4, nullptr, nullptr,
                    nullptr);
 
@@ -97,7 +99,9 @@ protected:
   }
 };
 
-Class widgetClass() { return reinterpret_cast<Class>(objc_getClass("FoWidget")); }
+Class widgetClass() {
+  return reinterpret_cast<Class>(objc_getClass("FoWidget"));
+}
 
 using ObjectLifetime = Hooked;
 
@@ -154,10 +158,10 @@ TEST(ObjectQueries, ClassAndSuperclass) {
   EXPECT_TRUE(objc_send<BOOL>(g, "isKindOfClass:", widgetClass()));
   EXPECT_FALSE(objc_send<BOOL>(objc_send(widgetClass(), "new"),
                                "isKindOfClass:", gadget));
-  EXPECT_TRUE(objc_send<BOOL>(g, "respondsToSelector:",
-                              sel_registerName("answer")));
-  EXPECT_FALSE(objc_send<BOOL>(g, "respondsToSelector:",
-                               sel_registerName("fo_nothing")));
+  EXPECT_TRUE(
+      objc_send<BOOL>(g, "respondsToSelector:", sel_registerName("answer")));
+  EXPECT_FALSE(objc_send<BOOL>(
+      g, "respondsToSelector:", sel_registerName("fo_nothing")));
   EXPECT_TRUE(objc_send<BOOL>(g, "isEqual:", g));
   EXPECT_EQ(objc_send<unsigned>(g, "hash"), objc_send<unsigned>(g, "hash"));
   objc_send<void>(g, "release");
@@ -167,48 +171,49 @@ TEST(ObjectQueries, InstanceMethodForSelectorIncludesForwarding) {
   SEL answer = sel_registerName("answer");
   IMP imp = objc_send<IMP>(objc_getClass("FoGadget"),
                            "instanceMethodForSelector:", answer);
-  EXPECT_EQ(reinterpret_cast<void *>(imp), reinterpret_cast<void *>(Widget_answer));
-  IMP missing = objc_send<IMP>(objc_getClass("FoGadget"),
-                               "instanceMethodForSelector:",
-                               sel_registerName("fo_unknown"));
+  EXPECT_EQ(reinterpret_cast<void *>(imp),
+            reinterpret_cast<void *>(Widget_answer));
+  IMP missing = objc_send<IMP>(
+      objc_getClass("FoGadget"),
+      "instanceMethodForSelector:", sel_registerName("fo_unknown"));
   EXPECT_EQ(missing, &_objc_msgForward);
   id g = objc_send_class("FoGadget", "new");
-  EXPECT_EQ(reinterpret_cast<void *>(objc_send<IMP>(g, "methodForSelector:", answer)),
-            reinterpret_cast<void *>(Widget_answer));
+  EXPECT_EQ(
+      reinterpret_cast<void *>(objc_send<IMP>(g, "methodForSelector:", answer)),
+      reinterpret_cast<void *>(Widget_answer));
   objc_send<void>(g, "release");
 }
 
 TEST(ObjectQueries, ConformsThroughSuperclassAndIncorporatedProtocols) {
   id gadget = objc_getClass("FoGadget");
   // Compared by name: a separate protocol object of the same name counts.
-  struct objc_protocol sameName = {nullptr, "FoBaseProtocol", nullptr,
-                                   nullptr, nullptr};
+  struct objc_protocol sameName = {nullptr, "FoBaseProtocol", nullptr, nullptr,
+                                   nullptr};
   struct objc_protocol other = {nullptr, "FoOtherProtocol", nullptr, nullptr,
                                 nullptr};
-  EXPECT_TRUE(objc_send<BOOL>(gadget, "conformsToProtocol:",
-                              reinterpret_cast<id>(&WidgetProtocol)));
-  EXPECT_TRUE(objc_send<BOOL>(gadget, "conformsToProtocol:",
-                              reinterpret_cast<id>(&sameName)));
-  EXPECT_FALSE(objc_send<BOOL>(gadget, "conformsToProtocol:",
-                               reinterpret_cast<id>(&other)));
-  EXPECT_FALSE(objc_send<BOOL>(objc_getClass("NSObject"),
-                               "conformsToProtocol:",
+  EXPECT_TRUE(objc_send<BOOL>(
+      gadget, "conformsToProtocol:", reinterpret_cast<id>(&WidgetProtocol)));
+  EXPECT_TRUE(objc_send<BOOL>(
+      gadget, "conformsToProtocol:", reinterpret_cast<id>(&sameName)));
+  EXPECT_FALSE(objc_send<BOOL>(
+      gadget, "conformsToProtocol:", reinterpret_cast<id>(&other)));
+  EXPECT_FALSE(objc_send<BOOL>(objc_getClass("NSObject"), "conformsToProtocol:",
                                reinterpret_cast<id>(&WidgetProtocol)));
   EXPECT_FALSE(objc_send<BOOL>(gadget, "conformsToProtocol:", nil));
   id g = objc_send(gadget, "new");
-  EXPECT_TRUE(objc_send<BOOL>(g, "conformsToProtocol:",
-                              reinterpret_cast<id>(&BaseProtocol)));
+  EXPECT_TRUE(objc_send<BOOL>(
+      g, "conformsToProtocol:", reinterpret_cast<id>(&BaseProtocol)));
   objc_send<void>(g, "release");
 }
 
 TEST(ObjectQueries, DescriptionNamesTheClass) {
   id pool = objc_send(objc_send_class("NSAutoreleasePool", "alloc"), "init");
   id w = objc_send(widgetClass(), "new");
-  std::string text = objc_send<const char *>(objc_send(w, "description"),
-                                             "cString");
+  std::string text =
+      objc_send<const char *>(objc_send(w, "description"), "cString");
   EXPECT_EQ(text.rfind("<FoWidget: 0x", 0), 0u) << text;
-  EXPECT_STREQ(objc_send<const char *>(
-                   objc_send(widgetClass(), "description"), "cString"),
+  EXPECT_STREQ(objc_send<const char *>(objc_send(widgetClass(), "description"),
+                                       "cString"),
                "FoWidget");
   objc_send<void>(w, "release");
   objc_send<void>(pool, "release");

@@ -61,8 +61,8 @@ std::string text(id str) {
 template <typename... A> std::string format(const char *fmt, A... args) {
   NSConstantStringRecord record = {&_NSConstantStringClassReference, fmt,
                                    static_cast<unsigned>(strlen(fmt))};
-  return text(objc_send_class("NSString", "stringWithFormat:",
-                              reinterpret_cast<id>(&record), args...));
+  return text(objc_send_class(
+      "NSString", "stringWithFormat:", reinterpret_cast<id>(&record), args...));
 }
 
 using StringFormat = Strings;
@@ -87,21 +87,18 @@ TEST_F(StringFormat, ObjectsInsertTheirDescription) {
 TEST_F(StringFormat, DescriptionsNeedOnlyAnswerCString) {
   id labelled = objc_send_class("FormatLabelled", "new");
   id unnamed = objc_send_class("FormatUnnamed", "new");
-  EXPECT_EQ(format("[%@] [%8.5@]", labelled, labelled),
-            "[a label] [   a lab]");
+  EXPECT_EQ(format("[%@] [%8.5@]", labelled, labelled), "[a label] [   a lab]");
   EXPECT_EQ(format("%@", unnamed), "(null)");
   objc_send<void>(labelled, "release");
   objc_send<void>(unnamed, "release");
 }
 
 TEST_F(StringFormat, WidthsPrecisionsAndLengths) {
-  EXPECT_EQ(format("%5d|%-4s|%.2f|%*d|%.*s", 42, "ab", 3.14159, 4, 7, 2,
-                   "xyz"),
+  EXPECT_EQ(format("%5d|%-4s|%.2f|%*d|%.*s", 42, "ab", 3.14159, 4, 7, 2, "xyz"),
             "   42|ab  |3.14|   7|xy");
   EXPECT_EQ(format("%lld %llu", INT64_MIN, UINT64_MAX),
             "-9223372036854775808 18446744073709551615");
-  EXPECT_EQ(format("%qd|%hhd|%hd|%lx|%zu", 5LL, 300, 70000, 255UL,
-                   size_t{9}),
+  EXPECT_EQ(format("%qd|%hhd|%hd|%lx|%zu", 5LL, 300, 70000, 255UL, size_t{9}),
             "5|44|4464|ff|9");
   EXPECT_EQ(format("%010.3e|%g", 1234.6, 0.5), "01.235e+03|0.5");
   EXPECT_EQ(format("%p", reinterpret_cast<void *>(0x1234)), "0x1234");
@@ -120,8 +117,8 @@ TEST_F(StringFormat, UnsafeOrBrokenConversionsAreHarmless) {
 TEST_F(Strings, EqualContentIsEqualAcrossClasses) {
   id constant = NSSTR("hello");
   id made = objc_send_class("NSString", "stringWithCString:", "hello");
-  id mutableOne = objc_send_class("NSMutableString", "stringWithFormat:",
-                                  NSSTR("hel%s"), "lo");
+  id mutableOne = objc_send_class("NSMutableString",
+                                  "stringWithFormat:", NSSTR("hel%s"), "lo");
   for (id a : {constant, made, mutableOne}) {
     for (id b : {constant, made, mutableOne}) {
       EXPECT_TRUE(objc_send<BOOL>(a, "isEqual:", b));
@@ -140,8 +137,8 @@ TEST_F(Strings, EqualContentIsEqualAcrossClasses) {
 TEST_F(Strings, ConstantStringsAreNeverFreed) {
   id constant = NSSTR("static");
   EXPECT_EQ(constant->isa, &_NSConstantStringClassReference);
-  EXPECT_TRUE(objc_send<BOOL>(constant, "isKindOfClass:",
-                              objc_getClass("NSString")));
+  EXPECT_TRUE(
+      objc_send<BOOL>(constant, "isKindOfClass:", objc_getClass("NSString")));
   objc_send<void>(constant, "release");
   objc_send<void>(constant, "release");
   EXPECT_EQ(text(constant), "static");
@@ -149,10 +146,10 @@ TEST_F(Strings, ConstantStringsAreNeverFreed) {
 }
 
 TEST_F(Strings, MutableStringsGrowAndCopyApart) {
-  id str = objc_send_class("NSMutableString", "stringWithFormat:",
-                           NSSTR("%c%s="), '{', "Row");
-  EXPECT_TRUE(objc_send<BOOL>(str, "isKindOfClass:",
-                              objc_getClass("NSMutableString")));
+  id str = objc_send_class("NSMutableString",
+                           "stringWithFormat:", NSSTR("%c%s="), '{', "Row");
+  EXPECT_TRUE(
+      objc_send<BOOL>(str, "isKindOfClass:", objc_getClass("NSMutableString")));
   for (int i = 0; i < 200; i++)
     objc_send<void>(str, "appendFormat:", NSSTR("\"v%d\"%s"), i, "i");
   objc_send<void>(str, "appendFormat:", NSSTR("%c"), '}');
@@ -162,16 +159,16 @@ TEST_F(Strings, MutableStringsGrowAndCopyApart) {
   EXPECT_EQ(objc_send<unsigned>(str, "length"), all.size());
 
   id frozen = objc_send(str, "copy");
-  EXPECT_FALSE(objc_send<BOOL>(frozen, "isKindOfClass:",
-                               objc_getClass("NSMutableString")));
+  EXPECT_FALSE(objc_send<BOOL>(
+      frozen, "isKindOfClass:", objc_getClass("NSMutableString")));
   objc_send<void>(str, "appendString:", NSSTR("more"));
   EXPECT_EQ(text(frozen), all);
   objc_send<void>(frozen, "release");
 
   // NSString's own formatting makes immutable strings.
   id plain = objc_send_class("NSString", "stringWithFormat:", NSSTR("x"));
-  EXPECT_FALSE(objc_send<BOOL>(plain, "isKindOfClass:",
-                               objc_getClass("NSMutableString")));
+  EXPECT_FALSE(objc_send<BOOL>(
+      plain, "isKindOfClass:", objc_getClass("NSMutableString")));
   EXPECT_EQ(objc_send(plain, "copy"), plain);
   objc_send<void>(plain, "release");
 }
@@ -179,9 +176,9 @@ TEST_F(Strings, MutableStringsGrowAndCopyApart) {
 TEST_F(Strings, NilFormatRaises) {
   volatile bool raised = false;
   NS_DURING
-    objc_send_class("NSString", "stringWithFormat:", nil);
+  objc_send_class("NSString", "stringWithFormat:", nil);
   NS_HANDLER
-    raised = true;
+  raised = true;
   NS_ENDHANDLER
   EXPECT_TRUE(raised);
 }
@@ -216,12 +213,12 @@ TEST_F(Arrays, MutableArraysRetainWhatTheyHold) {
 
   volatile bool raised = false;
   NS_DURING
-    objc_send(array, "objectAtIndex:", 5u);
+  objc_send(array, "objectAtIndex:", 5u);
   NS_HANDLER
-    raised = true;
-    EXPECT_STREQ(objc_send<const char *>(objc_send(localException, "name"),
-                                         "cString"),
-                 "NSRangeException");
+  raised = true;
+  EXPECT_STREQ(
+      objc_send<const char *>(objc_send(localException, "name"), "cString"),
+      "NSRangeException");
   NS_ENDHANDLER
   EXPECT_TRUE(raised);
   objc_send<void>(item, "release");

@@ -25,13 +25,19 @@ id (*saved_realloc)(id, unsigned);
 id (*saved_zoneRealloc)(id, unsigned, void *);
 id (*saved_dealloc)(id);
 
-id countAlloc(Class c, unsigned n) { ++calls.alloc; return saved_alloc(c, n); }
+id countAlloc(Class c, unsigned n) {
+  ++calls.alloc;
+  return saved_alloc(c, n);
+}
 id countZoneAlloc(Class c, unsigned n, void *z) {
   ++calls.zoneAlloc;
   calls.lastZone = z;
   return saved_zoneAlloc(c, n, z);
 }
-id countCopy(id o, unsigned n) { ++calls.copy; return saved_copy(o, n); }
+id countCopy(id o, unsigned n) {
+  ++calls.copy;
+  return saved_copy(o, n);
+}
 id countZoneCopy(id o, unsigned n, void *z) {
   ++calls.zoneCopy;
   calls.lastZone = z;
@@ -46,7 +52,10 @@ id countZoneRealloc(id o, unsigned n, void *z) {
   calls.lastZone = z;
   return saved_zoneRealloc(o, n, z);
 }
-id countDealloc(id o) { ++calls.dealloc; return saved_dealloc(o); }
+id countDealloc(id o) {
+  ++calls.dealloc;
+  return saved_dealloc(o);
+}
 
 struct Body {
   Class isa;

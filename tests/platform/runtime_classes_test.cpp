@@ -28,8 +28,9 @@ int LateCat_classExtra(id, SEL) { return 14; }
 // ---- TabRoot, adopting a protocol that incorporates another ----
 
 MethodDescriptionList<1> Base_protocolMethods = {
-    1, {{reinterpret_cast<SEL>(const_cast<char *>("baseThing")),
-         const_cast<char *>("v8@0:4")}}};
+    1,
+    {{reinterpret_cast<SEL>(const_cast<char *>("baseThing")),
+      const_cast<char *>("v8@0:4")}}};
 struct objc_protocol BaseProtocol = {
     nullptr, "TabBaseProtocol", nullptr,
     reinterpret_cast<struct objc_method_description_list *>(
@@ -48,20 +49,29 @@ MethodList<1> Root_cmethods = {
 MethodList<1> Root_imethods = {
     nullptr, 1, {OBJC_DERIVED_METHOD("value", Root_value)}};
 IvarList<2> Root_ivars = {2, {{"isa", "#", 0}, {"count", "i", 4}}};
-struct objc_class Root_meta = {nullptr, nullptr, "TabRoot", 0, CLS_META,
-                               sizeof(struct objc_class), nullptr,
-                               OBJC_MODULE_METHODS(Root_cmethods), nullptr,
-                               nullptr};
-struct objc_class Root_class = {
-    &Root_meta, nullptr, "TabRoot", 0, CLS_CLASS, 8,
-    OBJC_IVAR_LIST(Root_ivars), OBJC_MODULE_METHODS(Root_imethods), nullptr,
-    OBJC_PROTOCOL_LIST(Root_protocols)};
-struct objc_class Leaf_meta = {nullptr, nullptr, "TabLeaf", 0, CLS_META,
-                               sizeof(struct objc_class), nullptr, nullptr,
-                               nullptr, nullptr};
+struct objc_class Root_meta = {nullptr,   nullptr,
+                               "TabRoot", 0,
+                               CLS_META,  sizeof(struct objc_class),
+                               nullptr,   OBJC_MODULE_METHODS(Root_cmethods),
+                               nullptr,   nullptr};
+struct objc_class Root_class = {&Root_meta,
+                                nullptr,
+                                "TabRoot",
+                                0,
+                                CLS_CLASS,
+                                8,
+                                OBJC_IVAR_LIST(Root_ivars),
+                                OBJC_MODULE_METHODS(Root_imethods),
+                                nullptr,
+                                OBJC_PROTOCOL_LIST(Root_protocols)};
+struct objc_class Leaf_meta = {
+    nullptr, nullptr, "TabLeaf", 0,      CLS_META, sizeof(struct objc_class),
+    nullptr, nullptr, nullptr,   nullptr};
 struct objc_class Leaf_class = {&Leaf_meta, OBJC_SUPER_NAME("TabRoot"),
-                                "TabLeaf", 0, CLS_CLASS, 8, nullptr, nullptr,
-                                nullptr, nullptr};
+                                "TabLeaf",  0,
+                                CLS_CLASS,  8,
+                                nullptr,    nullptr,
+                                nullptr,    nullptr};
 
 SEL Root_refs[2] = {reinterpret_cast<SEL>(const_cast<char *>("value")),
                     reinterpret_cast<SEL>(const_cast<char *>("tabRef:"))};
@@ -111,8 +121,7 @@ TEST(ClassTable, EnumeratesEachClassOnceAndNoMetaclass) {
 TEST(ClassTable, LookupsFindLoadedClassesOnly) {
   EXPECT_EQ(classNamed("TabRoot"), &Root_class);
   EXPECT_EQ(reinterpret_cast<Class>(objc_getClass("TabLeaf")), &Leaf_class);
-  EXPECT_EQ(reinterpret_cast<Class>(objc_getMetaClass("TabRoot")),
-            &Root_meta);
+  EXPECT_EQ(reinterpret_cast<Class>(objc_getMetaClass("TabRoot")), &Root_meta);
   EXPECT_EQ(objc_lookUpClass("TabNoSuchClass"), nil);
   EXPECT_EQ(objc_getClass("TabNoSuchClass"), nil);
   EXPECT_EQ(objc_lookUpClass(nullptr), nil);
@@ -169,7 +178,8 @@ TEST(Selectors, UniquePerNameAndReferencesFixed) {
 // ---- Late classes and categories ----
 
 MethodList<2> LateCat_imethods = {
-    nullptr, 2,
+    nullptr,
+    2,
     {OBJC_DERIVED_METHOD("extra", LateCat_extra),
      OBJC_DERIVED_METHOD("shadowed", LateCat_shadowed)}};
 MethodList<1> LateCat_cmethods = {
@@ -183,30 +193,34 @@ struct objc_module LateCat_module = {
     reinterpret_cast<struct objc_symtab *>(&LateCat_symtab)};
 
 MethodList<2> Late_imethods = {
-    nullptr, 2,
+    nullptr,
+    2,
     {OBJC_DERIVED_METHOD("own", Late_own),
      OBJC_DERIVED_METHOD("shadowed", Late_shadowed)}};
 MethodList<1> Late_cmethods = {
     nullptr, 1, {OBJC_DERIVED_METHOD("new", Root_new)}};
-struct objc_class Late_meta = {nullptr, nullptr, "TabLate", 0, CLS_META,
-                               sizeof(struct objc_class), nullptr,
-                               OBJC_MODULE_METHODS(Late_cmethods), nullptr,
-                               nullptr};
+struct objc_class Late_meta = {nullptr,   nullptr,
+                               "TabLate", 0,
+                               CLS_META,  sizeof(struct objc_class),
+                               nullptr,   OBJC_MODULE_METHODS(Late_cmethods),
+                               nullptr,   nullptr};
 struct objc_class Late_class = {&Late_meta, OBJC_SUPER_NAME("TabLateBase"),
-                                "TabLate", 0, CLS_CLASS, 4, nullptr,
-                                OBJC_MODULE_METHODS(Late_imethods), nullptr,
-                                nullptr};
+                                "TabLate",  0,
+                                CLS_CLASS,  4,
+                                nullptr,    OBJC_MODULE_METHODS(Late_imethods),
+                                nullptr,    nullptr};
 Symtab<1> Late_symtab = {0, nullptr, 1, 0, {&Late_class}};
 struct objc_module Late_module = {
     OBJC_MODULE_VERSION, sizeof(struct objc_module), "late-class",
     reinterpret_cast<struct objc_symtab *>(&Late_symtab)};
 
-struct objc_class LateBase_meta = {nullptr, nullptr, "TabLateBase", 0,
-                                   CLS_META, sizeof(struct objc_class),
-                                   nullptr, nullptr, nullptr, nullptr};
-struct objc_class LateBase_class = {&LateBase_meta, nullptr, "TabLateBase", 0,
-                                    CLS_CLASS, 4, nullptr, nullptr, nullptr,
-                                    nullptr};
+struct objc_class LateBase_meta = {nullptr, nullptr,  "TabLateBase",
+                                   0,       CLS_META, sizeof(struct objc_class),
+                                   nullptr, nullptr,  nullptr,
+                                   nullptr};
+struct objc_class LateBase_class = {
+    &LateBase_meta, nullptr, "TabLateBase", 0,      CLS_CLASS, 4,
+    nullptr,        nullptr, nullptr,       nullptr};
 Symtab<1> LateBase_symtab = {0, nullptr, 1, 0, {&LateBase_class}};
 struct objc_module LateBase_module = {
     OBJC_MODULE_VERSION, sizeof(struct objc_module), "late-base",
@@ -266,10 +280,13 @@ TEST(Registration, AddedClassIsRegisteredAndRemovable) {
   static struct objc_class meta, cls;
   static struct objc_method_list *metaLists[16], *lists[16];
   metaLists[15] = lists[15] = END_OF_METHODS_LIST;
-  meta = {Root_meta.isa, Root_class.isa, "TabAdded", 0, CLS_META | 4,
-          sizeof(struct objc_class), nullptr, metaLists, nullptr, nullptr};
-  cls = {&meta, &Root_class, "TabAdded", 0, CLS_CLASS, 8, nullptr, lists,
-         nullptr, nullptr};
+  meta = {Root_meta.isa, Root_class.isa,
+          "TabAdded",    0,
+          CLS_META | 4,  sizeof(struct objc_class),
+          nullptr,       metaLists,
+          nullptr,       nullptr};
+  cls = {&meta, &Root_class, "TabAdded", 0,       CLS_CLASS,
+         8,     nullptr,     lists,      nullptr, nullptr};
   objc_addClass(&cls);
   EXPECT_EQ(classNamed("TabAdded"), &cls);
   EXPECT_EQ(cls.cache, &_objc_empty_cache);
@@ -292,12 +309,14 @@ TEST(Registration, AddedClassIsRegisteredAndRemovable) {
 }
 
 TEST(Registration, DuplicateNameKeepsTheFirstClass) {
-  static struct objc_class meta = {Root_meta.isa, Root_class.isa, "TabRoot",
-                                   0, CLS_META, sizeof(struct objc_class),
-                                   nullptr, nullptr, nullptr, nullptr};
-  static struct objc_class cls = {&meta, &Root_class, "TabRoot", 0,
-                                  CLS_CLASS, 8, nullptr, nullptr, nullptr,
-                                  nullptr};
+  static struct objc_class meta = {Root_meta.isa, Root_class.isa,
+                                   "TabRoot",     0,
+                                   CLS_META,      sizeof(struct objc_class),
+                                   nullptr,       nullptr,
+                                   nullptr,       nullptr};
+  static struct objc_class cls = {&meta,     &Root_class, "TabRoot", 0,
+                                  CLS_CLASS, 8,           nullptr,   nullptr,
+                                  nullptr,   nullptr};
   objc_addClass(&cls);
   EXPECT_EQ(classNamed("TabRoot"), &Root_class);
   EXPECT_EQ(enumerateClassTable()["TabRoot"], 1);
@@ -316,15 +335,13 @@ TEST(Protocols, ModuleProtocolsAreFixedUp) {
 TEST(Protocols, NewNameAndConformance) {
   id derived = reinterpret_cast<id>(&DerivedProtocol);
   id base = reinterpret_cast<id>(&BaseProtocol);
-  EXPECT_STREQ(objc_send<const char *>(derived, "name"),
-               "TabDerivedProtocol");
+  EXPECT_STREQ(objc_send<const char *>(derived, "name"), "TabDerivedProtocol");
   EXPECT_EQ(objc_send<BOOL>(derived, "conformsTo:", &BaseProtocol), YES);
   EXPECT_EQ(objc_send<BOOL>(base, "conformsTo:", &DerivedProtocol), NO);
   EXPECT_EQ(objc_send<BOOL>(base, "conformsTo:", &BaseProtocol), YES);
   using Description = struct objc_method_description *;
-  Description d = objc_send<Description>(derived,
-                                         "descriptionForInstanceMethod:",
-                                         sel_registerName("baseThing"));
+  Description d = objc_send<Description>(
+      derived, "descriptionForInstanceMethod:", sel_registerName("baseThing"));
   ASSERT_NE(d, nullptr);
   EXPECT_STREQ(d->types, "v8@0:4");
 
@@ -338,9 +355,9 @@ TEST(Protocols, NewNameAndConformance) {
   EXPECT_EQ(p->class_methods, nullptr);
   p->protocol_name = "TabBaseProtocol"; // conformance goes by name
   EXPECT_EQ(objc_send<BOOL>(derived, "conformsTo:", p), YES);
-  EXPECT_EQ(objc_send<BOOL>(derived, "conformsTo:",
-                            static_cast<Protocol *>(nullptr)),
-            NO);
+  EXPECT_EQ(
+      objc_send<BOOL>(derived, "conformsTo:", static_cast<Protocol *>(nullptr)),
+      NO);
 }
 
 } // namespace

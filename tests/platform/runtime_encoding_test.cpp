@@ -52,8 +52,8 @@ static_assert(sameText(typesOf<Chars>, "v24@0:4c8c12C16c20"),
 using Shorts = void(id, SEL, short, unsigned short, short);
 static_assert(sameText(typesOf<Shorts>, "v20@0:4s8S12s16"));
 
-using EightBytes =
-    unsigned long long(id, SEL, long long, unsigned long long, double);
+using EightBytes = unsigned long long(id, SEL, long long, unsigned long long,
+                                      double);
 static_assert(sameText(typesOf<EightBytes>, "Q32@0:4q8Q16d24"));
 
 using Rest = float(id, SEL, int, unsigned, long, unsigned long, float);
@@ -127,13 +127,12 @@ long long twice(id, SEL, long long value) { return 2 * value; }
 Pair swapped(id, SEL, Pair pair) { return Pair{pair.b, pair.a}; }
 id itself(id self, SEL) { return self; }
 
-MethodList<4> Derived_imethods = {
-    nullptr,
-    4,
-    {OBJC_DERIVED_METHOD("answer", answer),
-     OBJC_DERIVED_METHOD("twice:", twice),
-     OBJC_DERIVED_METHOD("swapped:", swapped),
-     OBJC_DERIVED_METHOD("self", itself)}};
+MethodList<4> Derived_imethods = {nullptr,
+                                  4,
+                                  {OBJC_DERIVED_METHOD("answer", answer),
+                                   OBJC_DERIVED_METHOD("twice:", twice),
+                                   OBJC_DERIVED_METHOD("swapped:", swapped),
+                                   OBJC_DERIVED_METHOD("self", itself)}};
 
 OBJC_CLASS_RECORDS(Derived_class, "EncodingDerived", nullptr, 4, nullptr,
                    &Derived_imethods, nullptr);
@@ -173,11 +172,10 @@ TEST(DerivedEncodings, RecordsCarryTheTextsOfTheirFunctions) {
 // One function's text is one string: every record of it shares it.
 TEST(DerivedEncodings, OneTextPerFunctionType) {
   EXPECT_EQ(OBJC_FUNCTION_TYPES(answer), OBJC_FUNCTION_TYPES(&answer));
-  EXPECT_EQ(static_cast<const void *>(OBJC_FUNCTION_TYPES(answer)),
-            static_cast<const void *>(
-                Derived_imethods.method_list[0].method_types));
-  EXPECT_EQ(std::strlen(typesOf<Mix>),
-            std::strlen("d36@0:4c8q12d20i28s32"));
+  EXPECT_EQ(
+      static_cast<const void *>(OBJC_FUNCTION_TYPES(answer)),
+      static_cast<const void *>(Derived_imethods.method_list[0].method_types));
+  EXPECT_EQ(std::strlen(typesOf<Mix>), std::strlen("d36@0:4c8q12d20i28s32"));
 }
 
 } // namespace

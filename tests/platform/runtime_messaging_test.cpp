@@ -79,7 +79,8 @@ int Base_keep(id self, SEL op, int a, int b) {
 Pair Stret_origin(id, SEL, int a) { return {a, a + 1}; }
 
 MethodList<2> Base_cmethods = {
-    nullptr, 2,
+    nullptr,
+    2,
     {OBJC_DERIVED_METHOD("new", Base_new),
      OBJC_DERIVED_METHOD("initialize", initializeMeasuringStack)}};
 MethodList<11> Base_imethods = {
@@ -110,7 +111,8 @@ OBJC_CLASS_RECORDS(Bare_class, "MsgBare", nullptr, 4, nullptr, nullptr,
 
 // A root class whose first message returns a structure.
 MethodList<2> Stret_cmethods = {
-    nullptr, 2,
+    nullptr,
+    2,
     {OBJC_DERIVED_METHOD("initialize", initializeMeasuringStack),
      OBJC_DERIVED_METHOD("origin:", Stret_origin)}};
 OBJC_CLASS_RECORDS(Stret_class, "MsgStret", nullptr, 4, nullptr, nullptr,
@@ -148,8 +150,7 @@ TEST_F(Messaging, ResultsOfEveryWidth) {
 
 TEST_F(Messaging, ArgumentsReachTheMethodUntouched) {
   double r = objc_send<double>(obj, "mix:::::", static_cast<char>(1),
-                               10000000000LL, 0.5, -4,
-                               static_cast<short>(300));
+                               10000000000LL, 0.5, -4, static_cast<short>(300));
   EXPECT_DOUBLE_EQ(r, 1 + 10000000000.0 + 0.5 - 4 + 300);
 }
 
@@ -243,16 +244,15 @@ TEST_F(Messaging, CalleeSavedRegistersSurviveEveryPath) {
   SEL pair = sel_registerName("pair:");
   for (int i = 0; i < 2; ++i) {
     Pair p = {0, 0};
-    EXPECT_EQ(callKeepingRegistersStret(stret, word(&p), word(obj),
-                                        word(pair), 6),
-              0);
+    EXPECT_EQ(
+        callKeepingRegistersStret(stret, word(&p), word(obj), word(pair), 6),
+        0);
     EXPECT_EQ(p.a, 6);
     EXPECT_EQ(p.b, -6);
   }
   Pair untouched = {1, 2};
-  EXPECT_EQ(callKeepingRegistersStret(stret, word(&untouched), 0, word(pair),
-                                      6),
-            0);
+  EXPECT_EQ(
+      callKeepingRegistersStret(stret, word(&untouched), 0, word(pair), 6), 0);
   EXPECT_EQ(untouched.a, 1);
 
   // Forwarded messages, plain and aggregate.
@@ -269,8 +269,8 @@ TEST_F(Messaging, CalleeSavedRegistersSurviveEveryPath) {
 TEST_F(Messaging, SubclassOverridesAndInherits) {
   id sub = objc_send_class("MsgSub", "new");
   ASSERT_NE(sub, nil);
-  EXPECT_EQ(object_getClass(sub), reinterpret_cast<Class>(objc_getClass(
-                                      "MsgSub")));
+  EXPECT_EQ(object_getClass(sub),
+            reinterpret_cast<Class>(objc_getClass("MsgSub")));
   EXPECT_EQ(objc_send<int>(sub, "answer"), 7);
   EXPECT_EQ(objc_send<long long>(sub, "wide"), 0x123456789abcLL);
   objc_send(sub, "free");
@@ -292,9 +292,8 @@ TEST(MessagingNil, NilAnswersZero) {
 TEST(MessagingNil, NilLeavesAStructResultAlone) {
   Triple t = {5, 6, 7};
   using Fn = void (*)(Triple *, id, SEL, int, int, int);
-  objc_fn_cast<Fn>(objc_msgSend_stret)(&t, nil,
-                                           sel_registerName("triple:::"), 1,
-                                           2, 3);
+  objc_fn_cast<Fn>(objc_msgSend_stret)(&t, nil, sel_registerName("triple:::"),
+                                       1, 2, 3);
   EXPECT_EQ(t.a, 5);
   EXPECT_EQ(t.c, 7);
 }

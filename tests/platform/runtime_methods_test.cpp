@@ -46,35 +46,42 @@ void Root_notRecognized(id, SEL, SEL sel) { lastUnrecognized = sel; }
 int numbered(id, SEL sel) { return atoi(sel_getName(sel) + 1); }
 
 MethodList<3> Root_cmethods = {
-    nullptr, 3,
+    nullptr,
+    3,
     {OBJC_DERIVED_METHOD("new", Root_new),
      OBJC_DERIVED_METHOD("ping", Root_ping),
      OBJC_DERIVED_METHOD("initialize", Root_initialize)}};
 MethodList<2> Root_imethods = {
-    nullptr, 2,
+    nullptr,
+    2,
     {OBJC_DERIVED_METHOD("value", Root_value),
      OBJC_DERIVED_METHOD("doesNotRecognizeSelector:", Root_notRecognized)}};
-struct objc_class Root_meta = {nullptr, nullptr, "MthRoot", 0, CLS_META,
-                               sizeof(struct objc_class), nullptr,
-                               OBJC_MODULE_METHODS(Root_cmethods), nullptr,
-                               nullptr};
-struct objc_class Root_class = {&Root_meta, nullptr, "MthRoot", 0, CLS_CLASS,
-                                4, nullptr,
-                                OBJC_MODULE_METHODS(Root_imethods), nullptr,
-                                nullptr};
+struct objc_class Root_meta = {nullptr,   nullptr,
+                               "MthRoot", 0,
+                               CLS_META,  sizeof(struct objc_class),
+                               nullptr,   OBJC_MODULE_METHODS(Root_cmethods),
+                               nullptr,   nullptr};
+struct objc_class Root_class = {
+    &Root_meta, nullptr, "MthRoot", 0,
+    CLS_CLASS,  4,       nullptr,   OBJC_MODULE_METHODS(Root_imethods),
+    nullptr,    nullptr};
 // The subclass inherits +initialize: it runs again for the subclass.
-struct objc_class Sub_meta = {nullptr, nullptr, "MthSub", 0, CLS_META,
-                              sizeof(struct objc_class), nullptr, nullptr,
-                              nullptr, nullptr};
+struct objc_class Sub_meta = {
+    nullptr, nullptr, "MthSub", 0,      CLS_META, sizeof(struct objc_class),
+    nullptr, nullptr, nullptr,  nullptr};
 struct objc_class Sub_class = {&Sub_meta, OBJC_SUPER_NAME("MthRoot"),
-                               "MthSub", 0, CLS_CLASS, 4, nullptr, nullptr,
-                               nullptr, nullptr};
-struct objc_class Leaf_meta = {nullptr, nullptr, "MthLeaf", 0, CLS_META,
-                               sizeof(struct objc_class), nullptr, nullptr,
-                               nullptr, nullptr};
+                               "MthSub",  0,
+                               CLS_CLASS, 4,
+                               nullptr,   nullptr,
+                               nullptr,   nullptr};
+struct objc_class Leaf_meta = {
+    nullptr, nullptr, "MthLeaf", 0,      CLS_META, sizeof(struct objc_class),
+    nullptr, nullptr, nullptr,   nullptr};
 struct objc_class Leaf_class = {&Leaf_meta, OBJC_SUPER_NAME("MthSub"),
-                                "MthLeaf", 0, CLS_CLASS, 4, nullptr, nullptr,
-                                nullptr, nullptr};
+                                "MthLeaf",  0,
+                                CLS_CLASS,  4,
+                                nullptr,    nullptr,
+                                nullptr,    nullptr};
 OBJC_MODULE_RECORD(module, 3, 0, &Root_class, &Sub_class, &Leaf_class);
 
 /* The probe every cache reader does: from sel & mask to the first empty
@@ -198,10 +205,18 @@ TEST(MethodLists, RuntimeClassArrayFillsItsSlotsThenGrows) {
     a[slots] = END_OF_METHODS_LIST;
     return a;
   };
-  meta = {Root_meta.isa, &Root_meta, "MthMade", 0, CLS_META | CLS_INITIALIZED,
-          sizeof(struct objc_class), nullptr, newArray(), nullptr, nullptr};
-  cls = {&meta, &Root_class, "MthMade", 0, CLS_CLASS, 4, nullptr, newArray(),
-         nullptr, nullptr};
+  meta = {Root_meta.isa,
+          &Root_meta,
+          "MthMade",
+          0,
+          CLS_META | CLS_INITIALIZED,
+          sizeof(struct objc_class),
+          nullptr,
+          newArray(),
+          nullptr,
+          nullptr};
+  cls = {&meta, &Root_class, "MthMade",  0,       CLS_CLASS,
+         4,     nullptr,     newArray(), nullptr, nullptr};
   objc_addClass(&cls);
   EXPECT_TRUE(listsOf(&cls).empty());
   struct objc_method_list **original = cls.methodLists;
@@ -241,9 +256,9 @@ TEST(MethodLists, LookupSearchesListsNeverCaches) {
   SEL value = sel_registerName("value");
   EXPECT_EQ(class_getInstanceMethod(&Leaf_class, value),
             &Root_imethods.method_list[0]);
-  EXPECT_EQ(class_getClassMethod(&Leaf_class, sel_registerName("ping"))
-                ->method_name,
-            sel_registerName("ping"));
+  EXPECT_EQ(
+      class_getClassMethod(&Leaf_class, sel_registerName("ping"))->method_name,
+      sel_registerName("ping"));
   // A root metaclass inherits the root class's instance methods.
   EXPECT_NE(class_getClassMethod(&Leaf_class, value), nullptr);
   SEL unknown = sel_registerName("mthUnknown");
@@ -319,11 +334,18 @@ TEST(Caches, RepeatedLookupsKeepOneBucketPerSelector) {
 
 TEST(Caches, ClassWithoutACacheGetsOneAtItsFirstLookup) {
   static struct objc_class meta, cls;
-  meta = {Root_meta.isa, &Root_meta, "MthUncached", 0,
-          CLS_META | CLS_INITIALIZED, sizeof(struct objc_class), nullptr,
-          nullptr, nullptr, nullptr};
-  cls = {&meta, &Root_class, "MthUncached", 0, CLS_CLASS, 4, nullptr,
-         nullptr, nullptr, nullptr};
+  meta = {Root_meta.isa,
+          &Root_meta,
+          "MthUncached",
+          0,
+          CLS_META | CLS_INITIALIZED,
+          sizeof(struct objc_class),
+          nullptr,
+          nullptr,
+          nullptr,
+          nullptr};
+  cls = {&meta, &Root_class, "MthUncached", 0,       CLS_CLASS,
+         4,     nullptr,     nullptr,       nullptr, nullptr};
   SEL value = sel_registerName("value");
   EXPECT_NE(_class_lookupMethodAndLoadCache(&cls, value), nullptr);
   ASSERT_NE(cls.cache, nullptr);

@@ -43,8 +43,7 @@ class JscpucfgHeader : public testing::Test {
 protected:
   void SetUp() override {
     header_ = readHeader();
-    ASSERT_FALSE(header_.lines.empty())
-        << "no header at " << JSCPUCFG_HEADER;
+    ASSERT_FALSE(header_.lines.empty()) << "no header at " << JSCPUCFG_HEADER;
   }
 
   // The value of a numeric definition, which must be a whole long literal.
@@ -85,7 +84,7 @@ TEST_F(JscpucfgHeader, SizesInBytesAndBitsAreThoseOfTheCompiler) {
   expectType("FLOAT", sizeof(float));
   expectType("DOUBLE", sizeof(double));
   expectType("WORD", sizeof(void *));
-  EXPECT_EQ(value("JS_BYTES_PER_WORD"), 4);  // this project builds -m32
+  EXPECT_EQ(value("JS_BYTES_PER_WORD"), 4); // this project builds -m32
 }
 
 TEST_F(JscpucfgHeader, AlignmentsAreThoseOfTheCompiler) {

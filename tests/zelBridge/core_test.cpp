@@ -152,8 +152,7 @@ TEST(Handles, KeepOneSerialPerLiveObjectAndRefuseFreedOnes) {
   EXPECT_EQ(resolved, first);
   objc_send<void>(first, "release");
   EXPECT_FALSE(zelbridge::resolve(handle, resolved, error));
-  EXPECT_EQ(error,
-            "object " + zelbridge::formatPointer(first) + " was freed");
+  EXPECT_EQ(error, "object " + zelbridge::formatPointer(first) + " was freed");
   id second = newObject(); // often at the same address
   EXPECT_NE(zelbridge::handleFor(second).serial, handle.serial);
   EXPECT_FALSE(zelbridge::resolve(handle, resolved, error));
@@ -183,8 +182,8 @@ TEST(Handles, TextRoundTripsAndOtherTextIsRefused) {
   ASSERT_TRUE(zelbridge::parseHandle("0x0812a0b0#3", read));
   EXPECT_EQ(read.object, handle.object);
   EXPECT_EQ(read.serial, 3u);
-  for (const char *text : {"0x12", "0x12#", "0x12#0", "12#3", "0x12#3x",
-                           "0x#3", "0x12#-3", ""})
+  for (const char *text :
+       {"0x12", "0x12#", "0x12#0", "12#3", "0x12#3x", "0x#3", "0x12#-3", ""})
     EXPECT_FALSE(zelbridge::parseHandle(text, read)) << text;
   void *pointer = nullptr;
   EXPECT_TRUE(zelbridge::parsePointer("0x10", pointer));
@@ -203,9 +202,9 @@ TEST(Conversion, LaysStructMembersOutAsTheEncodingMeasuresThem) {
   std::string error;
   unsigned char bytes[24] = {};
   // {x=ci}: the int after three bytes of padding; {o={i=cs}d}: nested.
-  ASSERT_TRUE(zelbridge::toC(script, script.list({script.integer(-1),
-                                                  script.integer(7)}),
-                             "{x=ci}", bytes, false, arena, error))
+  ASSERT_TRUE(zelbridge::toC(
+      script, script.list({script.integer(-1), script.integer(7)}), "{x=ci}",
+      bytes, false, arena, error))
       << error;
   EXPECT_EQ(bytes[0], 0xff);
   int i = 0;
@@ -217,7 +216,8 @@ TEST(Conversion, LaysStructMembersOutAsTheEncodingMeasuresThem) {
 
   unsigned char nested[16] = {};
   ScriptValue inner = script.list({script.integer(2), script.integer(-3)});
-  ASSERT_TRUE(zelbridge::toC(script, script.list({inner, script.newDouble(1.5)}),
+  ASSERT_TRUE(zelbridge::toC(script,
+                             script.list({inner, script.newDouble(1.5)}),
                              "{o={i=cs}d}", nested, false, arena, error))
       << error;
   short s = 0;
@@ -234,17 +234,17 @@ TEST(Conversion, ArraysUnionsAndUnsupportedMembers) {
   zelbridge::Arena arena;
   std::string error;
   short shorts[3] = {};
-  ASSERT_TRUE(zelbridge::toC(script,
-                             script.list({script.integer(1), script.integer(2),
-                                          script.integer(3)}),
-                             "[3s]", shorts, false, arena, error));
+  ASSERT_TRUE(zelbridge::toC(
+      script,
+      script.list({script.integer(1), script.integer(2), script.integer(3)}),
+      "[3s]", shorts, false, arena, error));
   EXPECT_EQ(shorts[2], 3);
-  EXPECT_FALSE(zelbridge::toC(script, script.list({script.integer(1)}),
-                              "[3s]", shorts, false, arena, error));
+  EXPECT_FALSE(zelbridge::toC(script, script.list({script.integer(1)}), "[3s]",
+                              shorts, false, arena, error));
   EXPECT_EQ(error, "expected a list of 3 elements but got \"\"");
   int unionBytes = 0;
-  ASSERT_TRUE(zelbridge::toC(script, script.integer(9), "(u=if)",
-                             &unionBytes, false, arena, error));
+  ASSERT_TRUE(zelbridge::toC(script, script.integer(9), "(u=if)", &unionBytes,
+                             false, arena, error));
   EXPECT_EQ(unionBytes, 9);
   int bits = 0;
   EXPECT_FALSE(zelbridge::toC(script, script.list({script.integer(1)}),

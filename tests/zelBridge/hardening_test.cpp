@@ -14,7 +14,6 @@
 
 #include "fake_script.h"
 
-
 using zelbridge::ScriptValue;
 
 namespace {
@@ -75,9 +74,9 @@ TEST(MemberWalk, ConversionNeverWritesPastTheMeasuredSize) {
 TEST(MemberWalk, InstanceVariablesOfSuchTypesAreRefusedWithTheClass) {
   std::string error;
   std::string ivars = std::string("{X=\"v\"") + disagreeing[0] + "}";
-  EXPECT_EQ(zelbridge::defineClass("WalkDisagrees", nsObject(),
-                                   ivars.c_str(), error),
-            nullptr);
+  EXPECT_EQ(
+      zelbridge::defineClass("WalkDisagrees", nsObject(), ivars.c_str(), error),
+      nullptr);
   EXPECT_TRUE(contains(error, "unsupported type encoding")) << error;
   EXPECT_EQ(objc_lookUpClass("WalkDisagrees"), nil);
 }
@@ -119,13 +118,13 @@ TEST(Bitfields, ARunNeverReachesAcrossTheClassBoundary) {
   ASSERT_EQ(sub->instance_size, 6);
   fake::Script script;
   id object = newInstance(sub);
-  ASSERT_TRUE(zelbridge::setIvar(script, object, "x", script.integer(255),
-                                 error))
+  ASSERT_TRUE(
+      zelbridge::setIvar(script, object, "x", script.integer(255), error))
       << error;
   EXPECT_EQ(byteAt(object, 5), 0xff);
   EXPECT_EQ(byteAt(object, 4), 0);
-  ASSERT_TRUE(zelbridge::setIvar(script, object, "a", script.integer(127),
-                                 error));
+  ASSERT_TRUE(
+      zelbridge::setIvar(script, object, "a", script.integer(127), error));
   ScriptValue x = nullptr;
   ASSERT_TRUE(zelbridge::getIvar(script, object, "x", x, error));
   EXPECT_EQ(fake::Script::of(x).integer, 255);
@@ -137,13 +136,13 @@ TEST(Bitfields, ASubclassRunStartsAtItsOwnFirstBit) {
   Class base =
       zelbridge::defineClass("NibbleBase", nsObject(), "{B=\"e\"b12}", error);
   ASSERT_NE(base, nullptr) << error;
-  Class sub = zelbridge::defineClass("NibbleSub", base,
-                                     "{S=\"g\"b4\"f\"b4}", error);
+  Class sub =
+      zelbridge::defineClass("NibbleSub", base, "{S=\"g\"b4\"f\"b4}", error);
   ASSERT_NE(sub, nullptr) << error;
   fake::Script script;
   id object = newInstance(sub);
-  ASSERT_TRUE(zelbridge::setIvar(script, object, "f", script.integer(15),
-                                 error))
+  ASSERT_TRUE(
+      zelbridge::setIvar(script, object, "f", script.integer(15), error))
       << error;
   EXPECT_EQ(byteAt(object, 6), 0xf0); // f is the high nibble, g the low
   objc_send<void>(object, "release");
@@ -159,11 +158,10 @@ TEST(Bitfields, AHiddenClassPlacesItsOwnBitfields) {
   ASSERT_NE(hidden, nullptr) << error;
   fake::Script script;
   id object = newInstance(hidden);
-  ASSERT_TRUE(zelbridge::setIvar(script, object, "g", script.integer(9),
-                                 error))
+  ASSERT_TRUE(zelbridge::setIvar(script, object, "g", script.integer(9), error))
       << error;
-  ASSERT_TRUE(zelbridge::setIvar(script, object, "f", script.integer(3),
-                                 error));
+  ASSERT_TRUE(
+      zelbridge::setIvar(script, object, "f", script.integer(3), error));
   EXPECT_EQ(byteAt(object, 8), 0x39);
   ScriptValue g = nullptr;
   ASSERT_TRUE(zelbridge::getIvar(script, object, "g", g, error));
@@ -186,26 +184,22 @@ TEST(ArrayArguments, TakeExactListsPointersOrShortTexts) {
   ScriptValue result = nullptr;
   ScriptValue four = script.list({script.integer(1), script.integer(2),
                                   script.integer(3), script.integer(4)});
-  ASSERT_TRUE(zelbridge::call(script, *signature, fn, &four, 1, result,
-                              error))
+  ASSERT_TRUE(zelbridge::call(script, *signature, fn, &four, 1, result, error))
       << error;
   EXPECT_EQ(fake::Script::of(result).integer, 5);
   ScriptValue text = script.text("ab");
-  ASSERT_TRUE(zelbridge::call(script, *signature, fn, &text, 1, result,
-                              error));
+  ASSERT_TRUE(zelbridge::call(script, *signature, fn, &text, 1, result, error));
   EXPECT_EQ(fake::Script::of(result).integer, 'a'); // zero filled
   ScriptValue none = script.newNil();
   ASSERT_TRUE(zelbridge::call(script, *signature, fn, &none, 1, result, error));
   EXPECT_EQ(fake::Script::of(result).integer, -1);
 
   ScriptValue one = script.list({script.integer(5)});
-  EXPECT_FALSE(zelbridge::call(script, *signature, fn, &one, 1, result,
-                               error));
+  EXPECT_FALSE(zelbridge::call(script, *signature, fn, &one, 1, result, error));
   EXPECT_EQ(error, "expected a pointer or a list of 4 elements or a text of "
                    "at most 4 bytes for \"[4c]\" but got \"\"");
   ScriptValue five = script.integer(5); // as a text: "5"
-  ASSERT_TRUE(zelbridge::call(script, *signature, fn, &five, 1, result,
-                              error));
+  ASSERT_TRUE(zelbridge::call(script, *signature, fn, &five, 1, result, error));
   EXPECT_EQ(fake::Script::of(result).integer, '5');
   auto ints = zelbridge::prepare("i4[4i]0", error);
   ASSERT_NE(ints, nullptr) << error;
@@ -213,8 +207,8 @@ TEST(ArrayArguments, TakeExactListsPointersOrShortTexts) {
   EXPECT_EQ(error, "expected a pointer or a list of 4 elements for \"[4i]\" "
                    "but got \"5\""); // an integer is no address here
   ScriptValue longText = script.text("abcde");
-  EXPECT_FALSE(zelbridge::call(script, *signature, fn, &longText, 1, result,
-                               error));
+  EXPECT_FALSE(
+      zelbridge::call(script, *signature, fn, &longText, 1, result, error));
 }
 
 TEST(Bounds, CountsPastTheBoundsAreErrorsBeforeAnyAllocation) {
@@ -224,9 +218,9 @@ TEST(Bounds, CountsPastTheBoundsAreErrorsBeforeAnyAllocation) {
   fake::Script script;
   ScriptValue result = nullptr;
   ScriptValue list = script.list({script.integer(1), script.integer(2)});
-  EXPECT_FALSE(zelbridge::call(script, *huge, reinterpret_cast<void *>(
-                                                  firstOfFour),
-                               &list, 1, result, error));
+  EXPECT_FALSE(zelbridge::call(script, *huge,
+                               reinterpret_cast<void *>(firstOfFour), &list, 1,
+                               result, error));
   EXPECT_TRUE(contains(error, "more than 16777216 elements")) << error;
 
   EXPECT_TRUE(contains(prepareError("{x=[268435456i]}4@0:4"),
@@ -245,8 +239,8 @@ TEST(Bounds, SignaturesWithTooManyArgumentsAreRefused) {
   std::string types = "i0";
   for (int i = 0; i < 1025; ++i)
     types += "i" + std::to_string(4 * i);
-  EXPECT_TRUE(contains(prepareError(types.c_str()),
-                       "has more than 1024 arguments"));
+  EXPECT_TRUE(
+      contains(prepareError(types.c_str()), "has more than 1024 arguments"));
   std::string error;
   EXPECT_TRUE(contains(prepareError("v8{x=[20000i]}0"), "bytes of arguments"));
   EXPECT_NE(zelbridge::prepare("v8{x=[200i]}0", error), nullptr) << error;
@@ -258,8 +252,8 @@ TEST(Bounds, ArityIsReportedInWordsForEveryLanguage) {
   fake::Script script;
   ScriptValue result = nullptr;
   EXPECT_FALSE(zelbridge::call(script, *signature,
-                               reinterpret_cast<void *>(firstOfFour),
-                               nullptr, 0, result, error));
+                               reinterpret_cast<void *>(firstOfFour), nullptr,
+                               0, result, error));
   EXPECT_EQ(error, "expected 1 argument, got 0");
 }
 
@@ -300,11 +294,12 @@ TEST(NativeDepth, RecursionThroughTheBridgeStopsBeforeTheStackEnds) {
       << error;
   id object = newInstance(cls);
   ScriptValue result = nullptr;
-  ASSERT_TRUE(zelbridge::send(script, object, sel_registerName("dive"),
-                              nullptr, 0, result, error))
+  ASSERT_TRUE(zelbridge::send(script, object, sel_registerName("dive"), nullptr,
+                              0, result, error))
       << error;
   EXPECT_GT(recurse->depth, 100);
-  EXPECT_TRUE(contains(recurse->refusal, "nested too deep")) << recurse->refusal;
+  EXPECT_TRUE(contains(recurse->refusal, "nested too deep"))
+      << recurse->refusal;
   objc_send<void>(object, "release");
 }
 
@@ -387,8 +382,7 @@ TEST(CStrings, NeverOutliveTheirTextInsideAggregates) {
   // A method's result owns its texts until the method's next call.
   EXPECT_TRUE(zelbridge::defineMethod(cls, false, sel_registerName("r"),
                                       "{r=i*}8@0:4",
-                                      std::make_unique<Recurse>(script),
-                                      error))
+                                      std::make_unique<Recurse>(script), error))
       << error;
 }
 
@@ -405,8 +399,7 @@ TEST(Messages, NameWhatWasWrongAndQuoteInputsCutShort) {
   std::string error;
   int storage = 0;
   ScriptValue big = script.text(std::string(10 * 1024 * 1024, '7') + "x");
-  EXPECT_FALSE(zelbridge::toC(script, big, "i", &storage, false, arena,
-                              error));
+  EXPECT_FALSE(zelbridge::toC(script, big, "i", &storage, false, arena, error));
   EXPECT_LT(error.size(), 300u);
   EXPECT_EQ(error.substr(error.size() - 4), "...\"");
   std::string longType = "v8@0:4" + std::string(5000, 'B') + "8";
@@ -427,8 +420,7 @@ TEST(Messages, ClassesAreNeverMadeWithVariablesDropped) {
   for (auto &each : faulty) {
     std::string name = "Dropped" + std::to_string(index++);
     std::string error;
-    EXPECT_EQ(zelbridge::defineClass(name.c_str(), nsObject(), each[0],
-                                     error),
+    EXPECT_EQ(zelbridge::defineClass(name.c_str(), nsObject(), each[0], error),
               nullptr)
         << each[0];
     EXPECT_TRUE(contains(error, each[1])) << error;
@@ -447,14 +439,13 @@ TEST(Messages, ClassesAreNeverMadeWithVariablesDropped) {
 
 TEST(Messages, AnEmptyUnionResultIsRefusedWhenTheMethodIsDefined) {
   std::string error;
-  Class cls = zelbridge::defineClass("EmptyUnionResult", nsObject(), nullptr,
-                                     error);
+  Class cls =
+      zelbridge::defineClass("EmptyUnionResult", nsObject(), nullptr, error);
   ASSERT_NE(cls, nullptr);
   fake::Script script;
-  EXPECT_FALSE(zelbridge::defineMethod(cls, false, sel_registerName("u"),
-                                       "()8@0:4",
-                                       std::make_unique<Recurse>(script),
-                                       error));
+  EXPECT_FALSE(
+      zelbridge::defineMethod(cls, false, sel_registerName("u"), "()8@0:4",
+                              std::make_unique<Recurse>(script), error));
   EXPECT_TRUE(contains(error, "a union without")) << error;
 }
 

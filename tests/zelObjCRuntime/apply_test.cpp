@@ -53,26 +53,25 @@ TEST(ApplyArguments, MixedArgumentsAtTheirOffsets) {
   apply(code(words), nullptr, 3, args);
   unsigned doubleWords[2];
   std::memcpy(doubleWords, &b, sizeof b);
-  EXPECT_EQ(seenWords[0], 1u);              // offset 0
-  EXPECT_EQ(seenWords[1], doubleWords[0]);  // offset 4, low word first
+  EXPECT_EQ(seenWords[0], 1u);             // offset 0
+  EXPECT_EQ(seenWords[1], doubleWords[0]); // offset 4, low word first
   EXPECT_EQ(seenWords[2], doubleWords[1]);
-  EXPECT_EQ(seenWords[3] & 0xff, 0x78u);    // offset 12, one byte meant
+  EXPECT_EQ(seenWords[3] & 0xff, 0x78u); // offset 12, one byte meant
 }
 
-long long twenty(int a1, char a2, short a3, long long a4, double a5,
-                 float a6, int a7, unsigned char a8, int a9, int a10,
-                 long long a11, int a12, int a13, double a14, int a15,
-                 unsigned short a16, int a17, int a18, int a19, int a20) {
+long long twenty(int a1, char a2, short a3, long long a4, double a5, float a6,
+                 int a7, unsigned char a8, int a9, int a10, long long a11,
+                 int a12, int a13, double a14, int a15, unsigned short a16,
+                 int a17, int a18, int a19, int a20) {
   return a1 + a2 * 2 + a3 * 3 + a4 * 4 + static_cast<long long>(a5 * 5) +
-         static_cast<long long>(a6 * 6) + a7 * 7 + a8 * 8 + a9 * 9 +
-         a10 * 10 + a11 * 11 + a12 * 12 + a13 * 13 +
-         static_cast<long long>(a14 * 14) + a15 * 15 + a16 * 16 + a17 * 17 +
-         a18 * 18 + a19 * 19 + a20 * 20;
+         static_cast<long long>(a6 * 6) + a7 * 7 + a8 * 8 + a9 * 9 + a10 * 10 +
+         a11 * 11 + a12 * 12 + a13 * 13 + static_cast<long long>(a14 * 14) +
+         a15 * 15 + a16 * 16 + a17 * 17 + a18 * 18 + a19 * 19 + a20 * 20;
 }
 
 TEST(ApplyArguments, TwentyArguments) {
-  int a1 = 1, a7 = 7, a9 = -9, a10 = 10, a12 = 12, a13 = 13, a15 = 15,
-      a17 = 17, a18 = 18, a19 = 19, a20 = 20;
+  int a1 = 1, a7 = 7, a9 = -9, a10 = 10, a12 = 12, a13 = 13, a15 = 15, a17 = 17,
+      a18 = 18, a19 = 19, a20 = 20;
   char a2 = -2;
   short a3 = 3000;
   long long a4 = 1LL << 40, a11 = -(1LL << 35);
@@ -87,8 +86,8 @@ TEST(ApplyArguments, TwentyArguments) {
   long long r = 0;
   ApplyVal result = {APPLY_LONGLONG, 8, &r};
   apply(code(twenty), &result, 20, args);
-  EXPECT_EQ(r, twenty(a1, a2, a3, a4, a5, a6, a7, a8, a9, a10, a11, a12,
-                      a13, a14, a15, a16, a17, a18, a19, a20));
+  EXPECT_EQ(r, twenty(a1, a2, a3, a4, a5, a6, a7, a8, a9, a10, a11, a12, a13,
+                      a14, a15, a16, a17, a18, a19, a20));
 }
 
 struct Ten {
@@ -122,8 +121,8 @@ TEST(ApplyArguments, SlotsAreWholeWords) {
 
 // Raw words of a callee that takes three odd-sized values and an int.
 unsigned oddWords[6];
-void sixWords(unsigned w0, unsigned w1, unsigned w2, unsigned w3,
-              unsigned w4, unsigned w5) {
+void sixWords(unsigned w0, unsigned w1, unsigned w2, unsigned w3, unsigned w4,
+              unsigned w5) {
   const unsigned seen[] = {w0, w1, w2, w3, w4, w5};
   std::memcpy(oddWords, seen, sizeof seen);
 }
@@ -149,8 +148,8 @@ TEST(ApplyArguments, OddSizesKeepEveryByteAndTheirSlots) {
   unsigned char twelve[12];
   for (int i = 0; i < 12; ++i)
     twelve[i] = static_cast<unsigned char>(0xa0 + i);
-  ApplyVal late[] = {arg(first), arg(first), {APPLY_AGGREGATE, 12, twelve},
-                     arg(after)};
+  ApplyVal late[] = {
+      arg(first), arg(first), {APPLY_AGGREGATE, 12, twelve}, arg(after)};
   apply(code(sixWords), nullptr, 4, late);
   EXPECT_EQ(oddWords[0], 5u);
   EXPECT_EQ(oddWords[1], 5u);
@@ -162,7 +161,7 @@ TEST(ApplyArguments, OddSizesKeepEveryByteAndTheirSlots) {
 // The address of the first stack word the caller passed: above the saved
 // frame pointer and the return address. Not &parameter, which a sanitizer
 // build moves into a frame of its own.
-#define FIRST_STACK_WORD()                                                  \
+#define FIRST_STACK_WORD()                                                     \
   (reinterpret_cast<uintptr_t>(__builtin_frame_address(0)) + 8)
 
 uintptr_t firstArgumentAddress;
@@ -195,25 +194,30 @@ template <typename T> T callFor(void *function, int kind) {
 }
 
 TEST(ApplyResults, EveryScalarKind) {
-  EXPECT_EQ((callFor<signed char>(code(answer<signed char, -5>),
-                                  APPLY_CHAR)), -5);
-  EXPECT_EQ((callFor<unsigned char>(code(answer<unsigned char, 200>),
-                                    APPLY_UCHAR)), 200);
-  EXPECT_EQ((callFor<short>(code(answer<short, -1234>), APPLY_SHORT)),
-            -1234);
+  EXPECT_EQ((callFor<signed char>(code(answer<signed char, -5>), APPLY_CHAR)),
+            -5);
+  EXPECT_EQ(
+      (callFor<unsigned char>(code(answer<unsigned char, 200>), APPLY_UCHAR)),
+      200);
+  EXPECT_EQ((callFor<short>(code(answer<short, -1234>), APPLY_SHORT)), -1234);
   EXPECT_EQ((callFor<unsigned short>(code(answer<unsigned short, 60000>),
-                                     APPLY_USHORT)), 60000);
+                                     APPLY_USHORT)),
+            60000);
   EXPECT_EQ((callFor<int>(code(answer<int, -7>), APPLY_INT)), -7);
-  EXPECT_EQ((callFor<unsigned>(code(answer<unsigned, 4000000000u>),
-                               APPLY_UINT)), 4000000000u);
+  EXPECT_EQ(
+      (callFor<unsigned>(code(answer<unsigned, 4000000000u>), APPLY_UINT)),
+      4000000000u);
   EXPECT_EQ((callFor<long>(code(answer<long, -8>), APPLY_LONG)), -8);
-  EXPECT_EQ((callFor<unsigned long>(code(answer<unsigned long, 9>),
-                                    APPLY_ULONG)), 9u);
+  EXPECT_EQ(
+      (callFor<unsigned long>(code(answer<unsigned long, 9>), APPLY_ULONG)),
+      9u);
   EXPECT_EQ((callFor<long long>(code(answer<long long, -(1LL << 40) - 3>),
-                                APPLY_LONGLONG)), -(1LL << 40) - 3);
+                                APPLY_LONGLONG)),
+            -(1LL << 40) - 3);
   EXPECT_EQ((callFor<unsigned long long>(
                 code(answer<unsigned long long, 0xfedcba9876543210ULL>),
-                APPLY_ULONGLONG)), 0xfedcba9876543210ULL);
+                APPLY_ULONGLONG)),
+            0xfedcba9876543210ULL);
   EXPECT_EQ(callFor<float>(code(answerFloat), APPLY_FLOAT), 1.5f);
   EXPECT_EQ(callFor<double>(code(answerDouble), APPLY_DOUBLE), -2.75);
   EXPECT_EQ(callFor<void *>(code(answer<int, 0x1234>), APPLY_POINTER),
@@ -378,9 +382,7 @@ TEST(ApplyX87, NaNResultsAndMissingOnesRaiseNoException) {
 
 // ---- aggregates, passed and returned ----
 
-template <int N> struct Bytes {
-  unsigned char b[N];
-};
+template <int N> struct Bytes { unsigned char b[N]; };
 
 // Answers the argument with every byte increased by step.
 template <int N> Bytes<N> stepBytes(int step, Bytes<N> in) {

@@ -16,9 +16,7 @@ namespace {
 volatile int failAt = 0; /* the allocation to fail, counted from 1 */
 volatile int seen = 0;
 
-bool failNow() {
-  return failAt > 0 && ++seen == failAt;
-}
+bool failNow() { return failAt > 0 && ++seen == failAt; }
 
 /* Arms the countdown for one call. */
 template <typename Call> auto withFailingAllocation(int which, Call call) {

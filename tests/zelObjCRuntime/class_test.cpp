@@ -106,8 +106,8 @@ TEST_F(NewClassTest, DescriptionsWithoutMembers) {
 }
 
 TEST_F(NewClassTest, OffsetsAreNotRoundedAndBitfieldsShareTheirRun) {
-  Class row = make("ZelRow",
-                   "{Row=\"flag\"c\"count\"i\"lo\"b3\"hi\"b5\"value\"d}");
+  Class row =
+      make("ZelRow", "{Row=\"flag\"c\"count\"i\"lo\"b3\"hi\"b5\"value\"d}");
   ASSERT_NE(row, nullptr);
   expectIvars(row, {{"flag", "c", 4},
                     {"count", "i", 5},
@@ -163,12 +163,10 @@ TEST_F(NewClassTest, DescriptionsCutShortStopAtTheirEnd) {
 // wrapped size: members whose room wraps when measured, or an end past
 // 2^31 bytes.
 TEST_F(NewClassTest, LayoutsTooLargeForAnInstanceAreRefused) {
-  const char *const texts[] = {
-      "{X=\"big\"b2147483648}",
-      "{X=\"lo\"b2147483000\"hi\"b2147483000\"c\"c}",
-      "{X=\"a\"[536870912i]}",
-      "{X=\"a\"[536870911i]}",
-      "{?{==b7\341=bs({=ab7\341\035b2222222226"};
+  const char *const texts[] = {"{X=\"big\"b2147483648}",
+                               "{X=\"lo\"b2147483000\"hi\"b2147483000\"c\"c}",
+                               "{X=\"a\"[536870912i]}", "{X=\"a\"[536870911i]}",
+                               "{?{==b7\341=bs({=ab7\341\035b2222222226"};
   for (const char *text : texts) {
     EXPECT_EQ(ZelObjC_NewClass("ZelTooLarge", objectClass(), text), nullptr)
         << text;
@@ -274,8 +272,8 @@ int Counter_count(id self, SEL) {
 
 objc_method_list *uniqueList(MethodList<1> &list) {
   objc_method &m = list.method_list[0];
-  m.method_name = sel_registerName(reinterpret_cast<const char *>(
-      m.method_name));
+  m.method_name =
+      sel_registerName(reinterpret_cast<const char *>(m.method_name));
   return OBJC_METHOD_LIST(list);
 }
 
@@ -411,8 +409,8 @@ TEST_F(NewClassTest, CreatedClassLivesThroughARoundTrip) {
     // Protocol lists attached by the caller are freed with the class, the
     // whole chain.
     for (int i = 0; i < 2; ++i) {
-      auto *protocols = static_cast<objc_protocol_list *>(
-          malloc(sizeof(objc_protocol_list)));
+      auto *protocols =
+          static_cast<objc_protocol_list *>(malloc(sizeof(objc_protocol_list)));
       protocols->next = cls->protocols;
       protocols->count = 0;
       cls->protocols = protocols;

@@ -32,25 +32,44 @@ struct Layout {
 };
 
 const Layout layouts[] = {
-    {"c", 1, 1, 1, 4},          {"C", 1, 1, 1, 4},
-    {"s", 2, 2, 2, 4},          {"S", 2, 2, 2, 4},
-    {"d", 8, 4, 8, 8},          {"q", 8, 4, 8, 8},
-    {"Q", 8, 4, 8, 8},          {"v", 4, 4, 4, 4},
-    {"i", 4, 4, 4, 4},          {"%", 4, 4, 4, 4},
-    {"", 4, 4, 4, 4},           {"^c", 4, 4, 4, 4},
-    {"{x=ic}", 5, 4, 8, 8},     {"{x=ci}", 8, 4, 8, 8},
-    {"{x=sc}", 3, 4, 4, 4},     {"{x=cc}", 2, 4, 4, 4},
-    {"{x=dc}", 9, 4, 12, 12},   {"{x=c{y=c}}", 5, 4, 8, 8},
-    {"[3c]", 3, 1, 3, 4},       {"[3{x=ic}]", 24, 4, 24, 4},
-    {"[0i]", 0, 4, 0, 4},       {"[2s]", 4, 2, 4, 4},
-    {"(x=c[5c])", 5, 1, 5, 8},  {"()", 0, 0, 0, 0},
-    {"(x=sc)", 2, 2, 2, 4},     {"{x=}", 0, 4, 0, 0},
-    {"{?}", 4, 4, 4, 4},        {"{x=(y=c)i}", 8, 4, 8, 8},
-    {"b3b5", 1, 1, 1, 4},       {"b3b6", 2, 2, 2, 4},
-    {"b17", 3, 4, 4, 4},        {"b0", 0, 4, 0, 0},
-    {"{x=cb3b5i}", 8, 4, 8, 8}, {"{x=\"a\"b3\"b\"b5\"c\"i}", 8, 4, 8, 8},
-    {"{x=ib3}", 5, 4, 8, 8},    {"\"name\"rc", 1, 1, 1, 4},
-    {"rnNoORVs", 2, 2, 2, 4},   {"{x=i()c}", 5, 4, 8, 8},
+    {"c", 1, 1, 1, 4},
+    {"C", 1, 1, 1, 4},
+    {"s", 2, 2, 2, 4},
+    {"S", 2, 2, 2, 4},
+    {"d", 8, 4, 8, 8},
+    {"q", 8, 4, 8, 8},
+    {"Q", 8, 4, 8, 8},
+    {"v", 4, 4, 4, 4},
+    {"i", 4, 4, 4, 4},
+    {"%", 4, 4, 4, 4},
+    {"", 4, 4, 4, 4},
+    {"^c", 4, 4, 4, 4},
+    {"{x=ic}", 5, 4, 8, 8},
+    {"{x=ci}", 8, 4, 8, 8},
+    {"{x=sc}", 3, 4, 4, 4},
+    {"{x=cc}", 2, 4, 4, 4},
+    {"{x=dc}", 9, 4, 12, 12},
+    {"{x=c{y=c}}", 5, 4, 8, 8},
+    {"[3c]", 3, 1, 3, 4},
+    {"[3{x=ic}]", 24, 4, 24, 4},
+    {"[0i]", 0, 4, 0, 4},
+    {"[2s]", 4, 2, 4, 4},
+    {"(x=c[5c])", 5, 1, 5, 8},
+    {"()", 0, 0, 0, 0},
+    {"(x=sc)", 2, 2, 2, 4},
+    {"{x=}", 0, 4, 0, 0},
+    {"{?}", 4, 4, 4, 4},
+    {"{x=(y=c)i}", 8, 4, 8, 8},
+    {"b3b5", 1, 1, 1, 4},
+    {"b3b6", 2, 2, 2, 4},
+    {"b17", 3, 4, 4, 4},
+    {"b0", 0, 4, 0, 0},
+    {"{x=cb3b5i}", 8, 4, 8, 8},
+    {"{x=\"a\"b3\"b\"b5\"c\"i}", 8, 4, 8, 8},
+    {"{x=ib3}", 5, 4, 8, 8},
+    {"\"name\"rc", 1, 1, 1, 4},
+    {"rnNoORVs", 2, 2, 2, 4},
+    {"{x=i()c}", 5, 4, 8, 8},
     {"{_objc_class=\"isa\"#\"super_class\"#\"name\"*\"version\"l"
      "\"info\"l\"instance_size\"l\"ivars\"^{objc_ivar_list}"
      "\"methodLists\"^^{objc_method_list}\"cache\"^{objc_cache}"
@@ -163,8 +182,8 @@ TEST(EncodingSkip, QualifiersAndOffsets) {
   p = objc_skip_argspec(p);
   EXPECT_EQ(p, signature + 6);
   const char *plusOffsets = "v12@0:+4i8";
-  const char *expected[] = {plusOffsets + 3, plusOffsets + 5,
-                            plusOffsets + 8, plusOffsets + 10};
+  const char *expected[] = {plusOffsets + 3, plusOffsets + 5, plusOffsets + 8,
+                            plusOffsets + 10};
   p = plusOffsets;
   for (const char *next : expected)
     EXPECT_EQ(p = objc_skip_argspec(p), next);
@@ -201,9 +220,10 @@ private:
 TEST(EncodingMalformed, NeverReadsPastTheNul) {
   GuardedText guard;
   ASSERT_TRUE(guard.ready());
-  const char *cut[] = {"{x=ic", "[3", "[", "\"abc", "@\"abc", "(x=",
-                       "(x=i", "b", "b3\"n", "^", "{", "{x=\"a\"",
-                       "[3{x=(y=b2", "r", "\"", "+", "{x=^"};
+  const char *cut[] = {"{x=ic", "[3",       "[",          "\"abc", "@\"abc",
+                       "(x=",   "(x=i",     "b",          "b3\"n", "^",
+                       "{",     "{x=\"a\"", "[3{x=(y=b2", "r",     "\"",
+                       "+",     "{x=^"};
   for (const char *text : cut) {
     SCOPED_TRACE(text);
     const char *t = guard.place(text);

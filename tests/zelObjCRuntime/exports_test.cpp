@@ -22,12 +22,11 @@ namespace {
 
 std::vector<char> readFile(const char *path) {
   std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in),
-          std::istreambuf_iterator<char>()};
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-template <typename T> bool readAt(const std::vector<char> &file, size_t at,
-                                  T *out) {
+template <typename T>
+bool readAt(const std::vector<char> &file, size_t at, T *out) {
   if (at > file.size() || file.size() - at < sizeof(T))
     return false;
   std::memcpy(out, file.data() + at, sizeof(T));
@@ -100,32 +99,53 @@ TEST(Exports, DynamicSymbolsAreExactlyTheVersionScript) {
 // The version script itself lists exactly the library's interface.
 TEST(Exports, VersionScriptIsTheInterface) {
   const std::set<std::string> interface = {
-      "objc_skip_type_qualifiers", "objc_sizeof_type", "objc_alignof_type",
-      "objc_aligned_size", "objc_promoted_size", "objc_skip_typespec",
-      "objc_skip_offset", "objc_skip_argspec",
-      "apply", "zelObjC_TypeToApplyVal", "zelObjC_CompatibleTypes",
-      "zelObjC_strtoull", "zelObjC_lltostr", "zelObjC_ulltostr",
-      "ZelObjC_LookupMethod", "zelObjC_FlushCaches",
+      "objc_skip_type_qualifiers",
+      "objc_sizeof_type",
+      "objc_alignof_type",
+      "objc_aligned_size",
+      "objc_promoted_size",
+      "objc_skip_typespec",
+      "objc_skip_offset",
+      "objc_skip_argspec",
+      "apply",
+      "zelObjC_TypeToApplyVal",
+      "zelObjC_CompatibleTypes",
+      "zelObjC_strtoull",
+      "zelObjC_lltostr",
+      "zelObjC_ulltostr",
+      "ZelObjC_LookupMethod",
+      "zelObjC_FlushCaches",
       "ZelObjC_SetMultithreaded",
-      "ZelObjC_NewClass", "ZelObjC_DestroyClass", "ZelObjC_IVarStruct",
+      "ZelObjC_NewClass",
+      "ZelObjC_DestroyClass",
+      "ZelObjC_IVarStruct",
       "ZelObjC_GetInstanceVariable",
-      "ZelObjC_NewProtocol", "ZelObjC_LookupProtocol",
-      "ZelObjC_EnumerateProtocols", "ZelObjC_LookupProtocolMethod",
-      "ZelObjC_ImplementsProtocol", "ZelObjC_ConformsToProtocol",
-      "zelObjC_InstallIdHooks", "zelObjC_SetRegistersIdsOnAlloc",
-      "zelObjC_RegistersIdsOnAlloc", "ZelObjC_RegisterId",
+      "ZelObjC_NewProtocol",
+      "ZelObjC_LookupProtocol",
+      "ZelObjC_EnumerateProtocols",
+      "ZelObjC_LookupProtocolMethod",
+      "ZelObjC_ImplementsProtocol",
+      "ZelObjC_ConformsToProtocol",
+      "zelObjC_InstallIdHooks",
+      "zelObjC_SetRegistersIdsOnAlloc",
+      "zelObjC_RegistersIdsOnAlloc",
+      "ZelObjC_RegisterId",
       "ZelObjC_UnregisterId",
-      "ZelObjC_NewSymbolTable", "ZelObjC_DefineSymbol",
-      "ZelObjC_LookupSymbol", "ZelObjC_EnumerateSymbols",
-      "ZelObjC_DestroySymbolTable", "ZelObjC_LoadSymbolTable",
-      "ZelObjC_SaveSymbolTable", "ZelObjC_LookupExternalSymbol",
+      "ZelObjC_NewSymbolTable",
+      "ZelObjC_DefineSymbol",
+      "ZelObjC_LookupSymbol",
+      "ZelObjC_EnumerateSymbols",
+      "ZelObjC_DestroySymbolTable",
+      "ZelObjC_LoadSymbolTable",
+      "ZelObjC_SaveSymbolTable",
+      "ZelObjC_LookupExternalSymbol",
       ".objc_class_name_NSFramework_zelObjCRuntime"};
   EXPECT_EQ(versionScriptNames(ZEL_EXPORTS_MAP), interface);
 }
 
 TEST(Exports, MarkerClassIsRegisteredAtLoad) {
-  Class marker = reinterpret_cast<Class>(
-      objc_lookUpClass("NSFramework_zelObjCRuntime"));
+  Class marker =
+      reinterpret_cast<Class>(objc_lookUpClass("NSFramework_zelObjCRuntime"));
   ASSERT_NE(marker, nullptr);
   EXPECT_EQ(marker->super_class, nullptr);
   EXPECT_EQ(marker->version, 0);
@@ -141,17 +161,16 @@ TEST(Exports, MarkerClassIsRegisteredAtLoad) {
   EXPECT_EQ(class_nextMethodList(meta, &iterator), nullptr);
   ASSERT_NE(meta->ivars, nullptr);
   ASSERT_EQ(meta->ivars->ivar_count, 10);
-  const char *expected[10][2] = {
-      {"isa", "^{_objc_class}"},
-      {"super_class", "^{_objc_class}"},
-      {"name", "*"},
-      {"version", "l"},
-      {"info", "l"},
-      {"instance_size", "l"},
-      {"ivars", "^{_objc_ivar_list}"},
-      {"methods", "^{_objc_method_list}"},
-      {"cache", "^{objc_cache}"},
-      {"protocol_list", "^^{_objc_protocol}"}};
+  const char *expected[10][2] = {{"isa", "^{_objc_class}"},
+                                 {"super_class", "^{_objc_class}"},
+                                 {"name", "*"},
+                                 {"version", "l"},
+                                 {"info", "l"},
+                                 {"instance_size", "l"},
+                                 {"ivars", "^{_objc_ivar_list}"},
+                                 {"methods", "^{_objc_method_list}"},
+                                 {"cache", "^{objc_cache}"},
+                                 {"protocol_list", "^^{_objc_protocol}"}};
   for (int i = 0; i < 10; ++i) {
     const struct objc_ivar &ivar = meta->ivars->ivar_list[i];
     EXPECT_STREQ(ivar.ivar_name, expected[i][0]);

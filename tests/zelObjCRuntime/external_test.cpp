@@ -160,9 +160,9 @@ TEST(ExternalSymbol, MainProgramByThePathsToItsFile) {
   const std::string program = realPathOf("/proc/self/exe");
   ASSERT_FALSE(program.empty());
   void *marker = reinterpret_cast<void *>(&zelsym_main_marker);
-  EXPECT_EQ(ZelObjC_LookupExternalSymbol(
-                (program + ":zelsym_main_marker").c_str()),
-            marker);
+  EXPECT_EQ(
+      ZelObjC_LookupExternalSymbol((program + ":zelsym_main_marker").c_str()),
+      marker);
 
   char previous[PATH_MAX];
   ASSERT_NE(getcwd(previous, sizeof previous), nullptr);
@@ -177,10 +177,12 @@ TEST(ExternalSymbol, MainProgramByThePathsToItsFile) {
   ASSERT_NE(mkdtemp(folder), nullptr);
   const std::string link = std::string(folder) + "/other-name";
   ASSERT_EQ(symlink(program.c_str(), link.c_str()), 0);
-  EXPECT_EQ(ZelObjC_LookupExternalSymbol((link + ":zelsym_main_marker").c_str()),
-            marker);
+  EXPECT_EQ(
+      ZelObjC_LookupExternalSymbol((link + ":zelsym_main_marker").c_str()),
+      marker);
   EXPECT_EQ(ZelObjC_LookupExternalSymbol("other-name:zelsym_main_marker"),
-            nullptr) << "a bare name is looked for beside each module only";
+            nullptr)
+      << "a bare name is looked for beside each module only";
   unlink(link.c_str());
   rmdir(folder);
 
@@ -193,8 +195,9 @@ TEST(ExternalSymbol, MainProgramByThePathsToItsFile) {
 // and by its real path, as well as by its soname.
 TEST(ExternalSymbol, LibraryByThePathsToItsFile) {
   Dl_info info{};
-  ASSERT_NE(dladdr(reinterpret_cast<void *>(&ZelObjC_LookupExternalSymbol),
-                   &info), 0);
+  ASSERT_NE(
+      dladdr(reinterpret_cast<void *>(&ZelObjC_LookupExternalSymbol), &info),
+      0);
   const std::string library = realPathOf(info.dli_fname);
   const std::string linkerName = folderOf(library) + "/libzelObjCRuntime.so";
   void *expected = dlsym(RTLD_DEFAULT, "ZelObjC_NewSymbolTable");
@@ -211,7 +214,8 @@ TEST(ExternalSymbol, LibraryByThePathsToItsFile) {
                 "libzelObjCRuntime.so:ZelObjC_NewSymbolTable"),
             expected);
   EXPECT_EQ(ZelObjC_LookupExternalSymbol("libzelObjCRuntime.so:strlen"),
-            nullptr) << "the named module only";
+            nullptr)
+      << "the named module only";
 }
 
 } // namespace

@@ -12,7 +12,7 @@ using namespace objc_module_records;
 
 namespace {
 
-#define ONE_METHOD(list, name, fn)                                           \
+#define ONE_METHOD(list, name, fn)                                             \
   MethodList<1> list = {nullptr, 1, {OBJC_DERIVED_METHOD(name, fn)}}
 
 /* Each implementation answers its own number, so a wrong one shows. */
@@ -32,9 +32,9 @@ OBJC_CLASS_RECORDS(Single_class, "FormerSingle", "FormerBase", 4, nullptr,
                    &Single_i, &Single_c);
 ONE_METHOD(Replace_i, "m", answer<3>);
 ONE_METHOD(Replace_c, "cm", answer<103>);
-struct objc_category Replace_category = {
-    "Replace", "FormerSingle", OBJC_METHOD_LIST(Replace_i),
-    OBJC_METHOD_LIST(Replace_c), nullptr};
+struct objc_category Replace_category = {"Replace", "FormerSingle",
+                                         OBJC_METHOD_LIST(Replace_i),
+                                         OBJC_METHOD_LIST(Replace_c), nullptr};
 
 /* FormerDouble: m, replaced by two categories in turn */
 ONE_METHOD(Double_i, "m", answer<4>);
@@ -103,15 +103,15 @@ namespace {
 id instanceOf(const char *name) { return class_createInstance(cls(name), 0); }
 
 IMP former(const char *className, const char *selector) {
-  return objc_send<IMP>(cls(className), "formerInstanceMethodForSelector:",
-                        sel(selector));
+  return objc_send<IMP>(cls(className),
+                        "formerInstanceMethodForSelector:", sel(selector));
 }
 IMP formerOf(id object, const char *selector) {
   return objc_send<IMP>(object, "formerMethodForSelector:", sel(selector));
 }
 IMP current(const char *className, const char *selector) {
-  return objc_send<IMP>(cls(className), "instanceMethodForSelector:",
-                        sel(selector));
+  return objc_send<IMP>(cls(className),
+                        "instanceMethodForSelector:", sel(selector));
 }
 
 /* ======================= Former methods ======================= */
@@ -251,8 +251,7 @@ TEST(FormerCategory, ListsItsMethodsInOrderWithTheirEncodings) {
   IMP ours = current("NSObject", "classForCoder");
   struct objc_method_list *found = nullptr;
   void *iterator = nullptr;
-  while (struct objc_method_list *list =
-             class_nextMethodList(root, &iterator))
+  while (struct objc_method_list *list = class_nextMethodList(root, &iterator))
     if (list->method_count > 0 && list->method_list[0].method_imp == ours)
       found = list;
   ASSERT_NE(found, nullptr);
@@ -261,8 +260,8 @@ TEST(FormerCategory, ListsItsMethodsInOrderWithTheirEncodings) {
     EXPECT_EQ(found->method_list[i].method_name, sel(names[i]));
     EXPECT_STREQ(found->method_list[i].method_types, types[i]);
   }
-  Method classSide = class_getClassMethod(
-      root, sel("formerInstanceMethodForSelector:"));
+  Method classSide =
+      class_getClassMethod(root, sel("formerInstanceMethodForSelector:"));
   ASSERT_NE(classSide, nullptr);
   EXPECT_STREQ(classSide->method_types, "^?12@0:4:8");
 }
@@ -270,9 +269,9 @@ TEST(FormerCategory, ListsItsMethodsInOrderWithTheirEncodings) {
 TEST(FormerCategory, ClassesOutsideNSObjectDoNotRespond) {
   Class loner = cls("FormerLoner");
   ASSERT_NE(loner, nullptr);
-  for (const char *name : {"classForCoder", "superclass", "class",
-                           "formerMethodForSelector:",
-                           "formerInstanceMethodForSelector:"}) {
+  for (const char *name :
+       {"classForCoder", "superclass", "class",
+        "formerMethodForSelector:", "formerInstanceMethodForSelector:"}) {
     SCOPED_TRACE(name);
     EXPECT_EQ(class_getInstanceMethod(loner, sel(name)), nullptr);
     EXPECT_EQ(class_getClassMethod(loner, sel(name)), nullptr);

@@ -105,8 +105,8 @@ std::string spanned(const char *type) {
 struct Measures {
   int size, alignment, aligned, promoted;
   bool operator==(const Measures &o) const {
-    return size == o.size && alignment == o.alignment &&
-           aligned == o.aligned && promoted == o.promoted;
+    return size == o.size && alignment == o.alignment && aligned == o.aligned &&
+           promoted == o.promoted;
   }
 };
 
@@ -181,8 +181,8 @@ TEST(FuzzEncodings, TypesWithoutASizeHaveNoKind) {
       "[1073741824i]",                         // 2^32 bytes wrap to 0
       "[1073741825i]",                         // and to 4
       "{x=[4294967297i]}",                     // a count past 32 bits
-      "{{a=i}}",   // the walk ends before the last brace
-      "{x=ic",     // cut short
+      "{{a=i}}", // the walk ends before the last brace
+      "{x=ic",   // cut short
       "[4i",
       nestedIn("{x=", 1001, "i", "}")};
   for (const std::string &type : unsupported) {
@@ -202,9 +202,8 @@ TEST(FuzzEncodings, TypesWithoutASizeHaveNoKind) {
 // Texts that the compatibility walk must read the way the measuring walk
 // does: each is compatible with itself.
 TEST(FuzzEncodings, NestedOpenersAreCompatibleWithThemselves) {
-  for (const char *type :
-       {"((ii))", "{{a=i}}", "{{a=i}c}", "({a=i}s)", "{(x=i)}",
-        "((ii))8@0:4", "{{a=i}}12@0:4{{b=c}}8"}) {
+  for (const char *type : {"((ii))", "{{a=i}}", "{{a=i}c}", "({a=i}s)",
+                           "{(x=i)}", "((ii))8@0:4", "{{a=i}}12@0:4{{b=c}}8"}) {
     EXPECT_EQ(zelObjC_CompatibleTypes(type, type), 1) << type;
   }
 }
@@ -272,22 +271,22 @@ TEST(FuzzStrtoull, OverflowAtEveryBaseStopsAtTheDigitThatOverflowed) {
   };
   const Case cases[] = {
       {"18446744073709551615", 10, ~0ULL, 20},
-      {"18446744073709551616", 10, 0ULL, 19},                // wraps to 0
+      {"18446744073709551616", 10, 0ULL, 19}, // wraps to 0
       {"ffffffffffffffff", 16, ~0ULL, 16},
       {"0x10000000000000000", 16, 0ULL, 18},
       {"3w5e11264sgsf", 36, 18446744073709551615ULL, 13},
       {"3w5e11264sgsg", 36, 0ULL, 12},
-      {"1111111111111111111111111111111111111111111111111111111111111111",
-       2, ~0ULL, 64},
-      {"4294967295", 10, 4294967295ULL, 10},                 // 32-bit edge
+      {"1111111111111111111111111111111111111111111111111111111111111111", 2,
+       ~0ULL, 64},
+      {"4294967295", 10, 4294967295ULL, 10}, // 32-bit edge
       {"4294967296", 10, 4294967296ULL, 10},
   };
   for (const Case &c : cases) {
     errno = 0;
     char *end = nullptr;
     const unsigned long long value = zelObjC_strtoull(c.text, &end, c.base);
-    const bool overflowed = c.consumed < static_cast<long>(
-                                             std::string(c.text).size());
+    const bool overflowed =
+        c.consumed < static_cast<long>(std::string(c.text).size());
     EXPECT_EQ(value, c.value) << c.text;
     EXPECT_EQ(end - c.text, c.consumed) << c.text;
     EXPECT_EQ(errno == ERANGE, overflowed) << c.text;
@@ -358,13 +357,13 @@ protected:
 
 TEST_F(FuzzSymbolFiles, MalformedFilesAreRefusedWithoutReadingPastThem) {
   const std::string malformed[] = {
-      std::string("\0abc\0\4i", 7),      // no terminator
-      std::string("abc\0\4i\0", 7),      // no lead byte
-      std::string("\0abc\0\0i\0", 8),    // kind 0
-      std::string("\0abc\0\7i\0", 8),    // kind past the last
-      std::string("\0\0\4i\0", 5),       // empty name
-      std::string("\0abc\0", 5),         // no kind before the end
-      std::string("\0abc\0\4i\0x", 9),   // bytes after the terminator
+      std::string("\0abc\0\4i", 7),    // no terminator
+      std::string("abc\0\4i\0", 7),    // no lead byte
+      std::string("\0abc\0\0i\0", 8),  // kind 0
+      std::string("\0abc\0\7i\0", 8),  // kind past the last
+      std::string("\0\0\4i\0", 5),     // empty name
+      std::string("\0abc\0", 5),       // no kind before the end
+      std::string("\0abc\0\4i\0x", 9), // bytes after the terminator
   };
   for (const std::string &bytes : malformed) {
     SymbolTable *table = load(bytes);
@@ -375,8 +374,7 @@ TEST_F(FuzzSymbolFiles, MalformedFilesAreRefusedWithoutReadingPastThem) {
 }
 
 TEST_F(FuzzSymbolFiles, LaterRecordWinsAndSurvivesASaveAndReload) {
-  SymbolTable *table =
-      load(std::string("\0abc\0\4i\0abc\0\1v\0", 15));
+  SymbolTable *table = load(std::string("\0abc\0\4i\0abc\0\1v\0", 15));
   ASSERT_NE(table, nullptr);
   const char *type = nullptr;
   EXPECT_EQ(ZelObjC_LookupSymbol(table, "abc", &type), 1);

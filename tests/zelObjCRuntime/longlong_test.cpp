@@ -61,8 +61,8 @@ TEST(Strtoull, AgreesWithTheCLibraryOnPlainDigits) {
 }
 
 TEST(Strtoull, AgreesOnPrefixesInBases0And16) {
-  const char *texts[] = {"0x1f", "0xFFFFFFFFFFFFFFFF", "017", "0", "42",
-                         "  0777", "1844674407370955", "9z", "0x0"};
+  const char *texts[] = {"0x1f",   "0xFFFFFFFFFFFFFFFF", "017", "0",  "42",
+                         "  0777", "1844674407370955",   "9z",  "0x0"};
   for (const char *text : texts)
     for (int base : {0, 16, 10, 8}) {
       SCOPED_TRACE(std::string(text) + " base " + std::to_string(base));
@@ -216,14 +216,14 @@ void expectWritten(unsigned long long value) {
 }
 
 TEST(Writers, EdgeValuesMatchSnprintf) {
-  const long long signedEdges[] = {0, 1, -1, 9, 10, -10, LLONG_MAX,
-                                   LLONG_MIN, LLONG_MIN + 1, INT_MAX,
-                                   INT_MIN, 1000000000000000000LL};
+  const long long signedEdges[] = {0,         1,         -1,
+                                   9,         10,        -10,
+                                   LLONG_MAX, LLONG_MIN, LLONG_MIN + 1,
+                                   INT_MAX,   INT_MIN,   1000000000000000000LL};
   for (long long v : signedEdges)
     expectWritten(v);
-  const unsigned long long unsignedEdges[] = {0, 1, 9, 10, maxValue,
-                                              maxValue - 1, 1ULL << 63,
-                                              10000000000000000000ULL};
+  const unsigned long long unsignedEdges[] = {
+      0, 1, 9, 10, maxValue, maxValue - 1, 1ULL << 63, 10000000000000000000ULL};
   for (unsigned long long v : unsignedEdges)
     expectWritten(v);
   char buf[21];

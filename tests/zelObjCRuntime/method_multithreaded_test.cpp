@@ -13,12 +13,10 @@ int Base_m(id, SEL) { return 1; }
 int BaseClass_c(id, SEL) { return 2; }
 int Leaf_n(id, SEL) { return 3; }
 
-MethodList<1> Base_imethods = {nullptr, 1,
-                               {OBJC_DERIVED_METHOD("m", Base_m)}};
-MethodList<1> Base_cmethods = {nullptr, 1,
-                               {OBJC_DERIVED_METHOD("c", BaseClass_c)}};
-MethodList<1> Leaf_imethods = {nullptr, 1,
-                               {OBJC_DERIVED_METHOD("n", Leaf_n)}};
+MethodList<1> Base_imethods = {nullptr, 1, {OBJC_DERIVED_METHOD("m", Base_m)}};
+MethodList<1> Base_cmethods = {
+    nullptr, 1, {OBJC_DERIVED_METHOD("c", BaseClass_c)}};
+MethodList<1> Leaf_imethods = {nullptr, 1, {OBJC_DERIVED_METHOD("n", Leaf_n)}};
 
 OBJC_CLASS_RECORDS(Base_class, "ThreadedBase", "NSObject", 4, nullptr,
                    &Base_imethods, &Base_cmethods);

@@ -24,18 +24,20 @@ int Middle_m(id, SEL) { return 2; }
 int Other_m(id, SEL) { return 3; }
 int OtherClass_m(id, SEL) { return 300; }
 
-MethodList<2> Base_imethods = {nullptr, 2,
-                               {OBJC_DERIVED_METHOD("m", Base_m),
-                                OBJC_DERIVED_METHOD("n", Base_n)}};
-MethodList<2> Base_cmethods = {nullptr, 2,
+MethodList<2> Base_imethods = {
+    nullptr,
+    2,
+    {OBJC_DERIVED_METHOD("m", Base_m), OBJC_DERIVED_METHOD("n", Base_n)}};
+MethodList<2> Base_cmethods = {nullptr,
+                               2,
                                {OBJC_DERIVED_METHOD("m", BaseClass_m),
                                 OBJC_DERIVED_METHOD("n", BaseClass_n)}};
-MethodList<1> Middle_imethods = {nullptr, 1,
-                                 {OBJC_DERIVED_METHOD("m", Middle_m)}};
-MethodList<1> Other_imethods = {nullptr, 1,
-                                {OBJC_DERIVED_METHOD("m", Other_m)}};
-MethodList<1> Other_cmethods = {nullptr, 1,
-                                {OBJC_DERIVED_METHOD("m", OtherClass_m)}};
+MethodList<1> Middle_imethods = {
+    nullptr, 1, {OBJC_DERIVED_METHOD("m", Middle_m)}};
+MethodList<1> Other_imethods = {
+    nullptr, 1, {OBJC_DERIVED_METHOD("m", Other_m)}};
+MethodList<1> Other_cmethods = {
+    nullptr, 1, {OBJC_DERIVED_METHOD("m", OtherClass_m)}};
 
 OBJC_CLASS_RECORDS(Base_class, "LookupBase", "NSObject", 4, nullptr,
                    &Base_imethods, &Base_cmethods);
@@ -81,7 +83,8 @@ void InitClass_initialize(id self, SEL) {
 MethodList<1> Init_imethods = {
     nullptr, 1, {OBJC_DERIVED_METHOD("answer", Init_answer)}};
 MethodList<2> Init_cmethods = {
-    nullptr, 2,
+    nullptr,
+    2,
     {OBJC_DERIVED_METHOD("initialize", InitClass_initialize),
      OBJC_DERIVED_METHOD("touch", InitClass_touch)}};
 OBJC_CLASS_RECORDS(Init_class, "LookupInit", "NSObject", 4, nullptr,
@@ -137,7 +140,8 @@ void FullClass_initialize(id self, SEL) {
 MethodList<1> Full_imethods = {
     nullptr, 1, {OBJC_DERIVED_METHOD("answer", Full_answer)}};
 MethodList<2> Full_cmethods = {
-    nullptr, 2,
+    nullptr,
+    2,
     {OBJC_DERIVED_METHOD("initialize", FullClass_initialize),
      OBJC_DERIVED_METHOD("touch", FullClass_touch)}};
 OBJC_CLASS_RECORDS(Full_class, "LookupFull", "NSObject", 4, nullptr,
@@ -166,8 +170,7 @@ bool cached(Class c, SEL s) {
 /* Swaps a class's cache for the test's own and puts it back. */
 class CacheSwap {
 public:
-  CacheSwap(Class c, struct objc_cache *replacement)
-      : cls_(c), own_(c->cache) {
+  CacheSwap(Class c, struct objc_cache *replacement) : cls_(c), own_(c->cache) {
     c->cache = replacement;
   }
   ~CacheSwap() { cls_->cache = own_; }

@@ -11,9 +11,9 @@
 
 using namespace objc_module_records;
 
-#define DESCRIPTION(name, types)                                             \
+#define DESCRIPTION(name, types)                                               \
   { reinterpret_cast<SEL>(name), const_cast<char *>(types) }
-#define DESCRIPTIONS(list)                                                   \
+#define DESCRIPTIONS(list)                                                     \
   reinterpret_cast<struct objc_method_description_list *>(&(list))
 #define PROTOCOL(protocol) reinterpret_cast<id>(&(protocol))
 
@@ -22,8 +22,8 @@ namespace {
 // ---- Protocols compiled into this program ----
 
 // Only incorporated: no class lists it.
-MethodDescriptionList<1> ZPShape_imethods = {
-    1, {DESCRIPTION("area", "d8@0:4")}};
+MethodDescriptionList<1> ZPShape_imethods = {1,
+                                             {DESCRIPTION("area", "d8@0:4")}};
 struct objc_protocol ZPShape = {nullptr, "ZPShape", nullptr,
                                 DESCRIPTIONS(ZPShape_imethods), nullptr};
 
@@ -54,10 +54,10 @@ int defaultColor(id, SEL) { return 7; }
 void takeText(id, SEL, char *) {}
 BOOL denyEverything(id, SEL, Protocol *) { return NO; }
 
-MethodList<2> drawAndArea = {nullptr,
-                             2,
-                             {OBJC_DERIVED_METHOD("draw", draw),
-                              OBJC_DERIVED_METHOD("area", area)}};
+MethodList<2> drawAndArea = {
+    nullptr,
+    2,
+    {OBJC_DERIVED_METHOD("draw", draw), OBJC_DERIVED_METHOD("area", area)}};
 MethodList<1> colorMethods = {
     nullptr, 1, {OBJC_DERIVED_METHOD("defaultColor", defaultColor)}};
 MethodList<1> drawOnly = {nullptr, 1, {OBJC_DERIVED_METHOD("draw", draw)}};
@@ -79,14 +79,16 @@ MethodList<1> denyingMethods = {
     {OBJC_METHOD("conformsToProtocol:", "c12@0:4^{objc_protocol=}8",
                  denyEverything)}};
 
-#define META(cls, classMethods, protocolList)                                \
-  struct objc_class cls##_meta = {nullptr, nullptr, #cls, 0, CLS_META,       \
-                                  sizeof(struct objc_class), nullptr,        \
-                                  classMethods, nullptr, protocolList}
-#define CLASS(cls, super, instanceMethods, protocolList)                     \
-  struct objc_class cls##_class = {&cls##_meta, OBJC_SUPER_NAME(super),      \
-                                   #cls, 0, CLS_CLASS, 4, nullptr,           \
-                                   instanceMethods, nullptr, protocolList}
+#define META(cls, classMethods, protocolList)                                  \
+  struct objc_class cls##_meta = {nullptr,  nullptr,                           \
+                                  #cls,     0,                                 \
+                                  CLS_META, sizeof(struct objc_class),         \
+                                  nullptr,  classMethods,                      \
+                                  nullptr,  protocolList}
+#define CLASS(cls, super, instanceMethods, protocolList)                       \
+  struct objc_class cls##_class = {                                            \
+      &cls##_meta, OBJC_SUPER_NAME(super), #cls,    0,           CLS_CLASS, 4, \
+      nullptr,     instanceMethods,        nullptr, protocolList}
 
 // Adopts ZPDrawing and has all its methods.
 META(ZPCanvas, OBJC_MODULE_METHODS(colorMethods), nullptr);
@@ -103,8 +105,8 @@ META(ZPFlat, OBJC_MODULE_METHODS(colorMethods), nullptr);
 CLASS(ZPFlat, "NSObject", OBJC_MODULE_METHODS(drawOnly), nullptr);
 // defaultColor on the wrong side.
 META(ZPInstanceColor, nullptr, nullptr);
-CLASS(ZPInstanceColor, "NSObject",
-      OBJC_MODULE_METHODS(allAsInstanceMethods), nullptr);
+CLASS(ZPInstanceColor, "NSObject", OBJC_MODULE_METHODS(allAsInstanceMethods),
+      nullptr);
 // area with a float result where a double is declared.
 META(ZPWrongArea, OBJC_MODULE_METHODS(colorMethods), nullptr);
 CLASS(ZPWrongArea, "ZPFlat", OBJC_MODULE_METHODS(wrongArea), nullptr);
@@ -182,9 +184,9 @@ TEST_F(ProtocolTest, IgnoresIncorporatedMetaclassAndUnknownNames) {
 
 TEST_F(ProtocolTest, NewProtocolRefusesAKnownName) {
   static MethodDescriptionList<1> offered = {1, {{sel("draw"), nullptr}}};
-  EXPECT_EQ(ZelObjC_NewProtocol("ZPDrawing", nullptr, descriptions(offered),
-                                nullptr),
-            nullptr);
+  EXPECT_EQ(
+      ZelObjC_NewProtocol("ZPDrawing", nullptr, descriptions(offered), nullptr),
+      nullptr);
   EXPECT_EQ(ZelObjC_LookupProtocol("ZPDrawing"), &ZPDrawing);
   EXPECT_EQ(ZPDrawing.instance_methods, DESCRIPTIONS(ZPDrawing_imethods));
 }
@@ -208,8 +210,7 @@ TEST_F(ProtocolTest, NewProtocolIsRegisteredUnderACopyOfItsName) {
   EXPECT_EQ(ZelObjC_LookupProtocol("ZPFresh"), fresh);
   EXPECT_EQ(enumerated("ZPFresh"), fresh);
   EXPECT_EQ(ZelObjC_LookupProtocol("ZPStale"), nullptr);
-  EXPECT_EQ(ZelObjC_NewProtocol("ZPFresh", nullptr, nullptr, nullptr),
-            nullptr);
+  EXPECT_EQ(ZelObjC_NewProtocol("ZPFresh", nullptr, nullptr, nullptr), nullptr);
 }
 
 TEST_F(ProtocolTest, ClassLoadedLaterIsFoundByNameThenListed) {
@@ -224,8 +225,7 @@ TEST_F(ProtocolTest, ClassLoadedLaterIsFoundByNameThenListed) {
   EXPECT_EQ(enumerated("ZPLate"), nullptr);
   EXPECT_EQ(ZelObjC_LookupProtocol("ZPLate"), adopted);
   EXPECT_EQ(enumerated("ZPLate"), adopted);
-  EXPECT_EQ(ZelObjC_NewProtocol("ZPLate", nullptr, nullptr, nullptr),
-            nullptr);
+  EXPECT_EQ(ZelObjC_NewProtocol("ZPLate", nullptr, nullptr, nullptr), nullptr);
 }
 
 // ---- Method descriptions ----
@@ -233,8 +233,7 @@ TEST_F(ProtocolTest, ClassLoadedLaterIsFoundByNameThenListed) {
 TEST_F(ProtocolTest, LookupProtocolMethodSeparatesInstanceAndClassSide) {
   EXPECT_EQ(ZelObjC_LookupProtocolMethod(&ZPDrawing, sel("draw"), YES),
             &ZPDrawing_imethods.list[0]);
-  EXPECT_EQ(ZelObjC_LookupProtocolMethod(&ZPDrawing, sel("draw"), NO),
-            nullptr);
+  EXPECT_EQ(ZelObjC_LookupProtocolMethod(&ZPDrawing, sel("draw"), NO), nullptr);
   EXPECT_EQ(ZelObjC_LookupProtocolMethod(&ZPDrawing, sel("defaultColor"), 2),
             nullptr);
   EXPECT_EQ(ZelObjC_LookupProtocolMethod(&ZPDrawing, sel("defaultColor"), NO),
@@ -261,15 +260,12 @@ TEST_F(ProtocolTest, IncorporatedDescriptionWins) {
   static struct objc_protocol sibling = {nullptr, "ZPSibling", nullptr,
                                          descriptions(second), nullptr};
   static ProtocolList<1> later = {nullptr, 1, {PROTOCOL(sibling)}};
-  static ProtocolList<2> first = {OBJC_PROTOCOL_LIST(later), 2,
-                                  {nullptr, PROTOCOL(middle)}};
-  static struct objc_protocol top = {nullptr, "ZPTop",
-                                     OBJC_PROTOCOL_LIST(first),
-                                     descriptions(own), nullptr};
-  EXPECT_EQ(ZelObjC_LookupProtocolMethod(&top, sel("x"), YES),
-            &deep.list[0]);
-  EXPECT_EQ(ZelObjC_LookupProtocolMethod(&top, sel("y"), YES),
-            &deep.list[1]);
+  static ProtocolList<2> first = {
+      OBJC_PROTOCOL_LIST(later), 2, {nullptr, PROTOCOL(middle)}};
+  static struct objc_protocol top = {
+      nullptr, "ZPTop", OBJC_PROTOCOL_LIST(first), descriptions(own), nullptr};
+  EXPECT_EQ(ZelObjC_LookupProtocolMethod(&top, sel("x"), YES), &deep.list[0]);
+  EXPECT_EQ(ZelObjC_LookupProtocolMethod(&top, sel("y"), YES), &deep.list[1]);
   EXPECT_EQ(ZelObjC_LookupProtocolMethod(&sibling, sel("y"), YES),
             &second.list[0]);
 }
@@ -277,9 +273,8 @@ TEST_F(ProtocolTest, IncorporatedDescriptionWins) {
 TEST_F(ProtocolTest, EmptyAndNegativeListsHoldNothing) {
   static MethodDescriptionList<1> negative = {-1, {{sel("draw"), nullptr}}};
   static MethodDescriptionList<1> zero = {0, {{sel("draw"), nullptr}}};
-  static struct objc_protocol odd = {nullptr, "ZPOdd", nullptr,
-                                     descriptions(negative),
-                                     descriptions(zero)};
+  static struct objc_protocol odd = {
+      nullptr, "ZPOdd", nullptr, descriptions(negative), descriptions(zero)};
   EXPECT_EQ(ZelObjC_LookupProtocolMethod(&odd, sel("draw"), YES), nullptr);
   EXPECT_EQ(ZelObjC_LookupProtocolMethod(&odd, sel("draw"), NO), nullptr);
   EXPECT_TRUE(ZelObjC_ImplementsProtocol(classNamed("NSObject"), &odd));
@@ -319,12 +314,10 @@ TEST_F(ProtocolTest, OfferedTypeMayBeNarrowerThanDeclared) {
       1, {{sel("fill:"), const_cast<char *>("v20@0:4[12c]8")}}};
   static MethodDescriptionList<1> textWanted = {
       1, {{sel("drain:"), const_cast<char *>("v12@0:4*8")}}};
-  Protocol *takesArray = ZelObjC_NewProtocol("ZPTakesArray", nullptr,
-                                             descriptions(arrayWanted),
-                                             nullptr);
+  Protocol *takesArray = ZelObjC_NewProtocol(
+      "ZPTakesArray", nullptr, descriptions(arrayWanted), nullptr);
   Protocol *takesText = ZelObjC_NewProtocol("ZPTakesText", nullptr,
-                                            descriptions(textWanted),
-                                            nullptr);
+                                            descriptions(textWanted), nullptr);
   ASSERT_NE(takesArray, nullptr);
   ASSERT_NE(takesText, nullptr);
   // fill: offers char *, drain: offers char[12].
@@ -335,10 +328,9 @@ TEST_F(ProtocolTest, OfferedTypeMayBeNarrowerThanDeclared) {
 // A created protocol may describe a method without types: the class has
 // the selector, yet nothing can be compared, so it does not implement it.
 TEST_F(ProtocolTest, DescriptionWithoutTypesIsNeverImplemented) {
-  static MethodDescriptionList<1> untyped = {
-      1, {{sel("draw"), nullptr}}};
-  Protocol *protocol = ZelObjC_NewProtocol("ZPUntyped", nullptr,
-                                           descriptions(untyped), nullptr);
+  static MethodDescriptionList<1> untyped = {1, {{sel("draw"), nullptr}}};
+  Protocol *protocol =
+      ZelObjC_NewProtocol("ZPUntyped", nullptr, descriptions(untyped), nullptr);
   ASSERT_NE(protocol, nullptr);
   EXPECT_FALSE(ZelObjC_ImplementsProtocol(classNamed("ZPCanvas"), protocol));
   EXPECT_EQ(zelObjC_CompatibleTypes("v8@0:4", nullptr), 0);
@@ -400,8 +392,8 @@ TEST_F(ProtocolTest, SharedProtocolsAreSearchedOnce) {
   for (int i = 0; i < levels; ++i) {
     ladder[i] = {nullptr, "ZPRung", nullptr, nullptr, nullptr};
     if (i + 1 < levels) {
-      links[i] = {nullptr, 2, {PROTOCOL(ladder[i + 1]),
-                               PROTOCOL(ladder[i + 1])}};
+      links[i] = {
+          nullptr, 2, {PROTOCOL(ladder[i + 1]), PROTOCOL(ladder[i + 1])}};
       ladder[i].protocol_list = OBJC_PROTOCOL_LIST(links[i]);
     }
   }

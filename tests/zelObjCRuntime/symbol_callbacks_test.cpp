@@ -37,7 +37,9 @@ protected:
 
 TEST_F(SymbolCallbacksTest, DefinitionsDescribeAsKeywordSpaceType) {
   EXPECT_EQ(describeValue("\2i"), "TYPEDEF i");
-  EXPECT_EQ(describeValue("\1" "42"), "MACRO 42");
+  EXPECT_EQ(describeValue("\1"
+                          "42"),
+            "MACRO 42");
   EXPECT_EQ(describeValue("\3^v"), "VARIABLE ^v");
   EXPECT_EQ(describeValue("\4i@:"), "FUNCTION i@:");
   EXPECT_EQ(describeValue("\5v"), "INLINEFUNCTION v");
@@ -58,7 +60,9 @@ TEST_F(SymbolCallbacksTest, HashTakesBytesAsSignedChars) {
   EXPECT_EQ(hash("a"), 97u);
   EXPECT_EQ(hash("ab"), 9u * 97u + 98u);
   EXPECT_EQ(hash("\xff"), 0xffffffffu);
-  EXPECT_EQ(hash("\x80" "a"), 9u * 0xffffff80u + 97u);
+  EXPECT_EQ(hash("\x80"
+                 "a"),
+            9u * 0xffffff80u + 97u);
   const char inImage[] = "\0ab";
   EXPECT_EQ(hash(inImage), hash("ab"));
 }

@@ -15,11 +15,11 @@ namespace {
 
 constexpr uint64_t key128[2] = {0x0706050403020100ull, 0x0f0e0d0c0b0a0908ull};
 constexpr uint32_t key64[2] = {0x03020100u, 0x07060504u};
-constexpr char message[] = {
-    0,  1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13, 14, 15,
-    16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31,
-    32, 33, 34, 35, 36, 37, 38, 39, 40, 41, 42, 43, 44, 45, 46, 47,
-    48, 49, 50, 51, 52, 53, 54, 55, 56, 57, 58, 59, 60, 61, 62, 63};
+constexpr char message[] = {0,  1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12,
+                            13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25,
+                            26, 27, 28, 29, 30, 31, 32, 33, 34, 35, 36, 37, 38,
+                            39, 40, 41, 42, 43, 44, 45, 46, 47, 48, 49, 50, 51,
+                            52, 53, 54, 55, 56, 57, 58, 59, 60, 61, 62, 63};
 
 // SipHash-2-4 of the first n bytes of message under key128, as published
 // (each value read as a little-endian 64-bit number).
@@ -93,10 +93,20 @@ uint64_t plainSipHash(int c, int d, const char *bytes, size_t length) {
   uint64_t v2 = key128[0] ^ 0x6c7967656e657261ull;
   uint64_t v3 = key128[1] ^ 0x7465646279746573ull;
   auto sipRound = [&] {
-    v0 += v1; v1 = rotl64(v1, 13); v1 ^= v0; v0 = rotl64(v0, 32);
-    v2 += v3; v3 = rotl64(v3, 16); v3 ^= v2;
-    v0 += v3; v3 = rotl64(v3, 21); v3 ^= v0;
-    v2 += v1; v1 = rotl64(v1, 17); v1 ^= v2; v2 = rotl64(v2, 32);
+    v0 += v1;
+    v1 = rotl64(v1, 13);
+    v1 ^= v0;
+    v0 = rotl64(v0, 32);
+    v2 += v3;
+    v3 = rotl64(v3, 16);
+    v3 ^= v2;
+    v0 += v3;
+    v3 = rotl64(v3, 21);
+    v3 ^= v0;
+    v2 += v1;
+    v1 = rotl64(v1, 17);
+    v1 ^= v2;
+    v2 = rotl64(v2, 32);
   };
   const std::vector<unsigned char> m = padded(bytes, length, 8);
   for (size_t i = 0; i < m.size(); i += 8) {
@@ -120,10 +130,20 @@ uint32_t plainHalfSipHash(int c, int d, const char *bytes, size_t length) {
   uint32_t v2 = key64[0] ^ 0x6c796765u;
   uint32_t v3 = key64[1] ^ 0x74656462u;
   auto halfRound = [&] {
-    v0 += v1; v1 = rotl32(v1, 5); v1 ^= v0; v0 = rotl32(v0, 16);
-    v2 += v3; v3 = rotl32(v3, 8); v3 ^= v2;
-    v0 += v3; v3 = rotl32(v3, 7); v3 ^= v0;
-    v2 += v1; v1 = rotl32(v1, 13); v1 ^= v2; v2 = rotl32(v2, 16);
+    v0 += v1;
+    v1 = rotl32(v1, 5);
+    v1 ^= v0;
+    v0 = rotl32(v0, 16);
+    v2 += v3;
+    v3 = rotl32(v3, 8);
+    v3 ^= v2;
+    v0 += v3;
+    v3 = rotl32(v3, 7);
+    v3 ^= v0;
+    v2 += v1;
+    v1 = rotl32(v1, 13);
+    v1 ^= v2;
+    v2 = rotl32(v2, 16);
   };
   const std::vector<unsigned char> m = padded(bytes, length, 4);
   for (size_t i = 0; i < m.size(); i += 4) {

@@ -212,8 +212,8 @@ TEST_F(SymbolTest, TypeTextStaysPutWhileTheTableGrows) {
   EXPECT_STREQ(type, "d");
   Definitions seen = contents(table);
   ASSERT_EQ(seen.size(), 2001u);
-  EXPECT_EQ(seen["name1234"], std::make_pair(1 + 1234 % 6,
-                                             std::string("1234")));
+  EXPECT_EQ(seen["name1234"],
+            std::make_pair(1 + 1234 % 6, std::string("1234")));
   ZelObjC_DestroySymbolTable(table);
 }
 
@@ -330,9 +330,8 @@ TEST_F(SymbolTest, LoadedTableTakesOwnedDefinitionsAndSavesThemAll) {
   ASSERT_EQ(ZelObjC_SaveSymbolTable(table, copy.c_str()), YES);
   ZelObjC_DestroySymbolTable(table);
 
-  Definitions expected = {{"abc", {3, "d"}},
-                          {"def", {2, "c"}},
-                          {"ghi", {1, "42"}}};
+  Definitions expected = {
+      {"abc", {3, "d"}}, {"def", {2, "c"}}, {"ghi", {1, "42"}}};
   SymbolTable *reloaded = ZelObjC_LoadSymbolTable(copy.c_str());
   ASSERT_NE(reloaded, nullptr);
   EXPECT_EQ(contents(reloaded), expected);
@@ -529,8 +528,9 @@ TEST_F(SymbolTest, FilesThatCannotBeReadAnswerNull) {
   address.sun_family = AF_UNIX;
   ASSERT_LT(socketPath.size(), sizeof address.sun_path);
   std::strcpy(address.sun_path, socketPath.c_str());
-  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr *>(&address),
-                 sizeof address), 0);
+  ASSERT_EQ(
+      bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address),
+      0);
   EXPECT_EQ(ZelObjC_LoadSymbolTable(socketPath.c_str()), nullptr);
   close(listener);
 
@@ -638,8 +638,9 @@ TEST_F(SymbolTest, ImagesLargerThanOneReadAreCheckedThroughout) {
   ASSERT_NE(table, nullptr);
   EXPECT_EQ(contents(table), expected);
   const char *type = nullptr;
-  EXPECT_EQ(ZelObjC_LookupSymbol(table, std::string(1500000, 'N').c_str(),
-                                 &type), ZEL_SYMBOL_FUNCTION);
+  EXPECT_EQ(
+      ZelObjC_LookupSymbol(table, std::string(1500000, 'N').c_str(), &type),
+      ZEL_SYMBOL_FUNCTION);
   EXPECT_STREQ(type, "v");
   ZelObjC_DestroySymbolTable(table);
 
@@ -797,7 +798,7 @@ TEST_F(SymbolTest, SaveKeepsLinksAndPermissions) {
 
   SymbolTable *table = numberedTable(0, 3);
   EXPECT_EQ(ZelObjC_SaveSymbolTable(table, link.c_str()), YES);
-  struct stat info{};
+  struct stat info {};
   ASSERT_EQ(lstat(link.c_str(), &info), 0);
   EXPECT_TRUE(S_ISLNK(info.st_mode));
   ASSERT_EQ(stat(target.c_str(), &info), 0);

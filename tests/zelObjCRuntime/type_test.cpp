@@ -77,8 +77,8 @@ TEST(TypeToApplyVal, UnsupportedLeavesTheRecord) {
 }
 
 TEST(TypeToApplyVal, SizesThatWrapAreUnsupported) {
-  for (const char *type : {"[2147483648c]", "[1073741823i]",
-                           "{x=[2147483647c]i}"}) {
+  for (const char *type :
+       {"[2147483648c]", "[1073741823i]", "{x=[2147483647c]i}"}) {
     SCOPED_TRACE(type);
     ApplyVal val = {-7, -7, nullptr};
     EXPECT_EQ(zelObjC_TypeToApplyVal(type, 0, &val), 0);
@@ -97,8 +97,7 @@ IntChar makeIntChar(int i) { return {i, 'z'}; }
 // build sees any write beyond the storage).
 TEST(TypeToApplyVal, ResultStorageHoldsWhatTheCalleeWrites) {
   ApplyVal result = {};
-  ASSERT_EQ(zelObjC_TypeToApplyVal("{IntChar=\"i\"i\"c\"c}", 0, &result),
-            1);
+  ASSERT_EQ(zelObjC_TypeToApplyVal("{IntChar=\"i\"i\"c\"c}", 0, &result), 1);
   ASSERT_GE(static_cast<size_t>(result.size), sizeof(IntChar));
   std::vector<unsigned char> storage(static_cast<size_t>(result.size));
   result.data = storage.data();
@@ -127,33 +126,58 @@ struct Compat {
 
 // compatibleType is reached through one-type "signatures".
 const Compat typePairs[] = {
-    {"@", "@", 1},           {"@", "#", 0},
-    {"#", "@", 0},           {"v", "v", 1},
-    {"d", "f", 0},           {"i", "i", 1},
-    {"i", "I", 0},           {"b8", "c", 1},
-    {"b9", "c", 0},          {"b32", "I", 1},
-    {"C", "b8", 1},          {"c", "b8", 0},
-    {"I", "b32", 1},         {"b3", "b2", 1},
-    {"b9", "b2", 0},         {"L", "b31", 1},
-    {"^c", "*", 1},          {"*", "^c", 1},
-    {"*", "^rc", 0},         {"r*", "*", 1},
-    {"^i", "^i", 1},         {"^i", "^I", 0},
-    {"^^{a=i}", "^^{b=i}", 1}, {"?", "^i", 1},
-    {"^i", "?", 1},          {"?", "?", 1},
-    {"{(x=i)}", "?", 1},     {"{x=i}", "?", 0},
-    {"*", "[12c]", 1},       {"[12c]", "*", 0},
-    {"^i", "[3i]", 1},       {"[3i]", "^i", 0},
-    {"*", "[3i]", 0},        {"[3i]", "[3i]", 1},
-    {"[3i]", "[4i]", 0},     {"[3i]", "[3I]", 0},
-    {"{a=ii}", "{b=ii}", 1}, {"{a=ii}", "{a=iii}", 0},
-    {"{a=iii}", "{a=ii}", 0}, {"{a}", "{b}", 1},
-    {"{a=\"x\"i\"y\"c}", "{b=ic}", 1}, {"{a={b=i}c}", "{a={c=i}c}", 1},
-    {"?", "{?=(u=i)}", 0},   {"?", "{(u=i)}", 1},
-    {"(u=ic)", "(v=ic)", 1}, {"(ic)", "(u=ic)", 1},
-    {"(u=ic)", "(u=i)", 0},  {"{u=ic}", "(u=ic)", 0},
+    {"@", "@", 1},
+    {"@", "#", 0},
+    {"#", "@", 0},
+    {"v", "v", 1},
+    {"d", "f", 0},
+    {"i", "i", 1},
+    {"i", "I", 0},
+    {"b8", "c", 1},
+    {"b9", "c", 0},
+    {"b32", "I", 1},
+    {"C", "b8", 1},
+    {"c", "b8", 0},
+    {"I", "b32", 1},
+    {"b3", "b2", 1},
+    {"b9", "b2", 0},
+    {"L", "b31", 1},
+    {"^c", "*", 1},
+    {"*", "^c", 1},
+    {"*", "^rc", 0},
+    {"r*", "*", 1},
+    {"^i", "^i", 1},
+    {"^i", "^I", 0},
+    {"^^{a=i}", "^^{b=i}", 1},
+    {"?", "^i", 1},
+    {"^i", "?", 1},
+    {"?", "?", 1},
+    {"{(x=i)}", "?", 1},
+    {"{x=i}", "?", 0},
+    {"*", "[12c]", 1},
+    {"[12c]", "*", 0},
+    {"^i", "[3i]", 1},
+    {"[3i]", "^i", 0},
+    {"*", "[3i]", 0},
+    {"[3i]", "[3i]", 1},
+    {"[3i]", "[4i]", 0},
+    {"[3i]", "[3I]", 0},
+    {"{a=ii}", "{b=ii}", 1},
+    {"{a=ii}", "{a=iii}", 0},
+    {"{a=iii}", "{a=ii}", 0},
+    {"{a}", "{b}", 1},
+    {"{a=\"x\"i\"y\"c}", "{b=ic}", 1},
+    {"{a={b=i}c}", "{a={c=i}c}", 1},
+    {"?", "{?=(u=i)}", 0},
+    {"?", "{(u=i)}", 1},
+    {"(u=ic)", "(v=ic)", 1},
+    {"(ic)", "(u=ic)", 1},
+    {"(u=ic)", "(u=i)", 0},
+    {"{u=ic}", "(u=ic)", 0},
     {"^{?=i*i^{?}(abc)}", "^{?=i*i^{?}(xyz", 1},
     {"^{?=i*i^{?}(", "^{?=i*i^{?}{", 0},
-    {"B", "B", 0},           {"%", "%", 0},
+    {"B", "B", 0},
+    {"%", "%", 0},
 };
 
 TEST(CompatibleTypes, OneType) {

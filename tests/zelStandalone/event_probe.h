@@ -36,22 +36,25 @@ inline void terminate(id, SEL, id sender) {
 }
 
 inline MethodList<2> Probe_imethods = {
-    nullptr, 2,
+    nullptr,
+    2,
     {OBJC_DERIVED_METHOD("fire:", fire),
      OBJC_DERIVED_METHOD("explode:", explode)}};
 inline struct objc_class Probe_meta = {
-    nullptr, nullptr, "EventProbe", 0, CLS_META, sizeof(struct objc_class),
-    nullptr, nullptr, nullptr, nullptr};
+    nullptr, nullptr, "EventProbe", 0,      CLS_META, sizeof(struct objc_class),
+    nullptr, nullptr, nullptr,      nullptr};
 inline struct objc_class Probe_class = {
-    &Probe_meta, OBJC_SUPER_NAME("NSObject"), "EventProbe", 0, CLS_CLASS,
-    sizeof(id), nullptr, OBJC_MODULE_METHODS(Probe_imethods), nullptr,
-    nullptr};
+    &Probe_meta,  OBJC_SUPER_NAME("NSObject"),
+    "EventProbe", 0,
+    CLS_CLASS,    sizeof(id),
+    nullptr,      OBJC_MODULE_METHODS(Probe_imethods),
+    nullptr,      nullptr};
 
 inline MethodList<1> Termination_imethods = {
     nullptr, 1, {OBJC_DERIVED_METHOD("terminate:", terminate)}};
 inline struct objc_category Termination_category = {
-    "TestTermination", "NSApplication",
-    OBJC_METHOD_LIST(Termination_imethods), nullptr, nullptr};
+    "TestTermination", "NSApplication", OBJC_METHOD_LIST(Termination_imethods),
+    nullptr, nullptr};
 
 inline Symtab<2> Probe_symtab = {
     0, nullptr, 1, 1, {&Probe_class, &Termination_category}};
@@ -84,8 +87,8 @@ inline int &alertAnswer() {
   return answer;
 }
 
-inline int respond(id title, id message, id defaultButton,
-                   id alternateButton, id otherButton) {
+inline int respond(id title, id message, id defaultButton, id alternateButton,
+                   id otherButton) {
   alerts().push_back({recording::text(title), recording::text(message),
                       recording::text(defaultButton),
                       recording::text(alternateButton),

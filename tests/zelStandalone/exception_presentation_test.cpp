@@ -27,7 +27,7 @@ char *arguments[] = {program, nullptr};
 void storeFormerDispatch() {
   recording::enroll(setupFailure);
   NS_DURING
-    ZELApplicationMain(1, arguments);
+  ZELApplicationMain(1, arguments);
   NS_HANDLER
   NS_ENDHANDLER
 }
@@ -80,20 +80,20 @@ TEST_F(ExceptionPresentation, FirstClaimingLanguageAlonePresents) {
   recording::enroll(claiming);
   recording::enroll(alsoClaiming);
   send("explode:");
-  EXPECT_EQ(recording::journal(),
-            Journal({"exploded",
-                     "bystander isResponsibleForException: Explosion",
-                     "claiming isResponsibleForException: Explosion",
-                     "claiming presentException: Explosion"}));
+  EXPECT_EQ(
+      recording::journal(),
+      Journal({"exploded", "bystander isResponsibleForException: Explosion",
+               "claiming isResponsibleForException: Explosion",
+               "claiming presentException: Explosion"}));
   EXPECT_TRUE(probe::alerts().empty());
 }
 
 TEST_F(ExceptionPresentation, UnclaimedExceptionShowsItsReasonVerbatim) {
   recording::enroll(bystander);
   send("explode:");
-  EXPECT_EQ(recording::journal(),
-            Journal({"exploded",
-                     "bystander isResponsibleForException: Explosion"}));
+  EXPECT_EQ(
+      recording::journal(),
+      Journal({"exploded", "bystander isResponsibleForException: Explosion"}));
   ASSERT_EQ(probe::alerts().size(), 1u);
   const probe::Alert &alert = probe::alerts()[0];
   EXPECT_EQ(alert.title, "Explosion");
@@ -134,8 +134,7 @@ TEST_F(ExceptionPresentation, EventsPostedToTheRunLoopPassThrough) {
   id application = application_;
   objc_send<void>(application, "postEvent:atStart:", probe::event("explode:"),
                   NO);
-  objc_send<void>(application, "postEvent:atStart:", probe::event("fire:"),
-                  NO);
+  objc_send<void>(application, "postEvent:atStart:", probe::event("fire:"), NO);
   objc_send<void>(application, "run");
   EXPECT_EQ(recording::journal(), Journal({"exploded", "fired"}));
   EXPECT_EQ(probe::alerts().size(), 1u);

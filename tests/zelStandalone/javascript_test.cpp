@@ -54,9 +54,9 @@ id sourceCatching(id interp, id path) {
   caught = nil;
   id volatile result = nil;
   NS_DURING
-    result = objc_send(interp, "sourceFile:", path);
+  result = objc_send(interp, "sourceFile:", path);
   NS_HANDLER
-    caught = localException;
+  caught = localException;
   NS_ENDHANDLER
   return result;
 }
@@ -76,11 +76,10 @@ protected:
 
   // The completion value of a script run in the main interpreter, as text;
   // the reason of the exception when it raised one.
-  std::string run(const char *name, const std::string &body,
-                  id interp = nil) {
+  std::string run(const char *name, const std::string &body, id interp = nil) {
     std::string path = writeScript(name, body);
-    id result = sourceCatching(interp ? interp : mainInterp(),
-                               string(path.c_str()));
+    id result =
+        sourceCatching(interp ? interp : mainInterp(), string(path.c_str()));
     if (caught)
       return "raised: " + text(objc_send(caught, "reason"));
     return text(objc_send(result, "description"));
@@ -102,12 +101,14 @@ protected:
   Class valueClass_ = Nil;
 };
 
-TEST_F(JavaScriptLanguage, AnswersItsClassesAndTheFirstInterpreterIsTheMainOne) {
-  EXPECT_EQ(interpClass_, reinterpret_cast<Class>(objc_getClass("ZELJSInterp")));
+TEST_F(JavaScriptLanguage,
+       AnswersItsClassesAndTheFirstInterpreterIsTheMainOne) {
+  EXPECT_EQ(interpClass_,
+            reinterpret_cast<Class>(objc_getClass("ZELJSInterp")));
   EXPECT_EQ(valueClass_, reinterpret_cast<Class>(objc_getClass("ZELJSValue")));
   id made = objc_send(objc_send(interpClass_, "alloc"), "init");
   id main = mainInterp();
-  EXPECT_EQ(made, main);  // no interpreter was made before in this program
+  EXPECT_EQ(made, main); // no interpreter was made before in this program
   id later = objc_send(objc_send(interpClass_, "alloc"), "init");
   EXPECT_NE(later, main);
   EXPECT_EQ(mainInterp(), main);
@@ -116,7 +117,7 @@ TEST_F(JavaScriptLanguage, AnswersItsClassesAndTheFirstInterpreterIsTheMainOne) 
 
 TEST_F(JavaScriptLanguage, ArgumentVectorBecomesAnArrayOfStrings) {
   char program[] = "prog", spaced[] = "b c", empty[] = "";
-  char latin1[] = "caf\xe9";  // not UTF-8: taken byte for byte
+  char latin1[] = "caf\xe9"; // not UTF-8: taken byte for byte
   char *strings[] = {program, spaced, empty, latin1, nullptr};
   set(mainInterp(), "argc", objc_send(valueClass_, "valueWithInt:", -42));
   set(mainInterp(), "argv", vector(strings));
@@ -132,13 +133,14 @@ TEST_F(JavaScriptLanguage, ArgumentVectorBecomesAnArrayOfStrings) {
   EXPECT_EQ(text(objc_send(objc_send(valueClass_, "valueWithInt:", 7),
                            "description")),
             "7");
-  id other = objc_send(valueClass_, "valueWithPointer:toObjCType:",
-                       reinterpret_cast<void *>(0x1234), const_cast<char *>("^v"));
+  id other =
+      objc_send(valueClass_, "valueWithPointer:toObjCType:",
+                reinterpret_cast<void *>(0x1234), const_cast<char *>("^v"));
   EXPECT_EQ(text(objc_send(other, "description")), "0x00001234");
 }
 
 TEST_F(JavaScriptLanguage, InterpretersHaveTheirOwnGlobalsAndShareValues) {
-  mainInterp();  // made first, so that the next one is another
+  mainInterp(); // made first, so that the next one is another
   id other = objc_send(objc_send(interpClass_, "alloc"), "init");
   set(mainInterp(), "shared", objc_send(valueClass_, "valueWithInt:", 1));
   EXPECT_EQ(run("own.js", "typeof shared", other), "undefined");
@@ -178,11 +180,12 @@ TEST_F(JavaScriptLanguage, PrintAndConsoleLogWriteLinesToStandardOutput) {
 }
 
 TEST_F(JavaScriptLanguage, UncaughtErrorRaisesAnExceptionOnlyJavaScriptClaims) {
-  std::string path = writeScript("throwing.js", "function inner() {\n"
-                                                "  throw new TypeError('bad %s');\n"
-                                                "}\n"
-                                                "function outer() { inner(); }\n"
-                                                "outer();\n");
+  std::string path =
+      writeScript("throwing.js", "function inner() {\n"
+                                 "  throw new TypeError('bad %s');\n"
+                                 "}\n"
+                                 "function outer() { inner(); }\n"
+                                 "outer();\n");
   sourceCatching(mainInterp(), string(path.c_str()));
   ASSERT_NE(caught, nil);
   EXPECT_EQ(text(objc_send(caught, "name")), "ZELJavaScriptException");
@@ -197,15 +200,15 @@ TEST_F(JavaScriptLanguage, UncaughtErrorRaisesAnExceptionOnlyJavaScriptClaims) {
   EXPECT_FALSE(objc_send<BOOL>(language_, "isResponsibleForException:", tcl));
   id tclLanguage = languageWithExtension("tcl");
   ASSERT_NE(tclLanguage, nil);
-  EXPECT_FALSE(objc_send<BOOL>(tclLanguage, "isResponsibleForException:",
-                               caught));
+  EXPECT_FALSE(
+      objc_send<BOOL>(tclLanguage, "isResponsibleForException:", caught));
 
   testing::internal::CaptureStderr();
   objc_send<void>(language_, "logException:", caught);
   std::string logged = testing::internal::GetCapturedStderr();
-  EXPECT_EQ(logged.rfind("JavaScript error: " + path + ":2: TypeError: bad %s",
-                         0),
-            0u)
+  EXPECT_EQ(
+      logged.rfind("JavaScript error: " + path + ":2: TypeError: bad %s", 0),
+      0u)
       << logged;
 }
 
@@ -215,8 +218,7 @@ TEST_F(JavaScriptLanguage, BadScriptsRaiseClearErrorsAndLeaveTheEngineUsable) {
                 ":2: SyntaxError: expected expression, got ';'")
       << "a parse error names its file and line";
   std::string thrown = run("value.js", "\n\nthrow 'just %d text';");
-  EXPECT_EQ(thrown.rfind("raised: " + scriptPath("value.js") + ":3: ", 0),
-            0u)
+  EXPECT_EQ(thrown.rfind("raised: " + scriptPath("value.js") + ":3: ", 0), 0u)
       << thrown;
   EXPECT_NE(thrown.find("just %d text"), std::string::npos) << thrown;
   EXPECT_NE(run("recursion.js", "function f() { return f() + 1; }\nf();")
@@ -242,13 +244,14 @@ TEST_F(JavaScriptLanguage, VariableThatCannotBeSetRaisesTheScriptsError) {
             "0");
   caught = nil;
   NS_DURING
-    set(mainInterp(), "guarded", objc_send(valueClass_, "valueWithInt:", 1));
+  set(mainInterp(), "guarded", objc_send(valueClass_, "valueWithInt:", 1));
   NS_HANDLER
-    caught = localException;
+  caught = localException;
   NS_ENDHANDLER
   ASSERT_NE(caught, nil);
-  EXPECT_NE(text(objc_send(caught, "reason")).find("RangeError: guarded is "
-                                                   "read-only"),
+  EXPECT_NE(text(objc_send(caught, "reason"))
+                .find("RangeError: guarded is "
+                      "read-only"),
             std::string::npos);
 }
 

@@ -35,10 +35,10 @@ id sourceCatching(id path) {
   caught = nil;
   id volatile result = nil;
   NS_DURING
-    result = objc_send(objc_send_class("ZELJSInterp", "mainInterp"),
-                       "sourceFile:", path);
+  result = objc_send(objc_send_class("ZELJSInterp", "mainInterp"),
+                     "sourceFile:", path);
   NS_HANDLER
-    caught = localException;
+  caught = localException;
   NS_ENDHANDLER
   return result;
 }
@@ -47,9 +47,10 @@ id sourceCatching(id path) {
 std::string run(const std::string &body) {
   static int count = 0;
   // Test programs run side by side: each test writes files of its own.
-  std::string path = testing::TempDir() +
-                     testing::UnitTest::GetInstance()->current_test_info()->name() +
-                     std::to_string(++count) + ".js";
+  std::string path =
+      testing::TempDir() +
+      testing::UnitTest::GetInstance()->current_test_info()->name() +
+      std::to_string(++count) + ".js";
   std::ofstream(path) << body;
   scriptsRan = true;
   id result = sourceCatching(string(path.c_str()));
@@ -82,11 +83,12 @@ TEST_F(JavaScriptBridge, SendsMessagesAndConvertsValuesBothWays) {
             "11 hello world 1 0 NSObject");
   // Strings given where an object is expected become NSStrings; nil is
   // null or undefined.
-  EXPECT_EQ(run("const m = objc.send(objc.class('NSMutableString'), 'string');\n"
-                "objc.send(m, 'appendString:', 'a %s b');\n"
-                "objc.send(m, 'appendString:', objc.string('!'));\n"
-                "objc.send(m, 'cString')"),
-            "a %s b!");
+  EXPECT_EQ(
+      run("const m = objc.send(objc.class('NSMutableString'), 'string');\n"
+          "objc.send(m, 'appendString:', 'a %s b');\n"
+          "objc.send(m, 'appendString:', objc.string('!'));\n"
+          "objc.send(m, 'cString')"),
+      "a %s b!");
   EXPECT_EQ(run("objc.send(objc.class('NSObject'), 'respondsToSelector:', "
                 "'alloc') + ' ' + objc.send(objc.class('NSObject'), "
                 "'instancesRespondToSelector:', 'nonsense')"),
@@ -94,30 +96,32 @@ TEST_F(JavaScriptBridge, SendsMessagesAndConvertsValuesBothWays) {
 }
 
 TEST_F(JavaScriptBridge, ScriptMethodsRunForObjectiveCWithEveryKindOfValue) {
-  EXPECT_EQ(run("const Box = objc.defineClass('JSBox', objc.class('NSObject'),\n"
-                "  '{?=\"count\"i\"ratio\"d\"wide\"q}');\n"
-                "objc.method(Box, 'add:', 'i12@0:4i8', function (self, _cmd, n) {\n"
-                "  if (this !== self) throw new Error('this is not self');\n"
-                "  const sum = objc.ivar(self, 'count') + n;\n"
-                "  objc.ivar(self, 'count', sum);\n"
-                "  return sum;\n"
-                "});\n"
-                "objc.method(Box, 'scale:', 'd16@0:4d8', (self, _cmd, x) => x * 1.5);\n"
-                "objc.method(Box, 'wide:', 'q16@0:4q8', (self, _cmd, q) => q);\n"
-                "objc.method(Box, 'name', '*8@0:4', () => 'box');\n"
-                "objc.method(Box, 'swap:', '{P=ii}16@0:4{P=ii}8',\n"
-                "            (self, _cmd, p) => [p[1], p[0]]);\n"
-                "objc.method(Box, '-class', 'make', '@8@0:4',\n"
-                "  (cls) => objc.send(objc.send(cls, 'alloc'), 'init'));\n"
-                "const b = objc.send(Box, 'make');\n"
-                "globalThis.box = b;\n"
-                "[objc.send(b, 'add:', 2), objc.send(b, 'add:', -5),\n"
-                " objc.send(b, 'scale:', 3), objc.send(b, 'name'),\n"
-                " JSON.stringify(objc.send(b, 'swap:', [1, 2])),\n"
-                " objc.send(b, 'wide:', 2 ** 40),\n"
-                " typeof objc.send(b, 'wide:', 9007199254740993n),\n"
-                " objc.send(b, 'wide:', -9007199254740993n)].join(' ')"),
-            "2 -3 4.5 box [2,1] 1099511627776 bigint -9007199254740993");
+  EXPECT_EQ(
+      run("const Box = objc.defineClass('JSBox', objc.class('NSObject'),\n"
+          "  '{?=\"count\"i\"ratio\"d\"wide\"q}');\n"
+          "objc.method(Box, 'add:', 'i12@0:4i8', function (self, _cmd, n) {\n"
+          "  if (this !== self) throw new Error('this is not self');\n"
+          "  const sum = objc.ivar(self, 'count') + n;\n"
+          "  objc.ivar(self, 'count', sum);\n"
+          "  return sum;\n"
+          "});\n"
+          "objc.method(Box, 'scale:', 'd16@0:4d8', (self, _cmd, x) => x * "
+          "1.5);\n"
+          "objc.method(Box, 'wide:', 'q16@0:4q8', (self, _cmd, q) => q);\n"
+          "objc.method(Box, 'name', '*8@0:4', () => 'box');\n"
+          "objc.method(Box, 'swap:', '{P=ii}16@0:4{P=ii}8',\n"
+          "            (self, _cmd, p) => [p[1], p[0]]);\n"
+          "objc.method(Box, '-class', 'make', '@8@0:4',\n"
+          "  (cls) => objc.send(objc.send(cls, 'alloc'), 'init'));\n"
+          "const b = objc.send(Box, 'make');\n"
+          "globalThis.box = b;\n"
+          "[objc.send(b, 'add:', 2), objc.send(b, 'add:', -5),\n"
+          " objc.send(b, 'scale:', 3), objc.send(b, 'name'),\n"
+          " JSON.stringify(objc.send(b, 'swap:', [1, 2])),\n"
+          " objc.send(b, 'wide:', 2 ** 40),\n"
+          " typeof objc.send(b, 'wide:', 9007199254740993n),\n"
+          " objc.send(b, 'wide:', -9007199254740993n)].join(' ')"),
+      "2 -3 4.5 box [2,1] 1099511627776 bigint -9007199254740993");
 
   // From C: the closure converts the arguments and the result.
   id box = objc_send(objc_getClass("JSBox"), "make");
@@ -130,18 +134,19 @@ TEST_F(JavaScriptBridge, ScriptMethodsRunForObjectiveCWithEveryKindOfValue) {
 }
 
 TEST_F(JavaScriptBridge, ErrorInAScriptMethodRaisesTheLanguagesException) {
-  ASSERT_EQ(run("const Faulty = objc.defineClass('JSFaulty', "
-                "objc.class('NSObject'));\n"
-                "objc.method(Faulty, 'fail:', 'v12@0:4i8', (self, _cmd, n) => {\n"
-                "  throw new RangeError('bad %s ' + n);\n"
-                "}); 'ok'"),
-            "ok");
+  ASSERT_EQ(
+      run("const Faulty = objc.defineClass('JSFaulty', "
+          "objc.class('NSObject'));\n"
+          "objc.method(Faulty, 'fail:', 'v12@0:4i8', (self, _cmd, n) => {\n"
+          "  throw new RangeError('bad %s ' + n);\n"
+          "}); 'ok'"),
+      "ok");
   id object = objc_send(objc_send_class("JSFaulty", "alloc"), "init");
   caught = nil;
   NS_DURING
-    objc_send<void>(object, "fail:", 7);
+  objc_send<void>(object, "fail:", 7);
   NS_HANDLER
-    caught = localException;
+  caught = localException;
   NS_ENDHANDLER
   ASSERT_NE(caught, nil);
   EXPECT_EQ(text(objc_send(caught, "name")), "ZELJavaScriptException");
@@ -156,17 +161,18 @@ TEST_F(JavaScriptBridge, ErrorInAScriptMethodRaisesTheLanguagesException) {
 }
 
 TEST_F(JavaScriptBridge, RedefinedMethodReachesItsFormerAndSuperclassMethods) {
-  EXPECT_EQ(run("const Base = objc.defineClass('JSBase', objc.class('NSObject'));\n"
-                "objc.method(Base, 'value', 'i8@0:4', () => 1);\n"
-                "const Derived = objc.defineClass('JSDerived', Base);\n"
-                "objc.method(Derived, 'value', 'i8@0:4',\n"
-                "            (self) => 10 + objc.super(self, 'value'));\n"
-                "const d = objc.send(objc.send(Derived, 'alloc'), 'init');\n"
-                "const before = objc.send(d, 'value');\n"
-                "objc.method(Derived, 'value', 'i8@0:4',\n"
-                "            (self) => 100 + objc.former(self, 'value'));\n"
-                "[before, objc.send(d, 'value')].join(' ')"),
-            "11 111");
+  EXPECT_EQ(
+      run("const Base = objc.defineClass('JSBase', objc.class('NSObject'));\n"
+          "objc.method(Base, 'value', 'i8@0:4', () => 1);\n"
+          "const Derived = objc.defineClass('JSDerived', Base);\n"
+          "objc.method(Derived, 'value', 'i8@0:4',\n"
+          "            (self) => 10 + objc.super(self, 'value'));\n"
+          "const d = objc.send(objc.send(Derived, 'alloc'), 'init');\n"
+          "const before = objc.send(d, 'value');\n"
+          "objc.method(Derived, 'value', 'i8@0:4',\n"
+          "            (self) => 100 + objc.former(self, 'value'));\n"
+          "[before, objc.send(d, 'value')].join(' ')"),
+      "11 111");
   EXPECT_NE(thrown("objc.former(objc.send(objc.class('NSObject'), 'new'), "
                    "'hash')")
                 .find("no former method for hash"),
@@ -206,22 +212,23 @@ TEST_F(JavaScriptBridge, BadCallsThrowClearErrors) {
                 .find("no protocol named NoSuchProtocol"),
             std::string::npos);
   // An Objective-C exception inside a send: its name and reason.
-  EXPECT_EQ(thrown("objc.send(objc.send(objc.class('NSException'),\n"
-                   "  'exceptionWithName:reason:userInfo:', 'Oops', 'it %d broke',"
-                   " null), 'raise')"),
-            "Oops: it %d broke");
+  EXPECT_EQ(
+      thrown("objc.send(objc.send(objc.class('NSException'),\n"
+             "  'exceptionWithName:reason:userInfo:', 'Oops', 'it %d broke',"
+             " null), 'raise')"),
+      "Oops: it %d broke");
   EXPECT_EQ(run("'the engine still runs'"), "the engine still runs");
 }
 
 TEST_F(JavaScriptBridge, HandleOfAFreedObjectIsRefused) {
-  std::string message =
-      thrown("const o = objc.send(objc.class('NSObject'), 'new');\n"
-             "const same = objc.send(o, 'self');\n"
-             "if (!o.equals(same) || o.equals(objc.string('x')))\n"
-             "  throw new Error('equals is wrong');\n"
-             "objc.send(o, 'release');\n"
-             "objc.send(objc.class('NSObject'), 'new');\n"  // may reuse the address
-             "objc.send(o, 'hash')");
+  std::string message = thrown(
+      "const o = objc.send(objc.class('NSObject'), 'new');\n"
+      "const same = objc.send(o, 'self');\n"
+      "if (!o.equals(same) || o.equals(objc.string('x')))\n"
+      "  throw new Error('equals is wrong');\n"
+      "objc.send(o, 'release');\n"
+      "objc.send(objc.class('NSObject'), 'new');\n" // may reuse the address
+      "objc.send(o, 'hash')");
   EXPECT_EQ(message.rfind("object 0x", 0), 0u) << message;
   EXPECT_NE(message.find(" was freed"), std::string::npos) << message;
 }
@@ -337,7 +344,8 @@ TEST_F(JavaScriptBridge, CallsCFunctionsBySignatureOrFromASymbolTable) {
   ZelObjC_DefineSymbol(table, "ANSWER", ZEL_SYMBOL_MACRO, "42");
   ASSERT_TRUE(ZelObjC_SaveSymbolTable(table, path.c_str()));
   ZelObjC_DestroySymbolTable(table);
-  EXPECT_EQ(run("objc.symbols.load('" + path + "');\n"
+  EXPECT_EQ(run("objc.symbols.load('" + path +
+                "');\n"
                 "const abs = objc.cfunction('abs');\n"
                 "const answer = objc.symbols.lookup('ANSWER');\n"
                 "const names = objc.symbols.list().map((d) => d.name).sort();\n"
@@ -348,21 +356,23 @@ TEST_F(JavaScriptBridge, CallsCFunctionsBySignatureOrFromASymbolTable) {
 }
 
 TEST_F(JavaScriptBridge, CreatesFindsAndTestsProtocols) {
-  EXPECT_EQ(run("const Counting = objc.protocol.create('JSCounting', [],\n"
-                "  {'count': 'i8@0:4'});\n"
-                "const Cls = objc.defineClass('JSCounter', objc.class('NSObject'));\n"
-                "const implementedBefore = objc.protocol.implements(Cls, Counting);\n"
-                "objc.method(Cls, 'count', 'i8@0:4', () => 3);\n"
-                "[implementedBefore, objc.protocol.implements(Cls, 'JSCounting'),\n"
-                " objc.protocol.conforms(Cls, Counting),\n"
-                " objc.protocol.find('JSCounting').equals(Counting),\n"
-                " objc.protocol.find('JSNothing'),\n"
-                " objc.protocol.list().includes('JSCounting')].join(' ')"),
-            "false true false true  true");
+  EXPECT_EQ(
+      run("const Counting = objc.protocol.create('JSCounting', [],\n"
+          "  {'count': 'i8@0:4'});\n"
+          "const Cls = objc.defineClass('JSCounter', objc.class('NSObject'));\n"
+          "const implementedBefore = objc.protocol.implements(Cls, Counting);\n"
+          "objc.method(Cls, 'count', 'i8@0:4', () => 3);\n"
+          "[implementedBefore, objc.protocol.implements(Cls, 'JSCounting'),\n"
+          " objc.protocol.conforms(Cls, Counting),\n"
+          " objc.protocol.find('JSCounting').equals(Counting),\n"
+          " objc.protocol.find('JSNothing'),\n"
+          " objc.protocol.list().includes('JSCounting')].join(' ')"),
+      "false true false true  true");
   EXPECT_NE(thrown("objc.protocol.create('JSCounting')"), "no error");
 }
 
-TEST_F(JavaScriptBridge, ExitFromAScriptEndsTheProcessWithoutTearingDownTheEngine) {
+TEST_F(JavaScriptBridge,
+       ExitFromAScriptEndsTheProcessWithoutTearingDownTheEngine) {
   // A forked child has none of the engine's helper threads, so it could not
   // shut down an engine its parent started: CTest runs each test alone.
   if (scriptsRan)

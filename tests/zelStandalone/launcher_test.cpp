@@ -30,15 +30,15 @@ void raiseScriptError() { recording::raise("ScriptError", "line 1"); }
 
 // Runs ZELApplicationMain in a child process that must exit with status
 // 1; answers what the languages heard there.
-#define EXPECT_APPLICATION_EXITS_1(journalOut)                               \
-  do {                                                                       \
-    EXPECT_EXIT(                                                             \
-        {                                                                    \
-          recording::saveJournalAtExit();                                    \
-          ZELApplicationMain(3, arguments);                                  \
-        },                                                                   \
-        testing::ExitedWithCode(1), "");                                     \
-    journalOut = recording::savedJournal();                                  \
+#define EXPECT_APPLICATION_EXITS_1(journalOut)                                 \
+  do {                                                                         \
+    EXPECT_EXIT(                                                               \
+        {                                                                      \
+          recording::saveJournalAtExit();                                      \
+          ZELApplicationMain(3, arguments);                                    \
+        },                                                                     \
+        testing::ExitedWithCode(1), "");                                       \
+    journalOut = recording::savedJournal();                                    \
   } while (0)
 
 class ApplicationMain : public testing::Test {
@@ -49,10 +49,9 @@ protected:
     recording::withdrawAllLanguages();
     recording::journal().clear();
     recording::scriptAction() = nullptr;
-    recording::journalFile() = testing::TempDir() + "launcher_journal_" +
-                               testing::UnitTest::GetInstance()
-                                   ->current_test_info()
-                                   ->name();
+    recording::journalFile() =
+        testing::TempDir() + "launcher_journal_" +
+        testing::UnitTest::GetInstance()->current_test_info()->name();
     std::remove(recording::journalFile().c_str());
   }
   void TearDown() override { objc_send<void>(pool_, "release"); }
@@ -74,13 +73,12 @@ Journal concat(std::initializer_list<Journal> parts) {
 
 // What the first language with a main script is sent, in order: arguments
 // as globals, "argc" before "argv", both before the script runs.
-const Journal runsFirstScript = {
-    "mainInterp",
-    "valueWithInt: 3",
-    "valueWithPointer:toObjCType: *",
-    "set argc=3 global",
-    "set argv=launcher|alpha|beta gamma global",
-    "source main.first"};
+const Journal runsFirstScript = {"mainInterp",
+                                 "valueWithInt: 3",
+                                 "valueWithPointer:toObjCType: *",
+                                 "set argc=3 global",
+                                 "set argv=launcher|alpha|beta gamma global",
+                                 "source main.first"};
 
 TEST_F(ApplicationMain, RunsOnlyTheFirstMainScriptAfterPassingOverOthers) {
   recording::enroll(scriptless);
@@ -122,12 +120,12 @@ TEST_F(ApplicationMain, ClaimedScriptErrorIsLoggedOnceByFirstClaimant) {
   recording::scriptAction() = raiseScriptError;
   Journal heard;
   EXPECT_APPLICATION_EXITS_1(heard);
-  EXPECT_EQ(heard,
-            concat({askedThreeAnswers("first"), runsFirstScript,
-                    {"first isResponsibleForException: ScriptError",
-                     "scriptless isResponsibleForException: ScriptError",
-                     "claiming isResponsibleForException: ScriptError",
-                     "claiming logException: ScriptError"}}));
+  EXPECT_EQ(heard, concat({askedThreeAnswers("first"),
+                           runsFirstScript,
+                           {"first isResponsibleForException: ScriptError",
+                            "scriptless isResponsibleForException: ScriptError",
+                            "claiming isResponsibleForException: ScriptError",
+                            "claiming logException: ScriptError"}}));
 }
 
 TEST_F(ApplicationMain, ClaimedErrorDuringTheWalkEndsTheSameWay) {
@@ -149,9 +147,9 @@ id escaped = nil;
 void runCatching() {
   escaped = nil;
   NS_DURING
-    ZELApplicationMain(3, arguments);
+  ZELApplicationMain(3, arguments);
   NS_HANDLER
-    escaped = localException;
+  escaped = localException;
   NS_ENDHANDLER
 }
 
@@ -165,7 +163,8 @@ TEST_F(ApplicationMain, UnclaimedExceptionLeavesUnchanged) {
   EXPECT_EQ(recording::text(objc_send(escaped, "name")), "ScriptError");
   EXPECT_EQ(recording::text(objc_send(escaped, "reason")), "line 1");
   EXPECT_EQ(recording::journal(),
-            concat({askedThreeAnswers("first"), runsFirstScript,
+            concat({askedThreeAnswers("first"),
+                    runsFirstScript,
                     {"first isResponsibleForException: ScriptError",
                      "scriptless isResponsibleForException: ScriptError"}}));
 }
@@ -184,8 +183,7 @@ TEST_F(ApplicationMain, UnclaimedExceptionLeavesThePoolInPlace) {
   recording::scriptAction() = autoreleaseThenFail;
   runCatching();
   ASSERT_NE(escaped, nil);
-  EXPECT_EQ(recording::text(objc_send(escaped, "reason")),
-            "after autorelease");
+  EXPECT_EQ(recording::text(objc_send(escaped, "reason")), "after autorelease");
   EXPECT_EQ(objc_send<unsigned>(keptByThePool, "retainCount"), 2u);
   objc_send<void>(pool_, "release"); // takes the launcher's pool along
   pool_ = objc_send(objc_send_class("NSAutoreleasePool", "alloc"), "init");

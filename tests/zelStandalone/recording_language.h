@@ -87,8 +87,8 @@ inline id fileExtension(id self, SEL) {
   note(heard(self, "fileExtension"));
   if (behaviourOf(self).extensionRaises)
     raise("ExtensionFailure", "no extension");
-  return objc_send_class("NSString", "stringWithCString:",
-                         behaviourOf(self).extension);
+  return objc_send_class("NSString",
+                         "stringWithCString:", behaviourOf(self).extension);
 }
 
 inline Class interpClass(id self, SEL) {
@@ -112,8 +112,7 @@ inline void logException(id self, SEL, id exception) {
 }
 
 inline void presentException(id self, SEL, id exception) {
-  note(heard(self, "presentException: ") +
-       text(objc_send(exception, "name")));
+  note(heard(self, "presentException: ") + text(objc_send(exception, "name")));
 }
 
 inline id mainInterp(id self, SEL) {
@@ -164,7 +163,8 @@ inline id valueWithPointer(id self, SEL, void *pointer, char *type) {
 }
 
 inline MethodList<6> Language_imethods = {
-    nullptr, 6,
+    nullptr,
+    6,
     {OBJC_DERIVED_METHOD("fileExtension", fileExtension),
      OBJC_DERIVED_METHOD("interpClass", interpClass),
      OBJC_DERIVED_METHOD("valueClass", valueClass),
@@ -173,39 +173,59 @@ inline MethodList<6> Language_imethods = {
      OBJC_DERIVED_METHOD("logException:", logException),
      OBJC_DERIVED_METHOD("presentException:", presentException)}};
 inline struct objc_class Language_meta = {
-    nullptr, nullptr, "RecordingLanguage", 0, CLS_META,
-    sizeof(struct objc_class), nullptr, nullptr, nullptr, nullptr};
+    nullptr, nullptr,  "RecordingLanguage",
+    0,       CLS_META, sizeof(struct objc_class),
+    nullptr, nullptr,  nullptr,
+    nullptr};
 inline struct objc_class Language_class = {
-    &Language_meta, OBJC_SUPER_NAME("NSObject"), "RecordingLanguage", 0,
-    CLS_CLASS, sizeof(LanguageObject), nullptr,
-    OBJC_MODULE_METHODS(Language_imethods), nullptr, nullptr};
+    &Language_meta,
+    OBJC_SUPER_NAME("NSObject"),
+    "RecordingLanguage",
+    0,
+    CLS_CLASS,
+    sizeof(LanguageObject),
+    nullptr,
+    OBJC_MODULE_METHODS(Language_imethods),
+    nullptr,
+    nullptr};
 
 inline MethodList<1> Interp_cmethods = {
     nullptr, 1, {OBJC_DERIVED_METHOD("mainInterp", mainInterp)}};
 inline MethodList<2> Interp_imethods = {
-    nullptr, 2,
+    nullptr,
+    2,
     {OBJC_DERIVED_METHOD("setVariable:toValue:global:", setVariable),
      OBJC_DERIVED_METHOD("sourceFile:", sourceFile)}};
 inline struct objc_class Interp_meta = {
-    nullptr, nullptr, "RecordingInterp", 0, CLS_META,
-    sizeof(struct objc_class), nullptr, OBJC_MODULE_METHODS(Interp_cmethods),
-    nullptr, nullptr};
+    nullptr,           nullptr,
+    "RecordingInterp", 0,
+    CLS_META,          sizeof(struct objc_class),
+    nullptr,           OBJC_MODULE_METHODS(Interp_cmethods),
+    nullptr,           nullptr};
 inline struct objc_class Interp_class = {
-    &Interp_meta, OBJC_SUPER_NAME("NSObject"), "RecordingInterp", 0,
-    CLS_CLASS, sizeof(id), nullptr, OBJC_MODULE_METHODS(Interp_imethods),
-    nullptr, nullptr};
+    &Interp_meta,      OBJC_SUPER_NAME("NSObject"),
+    "RecordingInterp", 0,
+    CLS_CLASS,         sizeof(id),
+    nullptr,           OBJC_MODULE_METHODS(Interp_imethods),
+    nullptr,           nullptr};
 
 inline MethodList<2> Value_cmethods = {
-    nullptr, 2,
+    nullptr,
+    2,
     {OBJC_DERIVED_METHOD("valueWithInt:", valueWithInt),
      OBJC_DERIVED_METHOD("valueWithPointer:toObjCType:", valueWithPointer)}};
 inline struct objc_class Value_meta = {
-    nullptr, nullptr, "RecordingValue", 0, CLS_META,
-    sizeof(struct objc_class), nullptr, OBJC_MODULE_METHODS(Value_cmethods),
-    nullptr, nullptr};
+    nullptr,          nullptr,
+    "RecordingValue", 0,
+    CLS_META,         sizeof(struct objc_class),
+    nullptr,          OBJC_MODULE_METHODS(Value_cmethods),
+    nullptr,          nullptr};
 inline struct objc_class Value_class = {
-    &Value_meta, OBJC_SUPER_NAME("NSObject"), "RecordingValue", 0, CLS_CLASS,
-    sizeof(ValueObject), nullptr, nullptr, nullptr, nullptr};
+    &Value_meta,      OBJC_SUPER_NAME("NSObject"),
+    "RecordingValue", 0,
+    CLS_CLASS,        sizeof(ValueObject),
+    nullptr,          nullptr,
+    nullptr,          nullptr};
 
 inline Symtab<3> Recording_symtab = {
     0, nullptr, 3, 0, {&Language_class, &Interp_class, &Value_class}};

@@ -53,8 +53,8 @@ protected:
   void TearDown() override { objc_send<void>(pool_, "release"); }
 
   id source(const std::string &path) {
-    return objc_send(objc_send(interpClass_, "mainInterp"), "sourceFile:",
-                     string(path.c_str()));
+    return objc_send(objc_send(interpClass_, "mainInterp"),
+                     "sourceFile:", string(path.c_str()));
   }
 
   id pool_ = nil;
@@ -66,11 +66,10 @@ protected:
 TEST_F(TclLanguage, AnswersItsClassesAndTheFirstInterpreterIsTheMainOne) {
   EXPECT_EQ(interpClass_,
             reinterpret_cast<Class>(objc_getClass("ZELTclInterp")));
-  EXPECT_EQ(valueClass_,
-            reinterpret_cast<Class>(objc_getClass("ZELTclValue")));
+  EXPECT_EQ(valueClass_, reinterpret_cast<Class>(objc_getClass("ZELTclValue")));
   id made = objc_send(objc_send(interpClass_, "alloc"), "init");
   id main = objc_send(interpClass_, "mainInterp");
-  EXPECT_EQ(made, main);  // no interpreter was made before in this program
+  EXPECT_EQ(made, main); // no interpreter was made before in this program
   id later = objc_send(objc_send(interpClass_, "alloc"), "init");
   EXPECT_NE(later, main);
   EXPECT_EQ(objc_send(interpClass_, "mainInterp"), main);
@@ -115,9 +114,9 @@ id caught = nil;
 void sourceCatching(id interp, id path) {
   caught = nil;
   NS_DURING
-    objc_send(interp, "sourceFile:", path);
+  objc_send(interp, "sourceFile:", path);
   NS_HANDLER
-    caught = localException;
+  caught = localException;
   NS_ENDHANDLER
 }
 
@@ -129,14 +128,12 @@ TEST_F(TclLanguage, ScriptErrorRaisesAnExceptionOnlyTclClaims) {
   std::string reason = text(objc_send(caught, "reason"));
   EXPECT_EQ(reason.rfind("bad %s\n", 0), 0u) << reason;
   EXPECT_NE(reason.find("while executing"), std::string::npos) << reason;
-  EXPECT_TRUE(objc_send<BOOL>(language_, "isResponsibleForException:",
-                              caught));
+  EXPECT_TRUE(objc_send<BOOL>(language_, "isResponsibleForException:", caught));
 
-  id other = objc_send_class("NSException",
-                             "exceptionWithName:reason:userInfo:",
-                             string("Other"), string("bad %s"), nil);
-  EXPECT_FALSE(objc_send<BOOL>(language_, "isResponsibleForException:",
-                               other));
+  id other = objc_send_class(
+      "NSException", "exceptionWithName:reason:userInfo:", string("Other"),
+      string("bad %s"), nil);
+  EXPECT_FALSE(objc_send<BOOL>(language_, "isResponsibleForException:", other));
 
   testing::internal::CaptureStderr();
   objc_send<void>(language_, "logException:", caught);

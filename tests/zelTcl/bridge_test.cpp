@@ -44,8 +44,7 @@ extern "C" __attribute__((visibility("default"))) Rect
 probeMakeRect(double x, double y, double width, double height) {
   return Rect{x, y, width, height};
 }
-extern "C" __attribute__((visibility("default"))) double
-probeArea(Rect rect) {
+extern "C" __attribute__((visibility("default"))) double probeArea(Rect rect) {
   return rect.width * rect.height;
 }
 extern "C" __attribute__((visibility("default"))) long long
@@ -64,9 +63,9 @@ Rect growRect(id, SEL, Rect r, double by) {
 }
 int oddSum(id, SEL, Odd odd) { return odd.c + odd.i; }
 void raiseUp(id, SEL) {
-  id exception = objc_send_class(
-      "NSException", "exceptionWithName:reason:userInfo:",
-      NSSTR("ProbeException"), NSSTR("raised on purpose"), nil);
+  id exception =
+      objc_send_class("NSException", "exceptionWithName:reason:userInfo:",
+                      NSSTR("ProbeException"), NSSTR("raised on purpose"), nil);
   objc_send<void>(exception, "raise");
 }
 int sumArray(id, SEL, int *values) { return values[0] + values[1] + values[2]; }
@@ -77,7 +76,8 @@ union Number {
 };
 
 MethodList<22> Probe_imethods = {
-    nullptr, 22,
+    nullptr,
+    22,
     {OBJC_DERIVED_METHOD("echoChar:", echo<signed char>),
      OBJC_DERIVED_METHOD("echoUChar:", echo<unsigned char>),
      OBJC_DERIVED_METHOD("echoShort:", echo<short>),
@@ -102,11 +102,12 @@ MethodList<22> Probe_imethods = {
      OBJC_DERIVED_METHOD("raiseUp", raiseUp),
      OBJC_DERIVED_METHOD("echoNumber:", echo<Number>)}};
 MethodList<1> Probe_cmethods = {
-    nullptr, 1, /* an array argument, which no C++ function has */
+    nullptr,
+    1, /* an array argument, which no C++ function has */
     {OBJC_METHOD("sumArray:", "i12@0:4[3i]8", sumArray)}};
 
-OBJC_CLASS_RECORDS(Probe_class, "BridgeProbe", "NSObject", sizeof(id),
-                   nullptr, &Probe_imethods, &Probe_cmethods);
+OBJC_CLASS_RECORDS(Probe_class, "BridgeProbe", "NSObject", sizeof(id), nullptr,
+                   &Probe_imethods, &Probe_cmethods);
 
 std::string tcl(const std::string &script);
 
@@ -137,11 +138,11 @@ id interp() {
 
 // The script's result, or "ERROR: " and its message.
 std::string tcl(const std::string &script) {
-  std::string wrapped = "if {[catch {" + script +
-                        "} m]} {set m \"ERROR: $m\"} else {set m}";
-  id value = objc_send(interp(), "evaluate:",
-                       objc_send_class("NSString", "stringWithCString:",
-                                       wrapped.c_str()));
+  std::string wrapped =
+      "if {[catch {" + script + "} m]} {set m \"ERROR: $m\"} else {set m}";
+  id value = objc_send(
+      interp(), "evaluate:",
+      objc_send_class("NSString", "stringWithCString:", wrapped.c_str()));
   return text(objc_send(value, "description"));
 }
 
@@ -164,7 +165,7 @@ protected:
 
 TEST_F(Bridge, SendsEveryIntegerKindWithRangeChecks) {
   EXPECT_EQ(tcl("objc::send $probe echoChar: -128"), "-128");
-  EXPECT_EQ(tcl("objc::send $probe echoChar: true"), "1");  // BOOL
+  EXPECT_EQ(tcl("objc::send $probe echoChar: true"), "1"); // BOOL
   EXPECT_EQ(tcl("objc::send $probe echoUChar: 255"), "255");
   EXPECT_EQ(tcl("objc::send $probe echoShort: -32768"), "-32768");
   EXPECT_EQ(tcl("objc::send $probe echoUShort: 65535"), "65535");
@@ -205,14 +206,14 @@ TEST_F(Bridge, SendsFloatsStringsSelectorsObjectsAndPointers) {
             "ERROR: number \"1e300\" does not fit type \"f\"");
   EXPECT_EQ(tcl("objc::send $probe echoString: {two words}"), "two words");
   EXPECT_EQ(tcl("objc::send $probe echoString: {}"), "");
-  EXPECT_EQ(tcl("objc::send $probe echoString: nil"), "");  // null
+  EXPECT_EQ(tcl("objc::send $probe echoString: nil"), ""); // null
   EXPECT_EQ(tcl("objc::send $probe echoSelector: makePoint:y:"),
             "makePoint:y:");
   EXPECT_EQ(tcl("expr {[objc::send $probe echoObject: $probe] eq $probe}"),
             "1");
   EXPECT_EQ(tcl("objc::send $probe echoObject: {}"), "");
   EXPECT_EQ(tcl("objc::send [objc::send $probe echoObject: text] cString"),
-            "text");  // a string where an object goes becomes an NSString
+            "text"); // a string where an object goes becomes an NSString
   EXPECT_EQ(tcl("objc::send $probe echoPointer: 0x1234"), "0x00001234");
   EXPECT_EQ(tcl("objc::send $probe echoPointer: nil"), "");
   EXPECT_EQ(tcl("objc::send NSObject class"), tcl("objc::class NSObject"));
@@ -237,7 +238,7 @@ TEST_F(Bridge, PassesUnionsAsTheirFirstMember) {
 
 TEST_F(Bridge, SendsFromInsideInitializeUseTheMethodsRealTypes) {
   EXPECT_EQ(tcl("objc::send EarlyProbe class"), tcl("objc::class EarlyProbe"));
-  EXPECT_EQ(sentDuringInitialize, "1");  // +alloc answered an object
+  EXPECT_EQ(sentDuringInitialize, "1"); // +alloc answered an object
 }
 
 // Every nil answered is one shared empty Tcl value: a script changing the
@@ -274,17 +275,17 @@ TEST_F(Bridge, ReportsSendErrorsWithoutHarm) {
   EXPECT_EQ(tcl("objc::send Nowhere alloc"), "ERROR: no class named Nowhere");
   EXPECT_EQ(tcl("objc::send $probe raiseUp"),
             "ERROR: ProbeException: raised on purpose");
-  EXPECT_EQ(tcl("objc::send {} anything"), "");  // nil answers nil
+  EXPECT_EQ(tcl("objc::send {} anything"), ""); // nil answers nil
   EXPECT_EQ(tcl("objc::class Nowhere"), "ERROR: no class named Nowhere");
-  EXPECT_EQ(tcl("objc::send $probe echoInt: 5"), "5");  // still usable
+  EXPECT_EQ(tcl("objc::send $probe echoInt: 5"), "5"); // still usable
 }
 
 TEST_F(Bridge, StaleHandlesAreRefusedEvenWhenTheAddressComesBack) {
-  std::string result = tcl(
-      "set a [objc::send [objc::send NSObject alloc] init]\n"
-      "objc::send $a release\n"
-      "set b [objc::send [objc::send NSObject alloc] init]\n"
-      "list [expr {$a ne $b}] [catch {objc::send $a self} m] $m");
+  std::string result =
+      tcl("set a [objc::send [objc::send NSObject alloc] init]\n"
+          "objc::send $a release\n"
+          "set b [objc::send [objc::send NSObject alloc] init]\n"
+          "list [expr {$a ne $b}] [catch {objc::send $a self} m] $m");
   std::string address = tcl("lindex [split $a #] 0");
   EXPECT_EQ(result, "1 1 {object " + address + " was freed}");
   EXPECT_EQ(tcl("expr {[objc::send $b self] eq $b}"), "1");
@@ -318,8 +319,8 @@ TEST_F(Bridge, ScriptMethodsAnswerEveryResultKindToC) {
       {"nothing", "v8@0:4", "return ignored"},
   };
   for (const auto &m : methods)
-    ASSERT_EQ(tcl(std::string("objc::method Kinds ") + m.sel + " {" +
-                  m.types + "} {} {" + m.body + "}"),
+    ASSERT_EQ(tcl(std::string("objc::method Kinds ") + m.sel + " {" + m.types +
+                  "} {} {" + m.body + "}"),
               "")
         << m.sel;
   id kinds = objc_send(objc_send_class("Kinds", "alloc"), "init");
@@ -343,7 +344,8 @@ TEST_F(Bridge, ScriptMethodsAnswerEveryResultKindToC) {
   Rect rect = objc_send<Rect>(kinds, "aRect");
   EXPECT_EQ(rect.height, 4.0);
   objc_send<void>(kinds, "nothing");
-  EXPECT_EQ(tcl("objc::send Kinds aChar"), "ERROR: Kinds does not respond to aChar");
+  EXPECT_EQ(tcl("objc::send Kinds aChar"),
+            "ERROR: Kinds does not respond to aChar");
   objc_send<void>(kinds, "release");
 }
 
@@ -358,8 +360,7 @@ TEST_F(Bridge, ScriptMethodsTakeArgumentsFromC) {
   EXPECT_STREQ(objc_send<const char *>(taker, "mix:and:and:and:", 1, 0.25,
                                        Point{-1, 2}, NSSTR("obj")),
                "1 0.25 -1 2 obj");
-  EXPECT_EQ(objc_send<long long>(objc_getClass("Taker"), "twice:",
-                                 1LL << 40),
+  EXPECT_EQ(objc_send<long long>(objc_getClass("Taker"), "twice:", 1LL << 40),
             1LL << 41);
   EXPECT_EQ(tcl("objc::send Taker twice: 21"), "42");
   objc_send<void>(taker, "release");
@@ -369,9 +370,9 @@ TEST_F(Bridge, ScriptMethodsTakeArgumentsFromC) {
 id raisedBy(id receiver, SEL sel) {
   id caught = nil;
   NS_DURING
-    objc_send<void>(receiver, sel);
+  objc_send<void>(receiver, sel);
   NS_HANDLER
-    caught = localException;
+  caught = localException;
   NS_ENDHANDLER
   return caught;
 }
@@ -393,8 +394,9 @@ TEST_F(Bridge, ATclErrorInAMethodBecomesAnObjectiveCException) {
                 .find("expected integer but got \"notanumber\""),
             std::string::npos);
   // Not the information of the earlier error.
-  EXPECT_EQ(reasonOf(raisedBy(failing, sel_registerName("leave"))).substr(0, 33),
-            "invoked \"break\" outside of a loop");
+  EXPECT_EQ(
+      reasonOf(raisedBy(failing, sel_registerName("leave"))).substr(0, 33),
+      "invoked \"break\" outside of a loop");
   // Caught by Tcl through Objective-C, the error is the original one.
   EXPECT_EQ(tcl("objc::send [objc::send [objc::send Failing alloc] init] "
                 "performSelector: fail"),
@@ -405,10 +407,10 @@ TEST_F(Bridge, ATclErrorInAMethodBecomesAnObjectiveCException) {
 id evaluateRaising(const char *script) {
   id caught = nil;
   NS_DURING
-    objc_send(interp(), "evaluate:",
-              objc_send_class("NSString", "stringWithCString:", script));
+  objc_send(interp(), "evaluate:",
+            objc_send_class("NSString", "stringWithCString:", script));
   NS_HANDLER
-    caught = localException;
+  caught = localException;
   NS_ENDHANDLER
   return caught;
 }
@@ -469,7 +471,8 @@ TEST_F(Bridge, ClassMethodsReachTheirFormerAndSuperImplementations) {
 
 TEST_F(Bridge, ReadsAndWritesInstanceVariablesBitfieldsIncluded) {
   tcl("objc::defineClass Row NSObject "
-      "{{Row=\"flag\"c\"count\"i\"lo\"b3\"hi\"b5\"value\"d\"where\"{Point=ii}}}\n"
+      "{{Row=\"flag\"c\"count\"i\"lo\"b3\"hi\"b5\"value\"d\"where\"{Point=ii}}}"
+      "\n"
       "set row [objc::send [objc::send Row alloc] init]\n"
       "objc::ivar $row lo 5; objc::ivar $row hi 31; objc::ivar $row count -9\n"
       "objc::ivar $row value 0.5; objc::ivar $row where {3 4}");
@@ -480,14 +483,14 @@ TEST_F(Bridge, ReadsAndWritesInstanceVariablesBitfieldsIncluded) {
   id row = object("set row");
   auto *bytes = reinterpret_cast<unsigned char *>(row);
   Ivar lo = ZelObjC_GetInstanceVariable(row->isa, "lo");
-  EXPECT_EQ(bytes[lo->ivar_offset], 5 | 31 << 3);  // one shared byte
+  EXPECT_EQ(bytes[lo->ivar_offset], 5 | 31 << 3); // one shared byte
   EXPECT_EQ(tcl("objc::ivar $row lo 8"),
             "ERROR: value \"8\" does not fit bitfield lo of 3 bits");
   EXPECT_EQ(tcl("objc::ivar $row nothing"),
             "ERROR: " + tcl("objc::send $row description").substr(0, 0) +
                 "<Row " + tcl("lindex [split $row #] 0") +
                 "> has no instance variable nothing");
-  EXPECT_EQ(tcl("objc::ivar Row name"), "Row");  // class-record fields
+  EXPECT_EQ(tcl("objc::ivar Row name"), "Row"); // class-record fields
 }
 
 // ---- protocols, C functions, symbols ----
@@ -512,8 +515,9 @@ TEST_F(Bridge, CreatesFindsAndTestsProtocols) {
 
 TEST_F(Bridge, CallsCFunctionsWithScalarsAndStructs) {
   EXPECT_EQ(tcl("objc::cfunction strlen I4*0\nstrlen hello"), "5");
-  EXPECT_EQ(tcl("objc::cfunction atan2 d16d0d8 arctan\nexpr {[arctan 1 1] * 4}"),
-            tcl("expr {atan2(1,1) * 4}"));
+  EXPECT_EQ(
+      tcl("objc::cfunction atan2 d16d0d8 arctan\nexpr {[arctan 1 1] * 4}"),
+      tcl("expr {atan2(1,1) * 4}"));
   EXPECT_EQ(tcl("objc::cfunction probeMakeRect {{Rect=dddd}32d0d8d16d24}\n"
                 "probeMakeRect 1 2 3 4"),
             "1.0 2.0 3.0 4.0");
@@ -542,7 +546,8 @@ TEST_F(Bridge, FindsSignaturesInLoadedSymbolTables) {
   std::string path = testing::TempDir() + "bridge_symbols.zsym";
   ASSERT_TRUE(ZelObjC_SaveSymbolTable(table, path.c_str()));
   ZelObjC_DestroySymbolTable(table);
-  EXPECT_EQ(tcl("set t [objc::symbols load " + path + "]\n"
+  EXPECT_EQ(tcl("set t [objc::symbols load " + path +
+                "]\n"
                 "list [expr {$t in [objc::symbols tables]}] "
                 "[lsort [objc::symbols enumerate $t]] "
                 "[objc::symbols lookup LIMIT] [objc::symbols lookup none]"),
@@ -558,9 +563,10 @@ TEST_F(Bridge, FindsSignaturesInLoadedSymbolTables) {
 // right answer.
 TEST_F(Bridge, HostileScriptsGetErrorsNotCorruption) {
   EXPECT_EQ(tcl("objc::cfunction atoi {i4[4c]0} atoi4\natoi4 {5}"), "5");
-  EXPECT_EQ(tcl("atoi4 {1 2}"),
-            "ERROR: atoi4: expected a pointer or a list of 4 elements or a text of "
-            "at most 4 bytes for \"[4c]\" but got \"1 2\"");
+  EXPECT_EQ(
+      tcl("atoi4 {1 2}"),
+      "ERROR: atoi4: expected a pointer or a list of 4 elements or a text of "
+      "at most 4 bytes for \"[4c]\" but got \"1 2\"");
   EXPECT_EQ(tcl("atoi4 {55 0 0 0}"), "7");
   EXPECT_EQ(tcl("objc::defineClass BitBase2 NSObject {{B=\"a\"b7}}\n"
                 "objc::defineClass BitSub2 BitBase2 {{S=\"x\"b8}}\n"

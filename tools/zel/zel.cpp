@@ -34,9 +34,9 @@ OBJC_LIBRARY_REGISTRATION()
 namespace {
 
 struct ScriptLanguage {
-  const char *name;      /* as -l names it, and the file extension */
-  const char *library;   /* loaded on first use; null: linked */
-  const char *built;     /* where the build made it */
+  const char *name;    /* as -l names it, and the file extension */
+  const char *library; /* loaded on first use; null: linked */
+  const char *built;   /* where the build made it */
   const char *interpClass;
   /* Turns the variable zelArgs (FILE, then the arguments) into the
      language's own shell conventions. */
@@ -114,8 +114,8 @@ bool loadLanguage(const ScriptLanguage &language) {
   }
   if (dlopen(language.built, mode))
     return true;
-  std::fprintf(stderr, "zel: cannot load the %s language: %s\n",
-               language.name, error.c_str());
+  std::fprintf(stderr, "zel: cannot load the %s language: %s\n", language.name,
+               error.c_str());
   return false;
 }
 
@@ -136,9 +136,9 @@ Run send(id interp, const char *message, id argument, id *result = nullptr) {
   id volatile raised = nil;
   SEL selector = sel_registerName(message);
   NS_DURING
-    answer = objc_send(interp, selector, argument);
+  answer = objc_send(interp, selector, argument);
   NS_HANDLER
-    raised = localException;
+  raised = localException;
   NS_ENDHANDLER
   if (raised) {
     std::fflush(stdout);
@@ -159,8 +159,8 @@ void setArguments(id interp, const ScriptLanguage &language,
   vector.push_back(nullptr);
   std::string valueClass = std::string(language.interpClass);
   valueClass.replace(valueClass.size() - 6, 6, "Value");
-  id list = objc_send_class(valueClass.c_str(), "valueWithPointer:toObjCType:",
-                            vector.data(), "*");
+  id list = objc_send_class(valueClass.c_str(),
+                            "valueWithPointer:toObjCType:", vector.data(), "*");
   objc_send<void>(interp, "setVariable:toValue:global:", nsString("zelArgs"),
                   list, YES);
   send(interp, "evaluate:", nsString(language.arguments));

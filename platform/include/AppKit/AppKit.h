@@ -22,8 +22,8 @@ enum {
    the button chosen on an interactive terminal, else the default button.
    The message is a format; the buttons may be nil. */
 OBJC_EXPORT int NSRunAlertPanel(id title, id messageFormat, id defaultButton,
-                                id alternateButton, id otherButton, ...)
-    OBJC_NOEXCEPT;
+                                id alternateButton, id otherButton,
+                                ...) OBJC_NOEXCEPT;
 
 /** What answers an alert panel instead of the terminal dialogue (tests):
    called with the formatted message; its answer is the panel's. */
@@ -31,8 +31,8 @@ typedef int (*NSAlertPanelResponder)(id title, id message, id defaultButton,
                                      id alternateButton, id otherButton);
 /** Installs the responder of every alert panel; null restores the
    terminal. */
-OBJC_EXPORT void NSSetAlertPanelResponder(NSAlertPanelResponder responder)
-    OBJC_NOEXCEPT;
+OBJC_EXPORT void
+NSSetAlertPanelResponder(NSAlertPanelResponder responder) OBJC_NOEXCEPT;
 
 OBJC_END_DECLS
 

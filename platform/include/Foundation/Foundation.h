@@ -29,11 +29,11 @@ OBJC_EXPORT NSZone *NSZoneFromPointer(void *ptr) OBJC_NOEXCEPT;
    there is no memory. */
 OBJC_EXPORT void *NSZoneMalloc(NSZone *zone, unsigned size) OBJC_NOEXCEPT;
 /** count times size zero-filled bytes from the zone, as calloc. */
-OBJC_EXPORT void *NSZoneCalloc(NSZone *zone, unsigned count, unsigned size)
-    OBJC_NOEXCEPT;
+OBJC_EXPORT void *NSZoneCalloc(NSZone *zone, unsigned count,
+                               unsigned size) OBJC_NOEXCEPT;
 /** The block resized within the zone, as realloc. */
-OBJC_EXPORT void *NSZoneRealloc(NSZone *zone, void *ptr, unsigned size)
-    OBJC_NOEXCEPT;
+OBJC_EXPORT void *NSZoneRealloc(NSZone *zone, void *ptr,
+                                unsigned size) OBJC_NOEXCEPT;
 /** Gives the block back to the zone. */
 OBJC_EXPORT void NSZoneFree(NSZone *zone, void *ptr) OBJC_NOEXCEPT;
 
@@ -83,9 +83,10 @@ OBJC_EXPORT extern const NSMapTableValueCallBacks
     NSNonOwnedPointerMapValueCallBacks;
 
 /** A new empty table with room for capacity pairs (it grows as needed). */
-OBJC_EXPORT NSMapTable *NSCreateMapTable(NSMapTableKeyCallBacks keyCallBacks,
-                                         NSMapTableValueCallBacks valueCallBacks,
-                                         unsigned capacity) OBJC_NOEXCEPT;
+OBJC_EXPORT NSMapTable *
+NSCreateMapTable(NSMapTableKeyCallBacks keyCallBacks,
+                 NSMapTableValueCallBacks valueCallBacks,
+                 unsigned capacity) OBJC_NOEXCEPT;
 /** Releases every key and value through the callbacks, then the table. */
 OBJC_EXPORT void NSFreeMapTable(NSMapTable *table) OBJC_NOEXCEPT;
 /** The value for an equal key, or null. */
@@ -96,8 +97,7 @@ OBJC_EXPORT void *NSMapGet(NSMapTable *table, const void *key) OBJC_NOEXCEPT;
 OBJC_EXPORT void NSMapInsert(NSMapTable *table, const void *key,
                              const void *value) OBJC_NOEXCEPT;
 /** Removes the pair of an equal key, releasing key and value. */
-OBJC_EXPORT void NSMapRemove(NSMapTable *table, const void *key)
-    OBJC_NOEXCEPT;
+OBJC_EXPORT void NSMapRemove(NSMapTable *table, const void *key) OBJC_NOEXCEPT;
 /** The number of pairs. */
 OBJC_EXPORT unsigned NSCountMapTable(NSMapTable *table) OBJC_NOEXCEPT;
 /** Starts a walk of every pair (see NSNextMapEnumeratorPair). */
@@ -106,15 +106,15 @@ OBJC_EXPORT NSMapEnumerator NSEnumerateMapTable(NSMapTable *table)
 /** Stores the next pair (either pointer may be null) and answers YES; NO
    when every pair has been seen. */
 OBJC_EXPORT BOOL NSNextMapEnumeratorPair(NSMapEnumerator *enumerator,
-                                         void **key, void **value)
-    OBJC_NOEXCEPT;
+                                         void **key,
+                                         void **value) OBJC_NOEXCEPT;
 
 /* ======================= Exceptions ======================= */
 
-OBJC_EXPORT extern id NSInvalidArgumentException;        /**< NSString */
-OBJC_EXPORT extern id NSInternalInconsistencyException;  /**< NSString */
-OBJC_EXPORT extern id NSRangeException;                  /**< NSString */
-OBJC_EXPORT extern id NSFileHandleOperationException;    /**< NSString */
+OBJC_EXPORT extern id NSInvalidArgumentException;       /**< NSString */
+OBJC_EXPORT extern id NSInternalInconsistencyException; /**< NSString */
+OBJC_EXPORT extern id NSRangeException;                 /**< NSString */
+OBJC_EXPORT extern id NSFileHandleOperationException;   /**< NSString */
 
 /** A handler frame, owned by the caller (usually on its stack). It begins
    with the host's jmp_buf, used with _setjmp/_longjmp: glibc's i386 buffer
@@ -132,8 +132,7 @@ OBJC_EXPORT void _NSAddHandler(NSHandler2 *handler) OBJC_NOEXCEPT;
 /** Unlinks the frame (and any inner frames left behind). */
 OBJC_EXPORT void _NSRemoveHandler(NSHandler2 *handler) OBJC_NOEXCEPT;
 /** The exception that returned through the frame. */
-OBJC_EXPORT id _NSExceptionObjectFromHandler(NSHandler2 *handler)
-    OBJC_NOEXCEPT;
+OBJC_EXPORT id _NSExceptionObjectFromHandler(NSHandler2 *handler) OBJC_NOEXCEPT;
 /** Unwinds to the innermost frame with the exception; with no frame linked,
    prints name and reason on stderr and aborts. */
 OBJC_EXPORT void _NSRaiseException(id exception) __attribute__((noreturn));
@@ -142,40 +141,40 @@ OBJC_EXPORT void _NSRaiseException(id exception) __attribute__((noreturn));
    inside it continues after NS_HANDLER. Local variables changed inside
    NS_DURING and read in NS_HANDLER must be volatile. Nothing with a
    destructor may live inside the frame: it is left with _longjmp. */
-#define NS_DURING                                                            \
-  {                                                                          \
-    NSHandler2 _localHandler;                                                \
-    _NSAddHandler(&_localHandler);                                           \
+#define NS_DURING                                                              \
+  {                                                                            \
+    NSHandler2 _localHandler;                                                  \
+    _NSAddHandler(&_localHandler);                                             \
     if (!_setjmp(_localHandler._state)) {
 
 /** Ends the guarded code; what follows, up to NS_ENDHANDLER, runs when it
    raised, with the exception in localException. */
-#define NS_HANDLER                                                           \
-  _NSRemoveHandler(&_localHandler);                                          \
-  }                                                                          \
-  else {                                                                     \
+#define NS_HANDLER                                                             \
+  _NSRemoveHandler(&_localHandler);                                            \
+  }                                                                            \
+  else {                                                                       \
     id localException = _NSExceptionObjectFromHandler(&_localHandler);
 
 /** Closes the frame opened by NS_DURING. */
-#define NS_ENDHANDLER                                                        \
-  (void)localException;                                                      \
-  }                                                                          \
+#define NS_ENDHANDLER                                                          \
+  (void)localException;                                                        \
+  }                                                                            \
   }
 
 /** Returns value (of that type) from inside NS_DURING, unlinking the
    frame first. */
-#define NS_VALUERETURN(value, type)                                          \
-  do {                                                                       \
-    type _nsValue = (value);                                                 \
-    _NSRemoveHandler(&_localHandler);                                        \
-    return _nsValue;                                                         \
+#define NS_VALUERETURN(value, type)                                            \
+  do {                                                                         \
+    type _nsValue = (value);                                                   \
+    _NSRemoveHandler(&_localHandler);                                          \
+    return _nsValue;                                                           \
   } while (0)
 
 /** Returns from inside NS_DURING, unlinking the frame first. */
-#define NS_VOIDRETURN                                                        \
-  do {                                                                       \
-    _NSRemoveHandler(&_localHandler);                                        \
-    return;                                                                  \
+#define NS_VOIDRETURN                                                          \
+  do {                                                                         \
+    _NSRemoveHandler(&_localHandler);                                          \
+    return;                                                                    \
   } while (0)
 
 /* ======================= Constant strings ======================= */
@@ -194,11 +193,11 @@ OBJC_END_DECLS
 
 #ifdef __cplusplus
 /** A string constant: NSSTR("text") is an NSConstantString. */
-#define NSSTR(text)                                                          \
-  ([]() -> id {                                                              \
-    static NSConstantStringRecord nsstr_record = {                           \
-        &_NSConstantStringClassReference, text, sizeof(text) - 1};           \
-    return reinterpret_cast<id>(&nsstr_record);                              \
+#define NSSTR(text)                                                            \
+  ([]() -> id {                                                                \
+    static NSConstantStringRecord nsstr_record = {                             \
+        &_NSConstantStringClassReference, text, sizeof(text) - 1};             \
+    return reinterpret_cast<id>(&nsstr_record);                                \
   }())
 #endif
 

@@ -16,15 +16,15 @@ struct objc_method_description {
 
 /** The methods a protocol requires, of one side (instance or class). */
 struct objc_method_description_list {
-  int count; /**< 0 or less: empty */
+  int count;                              /**< 0 or less: empty */
   struct objc_method_description list[1]; /**< count descriptions */
 };
 
 /** The layout of a Protocol instance (20 bytes). */
 struct objc_protocol {
-  Class isa;                                           /**<  0: Protocol */
-  const char *protocol_name;                           /**<  4 */
-  struct objc_protocol_list *protocol_list;            /**<  8: incorporated */
+  Class isa;                                /**<  0: Protocol */
+  const char *protocol_name;                /**<  4 */
+  struct objc_protocol_list *protocol_list; /**<  8: incorporated */
   struct objc_method_description_list *instance_methods; /**< 12 */
   struct objc_method_description_list *class_methods;    /**< 16 */
 };

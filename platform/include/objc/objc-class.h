@@ -14,18 +14,18 @@ struct objc_protocol_list;
 
 /** A class or metaclass record (40 bytes). */
 struct objc_class {
-  Class isa;                          /**<  0: metaclass; for a metaclass, the
+  Class isa;                    /**<  0: metaclass; for a metaclass, the
                                               root metaclass */
-  Class super_class;                  /**<  4: null for a root class */
-  const char *name;                   /**<  8 */
-  long version;                       /**< 12 */
-  long info;                          /**< 16: CLS_* bits */
-  long instance_size;                 /**< 20: bytes of one instance */
-  struct objc_ivar_list *ivars;       /**< 24: null when none */
+  Class super_class;            /**<  4: null for a root class */
+  const char *name;             /**<  8 */
+  long version;                 /**< 12 */
+  long info;                    /**< 16: CLS_* bits */
+  long instance_size;           /**< 20: bytes of one instance */
+  struct objc_ivar_list *ivars; /**< 24: null when none */
   struct objc_method_list **methodLists; /**< 28: newest first, ended by
                                              END_OF_METHODS_LIST (or null) */
-  struct objc_cache *cache;           /**< 32 */
-  struct objc_protocol_list *protocols; /**< 36: adopted protocols */
+  struct objc_cache *cache;              /**< 32 */
+  struct objc_protocol_list *protocols;  /**< 36: adopted protocols */
 };
 
 #define CLS_CLASS 0x1L       /**< info bit of a class record */
@@ -104,19 +104,18 @@ OBJC_EXPORT Method class_getInstanceMethod(Class cls, SEL sel) OBJC_NOEXCEPT;
 OBJC_EXPORT Method class_getClassMethod(Class cls, SEL sel) OBJC_NOEXCEPT;
 /** The class's own method lists, newest first; *iterator starts null.
    Answers null after the last. */
-OBJC_EXPORT struct objc_method_list *class_nextMethodList(Class cls,
-                                                         void **iterator)
-    OBJC_NOEXCEPT;
+OBJC_EXPORT struct objc_method_list *
+class_nextMethodList(Class cls, void **iterator) OBJC_NOEXCEPT;
 /** Puts a list in front of the class's lists (selector names already
    unique) and flushes the caches it affects. */
-OBJC_EXPORT void class_addMethods(Class cls, struct objc_method_list *list)
-    OBJC_NOEXCEPT;
+OBJC_EXPORT void class_addMethods(Class cls,
+                                  struct objc_method_list *list) OBJC_NOEXCEPT;
 /** Takes a list out again and flushes the caches it affects. */
-OBJC_EXPORT void class_removeMethods(Class cls, struct objc_method_list *list)
-    OBJC_NOEXCEPT;
+OBJC_EXPORT void
+class_removeMethods(Class cls, struct objc_method_list *list) OBJC_NOEXCEPT;
 /** The instance variable of that name in the class or a superclass. */
-OBJC_EXPORT Ivar class_getInstanceVariable(Class cls, const char *name)
-    OBJC_NOEXCEPT;
+OBJC_EXPORT Ivar class_getInstanceVariable(Class cls,
+                                           const char *name) OBJC_NOEXCEPT;
 /** The class of an object (its isa); Nil for nil. */
 OBJC_EXPORT Class object_getClass(id obj) OBJC_NOEXCEPT;
 /** The name of the class (its record's name); null for Nil. */
@@ -127,21 +126,21 @@ OBJC_EXPORT const char *class_getName(Class cls) OBJC_NOEXCEPT;
 
 /** A new instance of cls with extraBytes more than its instance size
    (_alloc). */
-OBJC_EXPORT id class_createInstance(Class cls, unsigned extraBytes)
-    OBJC_NOEXCEPT;
+OBJC_EXPORT id class_createInstance(Class cls,
+                                    unsigned extraBytes) OBJC_NOEXCEPT;
 /** The same from a zone (_zoneAlloc). */
 OBJC_EXPORT id class_createInstanceFromZone(Class cls, unsigned extraBytes,
                                             void *zone) OBJC_NOEXCEPT;
 /** A byte-for-byte copy of obj with extraBytes more (_copy). */
 OBJC_EXPORT id object_copy(id obj, unsigned extraBytes) OBJC_NOEXCEPT;
 /** The same from a zone (_zoneCopy). */
-OBJC_EXPORT id object_copyFromZone(id obj, unsigned extraBytes, void *zone)
-    OBJC_NOEXCEPT;
+OBJC_EXPORT id object_copyFromZone(id obj, unsigned extraBytes,
+                                   void *zone) OBJC_NOEXCEPT;
 /** obj resized to size bytes, maybe moved (_realloc). */
 OBJC_EXPORT id object_realloc(id obj, unsigned size) OBJC_NOEXCEPT;
 /** The same in a zone (_zoneRealloc). */
-OBJC_EXPORT id object_reallocFromZone(id obj, unsigned size, void *zone)
-    OBJC_NOEXCEPT;
+OBJC_EXPORT id object_reallocFromZone(id obj, unsigned size,
+                                      void *zone) OBJC_NOEXCEPT;
 /** Frees obj (_dealloc); answers nil unless a hook says otherwise. */
 OBJC_EXPORT id object_dispose(id obj) OBJC_NOEXCEPT;
 
@@ -151,8 +150,7 @@ OBJC_EXPORT id object_dispose(id obj) OBJC_NOEXCEPT;
 /** Hook of class_createInstance. */
 OBJC_EXPORT extern id (*_alloc)(Class cls, unsigned extraBytes);
 /** Hook of class_createInstanceFromZone. */
-OBJC_EXPORT extern id (*_zoneAlloc)(Class cls, unsigned extraBytes,
-                                    void *zone);
+OBJC_EXPORT extern id (*_zoneAlloc)(Class cls, unsigned extraBytes, void *zone);
 /** Hook of object_copy. */
 OBJC_EXPORT extern id (*_copy)(id obj, unsigned extraBytes);
 /** Hook of object_copyFromZone. */

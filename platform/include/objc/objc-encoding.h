@@ -29,9 +29,7 @@ struct objc_method_description;
 namespace objc_encoding {
 
 /* A NUL-terminated text of N - 1 characters, made at compile time. */
-template <size_t N> struct Text {
-  char chars[N];
-};
+template <size_t N> struct Text { char chars[N]; };
 
 template <size_t N> constexpr Text<N> literal(const char (&text)[N]) {
   Text<N> made{};
@@ -82,9 +80,9 @@ template <typename T, typename Enable = void> struct TypeOf {
                 "a static member objcEncoding, or use OBJC_TYPE_ENCODING");
 };
 
-#define OBJC_ENCODING_KNOWN(type, letter)                                   \
-  template <> struct TypeOf<type> {                                          \
-    static constexpr auto text = literal(letter);                            \
+#define OBJC_ENCODING_KNOWN(type, letter)                                      \
+  template <> struct TypeOf<type> {                                            \
+    static constexpr auto text = literal(letter);                              \
   }
 
 OBJC_ENCODING_KNOWN(void, "v");
@@ -111,7 +109,7 @@ OBJC_ENCODING_KNOWN(struct objc_protocol *, "@"); /* Protocol objects */
 /* The runtime's description of a protocol's method: a selector and a type
    text. */
 OBJC_ENCODING_KNOWN(struct objc_method_description,
-                     "{objc_method_description=:*}");
+                    "{objc_method_description=:*}");
 
 #undef OBJC_ENCODING_KNOWN
 
@@ -139,8 +137,9 @@ struct TypeOf<T, std::enable_if_t<std::is_enum_v<T>>>
 
 /* A structure or union with its own text. */
 template <typename T>
-struct TypeOf<T, std::enable_if_t<(std::is_class_v<T> || std::is_union_v<T>) &&
-                                  sizeof(T::objcEncoding) != 0>> {
+struct TypeOf<
+    T, std::enable_if_t<(std::is_class_v<T> ||
+                         std::is_union_v<T>)&&sizeof(T::objcEncoding) != 0>> {
   static constexpr auto text = literal(T::objcEncoding);
 };
 
@@ -181,8 +180,7 @@ struct FunctionOf<R(A...) noexcept> : Signature<R, A...> {};
 template <typename R, typename... A>
 struct FunctionOf<R(A..., ...) noexcept> : Signature<R, A...> {};
 
-template <typename F>
-inline constexpr auto functionTypes = FunctionOf<F>::text;
+template <typename F> inline constexpr auto functionTypes = FunctionOf<F>::text;
 
 template <typename T> inline constexpr auto typeText = TypeOf<T>::text;
 
@@ -190,24 +188,23 @@ template <typename T> inline constexpr auto typeText = TypeOf<T>::text;
 
 /* The encoding of a function (or function pointer) fn, as a C string with
    static storage. */
-#define OBJC_FUNCTION_TYPES(fn)                                              \
-  (::objc_encoding::functionTypes<                                           \
-       std::remove_pointer_t<decltype(fn)>>.chars)
+#define OBJC_FUNCTION_TYPES(fn)                                                \
+  (::objc_encoding::functionTypes<std::remove_pointer_t<decltype(fn)>>.chars)
 
 /* The encoding of a type, as a C string with static storage. */
 #define OBJC_TYPE_TEXT(...) (::objc_encoding::typeText<__VA_ARGS__>.chars)
 
 /* Gives a type of another header (a structure passed by pointer, say) its
    encoding. At global scope. */
-#define OBJC_TYPE_ENCODING(type, encoding)                                   \
-  template <> struct objc_encoding::TypeOf<type> {                           \
-    static constexpr auto text = ::objc_encoding::literal(encoding);         \
+#define OBJC_TYPE_ENCODING(type, encoding)                                     \
+  template <> struct objc_encoding::TypeOf<type> {                             \
+    static constexpr auto text = ::objc_encoding::literal(encoding);           \
   }
 
 /* Fails to compile unless fn's derived encoding is the text given: for
    methods whose encoding is fixed by what calls them. */
-#define OBJC_CHECK_FUNCTION_TYPES(fn, encoding)                              \
-  static_assert(::objc_encoding::sameText(OBJC_FUNCTION_TYPES(fn), encoding), \
+#define OBJC_CHECK_FUNCTION_TYPES(fn, encoding)                                \
+  static_assert(::objc_encoding::sameText(OBJC_FUNCTION_TYPES(fn), encoding),  \
                 "the encoding of " #fn " is not " encoding)
 
 #endif

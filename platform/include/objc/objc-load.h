@@ -45,7 +45,7 @@ template <int N> struct ProtocolList {
 
 /** struct objc_method_description_list with room for N descriptions. */
 template <int N> struct MethodDescriptionList {
-  int count;                               /**< N */
+  int count;                              /**< N */
   struct objc_method_description list[N]; /**< the descriptions */
 };
 
@@ -68,27 +68,27 @@ template <typename T> inline T *as(void *record) {
 /** One method record of a module: name text, type encoding, function (of
    any function type: the cast goes through void (*)(void), which the
    compiler accepts without a function-type warning). */
-#define OBJC_METHOD(name, types, fn)                                         \
-  {                                                                          \
-    reinterpret_cast<SEL>(name), types,                                      \
-        reinterpret_cast<IMP>(reinterpret_cast<void (*)(void)>(fn))          \
+#define OBJC_METHOD(name, types, fn)                                           \
+  {                                                                            \
+    reinterpret_cast<SEL>(name), types,                                        \
+        reinterpret_cast<IMP>(reinterpret_cast<void (*)(void)>(fn))            \
   }
 
 /** One method record whose type encoding is derived from fn's own type
     (see <objc/objc-encoding.h>), so that the two cannot disagree. */
-#define OBJC_DERIVED_METHOD(name, fn)                                        \
+#define OBJC_DERIVED_METHOD(name, fn)                                          \
   OBJC_METHOD(name, OBJC_FUNCTION_TYPES(fn), fn)
 
 /** A MethodList seen as a struct objc_method_list. */
-#define OBJC_METHOD_LIST(list)                                               \
+#define OBJC_METHOD_LIST(list)                                                 \
   reinterpret_cast<struct objc_method_list *>(&(list))
 /** A class record's methodLists field holds one list in a module. */
-#define OBJC_MODULE_METHODS(list)                                            \
+#define OBJC_MODULE_METHODS(list)                                              \
   reinterpret_cast<struct objc_method_list **>(&(list))
 /** An IvarList seen as a struct objc_ivar_list. */
 #define OBJC_IVAR_LIST(list) reinterpret_cast<struct objc_ivar_list *>(&(list))
 /** A ProtocolList seen as a struct objc_protocol_list. */
-#define OBJC_PROTOCOL_LIST(list)                                             \
+#define OBJC_PROTOCOL_LIST(list)                                               \
   reinterpret_cast<struct objc_protocol_list *>(&(list))
 /** A superclass's name text in a class record's super_class field. */
 #define OBJC_SUPER_NAME(name) reinterpret_cast<Class>(const_cast<char *>(name))
@@ -98,30 +98,32 @@ template <typename T> inline T *as(void *record) {
    ivars, imethods and cmethods point at an IvarList / MethodList or are
    null. The metaclass's isa is set at load. No storage class is added:
    file-local records go in an anonymous namespace. */
-#define OBJC_CLASS_RECORDS(sym, name, superName, size, ivars, imethods,      \
-                           cmethods)                                         \
-  struct objc_class sym##_meta = {                                           \
-      nullptr, nullptr, name, 0, CLS_META, sizeof(struct objc_class),       \
-      nullptr, OBJC_OPTIONAL_METHODS(cmethods), nullptr, nullptr};          \
-  struct objc_class sym = {&sym##_meta,                                     \
-                           OBJC_OPTIONAL_SUPER_NAME(superName),             \
-                           name,                                            \
-                           0,                                               \
-                           CLS_CLASS,                                       \
-                           size,                                            \
-                           OBJC_OPTIONAL_IVARS(ivars),                      \
-                           OBJC_OPTIONAL_METHODS(imethods),                 \
-                           nullptr,                                         \
+#define OBJC_CLASS_RECORDS(sym, name, superName, size, ivars, imethods,        \
+                           cmethods)                                           \
+  struct objc_class sym##_meta = {nullptr,  nullptr,                           \
+                                  name,     0,                                 \
+                                  CLS_META, sizeof(struct objc_class),         \
+                                  nullptr,  OBJC_OPTIONAL_METHODS(cmethods),   \
+                                  nullptr,  nullptr};                          \
+  struct objc_class sym = {&sym##_meta,                                        \
+                           OBJC_OPTIONAL_SUPER_NAME(superName),                \
+                           name,                                               \
+                           0,                                                  \
+                           CLS_CLASS,                                          \
+                           size,                                               \
+                           OBJC_OPTIONAL_IVARS(ivars),                         \
+                           OBJC_OPTIONAL_METHODS(imethods),                    \
+                           nullptr,                                            \
                            nullptr}
 
 /** A module record sym (named after its source file) and its symbol table
    sym_symtab, without selector references: the class records come first
    in defs, then the categories. */
-#define OBJC_MODULE_RECORD(sym, classCount, categoryCount, ...)              \
-  ::objc_module_records::Symtab<(classCount) + (categoryCount)>             \
-      sym##_symtab = {0, nullptr, classCount, categoryCount, {__VA_ARGS__}}; \
-  struct objc_module sym = {                                                 \
-      OBJC_MODULE_VERSION, sizeof(struct objc_module), __FILE__,             \
+#define OBJC_MODULE_RECORD(sym, classCount, categoryCount, ...)                \
+  ::objc_module_records::Symtab<(classCount) + (categoryCount)> sym##_symtab = \
+      {0, nullptr, classCount, categoryCount, {__VA_ARGS__}};                  \
+  struct objc_module sym = {                                                   \
+      OBJC_MODULE_VERSION, sizeof(struct objc_module), __FILE__,               \
       reinterpret_cast<struct objc_symtab *>(&sym##_symtab)}
 
 /* Helpers of the two above: a null argument stays null (a reinterpret_cast
@@ -129,52 +131,53 @@ template <typename T> inline T *as(void *record) {
    constant. */
 
 /** A MethodList address, or null, as a methodLists field. */
-#define OBJC_OPTIONAL_METHODS(list)                                          \
+#define OBJC_OPTIONAL_METHODS(list)                                            \
   static_cast<struct objc_method_list **>(static_cast<void *>(list))
 /** An IvarList address, or null, as an ivars field. */
-#define OBJC_OPTIONAL_IVARS(list)                                            \
+#define OBJC_OPTIONAL_IVARS(list)                                              \
   static_cast<struct objc_ivar_list *>(static_cast<void *>(list))
 /** A name text, or null, as a super_class field. */
-#define OBJC_OPTIONAL_SUPER_NAME(name)                                       \
+#define OBJC_OPTIONAL_SUPER_NAME(name)                                         \
   static_cast<Class>(const_cast<void *>(static_cast<const void *>(name)))
 
 /** The linkage symbol of a class that other libraries import: defining it
    (OBJC_CLASS_SYMBOL, in the library that has the class) and referring to
    it (OBJC_IMPORT_CLASS, in the importer) makes the importer load and
    register the exporting library first. */
-#define OBJC_CLASS_SYMBOL(className)                                         \
-  extern "C" __attribute__((visibility("default"))) const char               \
-      objc_class_name_##className __asm__(".objc_class_name_" #className);   \
+#define OBJC_CLASS_SYMBOL(className)                                           \
+  extern "C" __attribute__((visibility("default")))                            \
+  const char objc_class_name_##className __asm__(                              \
+      ".objc_class_name_" #className);                                         \
   const char objc_class_name_##className = 0
 
 /** Refers to the linkage symbol of a class of another library (see
    OBJC_CLASS_SYMBOL), so that the linker keeps that library. */
-#define OBJC_IMPORT_CLASS(className)                                         \
-  extern "C" const char objc_class_name_##className __asm__(                 \
-      ".objc_class_name_" #className);                                       \
-  __attribute__((used)) static const char *const                             \
-      objc_import_##className = &objc_class_name_##className
+#define OBJC_IMPORT_CLASS(className)                                           \
+  extern "C" const char objc_class_name_##className __asm__(                   \
+      ".objc_class_name_" #className);                                         \
+  __attribute__((used)) static const char *const objc_import_##className =     \
+      &objc_class_name_##className
 
 /** The constructors that open and close the library's registration (once
    per library). */
-#define OBJC_LIBRARY_REGISTRATION()                                          \
-  __attribute__((constructor(101))) static void objc_library_begin() {       \
-    Dl_info info;                                                            \
-    const char *path = "";                                                   \
-    if (dladdr(reinterpret_cast<void *>(&objc_library_begin), &info) &&      \
-        info.dli_fname)                                                      \
-      path = info.dli_fname;                                                 \
-    objc_register_header(path);                                              \
-  }                                                                          \
-  __attribute__((constructor(103))) static void objc_library_finish() {      \
-    objc_finish_header();                                                    \
+#define OBJC_LIBRARY_REGISTRATION()                                            \
+  __attribute__((constructor(101))) static void objc_library_begin() {         \
+    Dl_info info;                                                              \
+    const char *path = "";                                                     \
+    if (dladdr(reinterpret_cast<void *>(&objc_library_begin), &info) &&        \
+        info.dli_fname)                                                        \
+      path = info.dli_fname;                                                   \
+    objc_register_header(path);                                                \
+  }                                                                            \
+  __attribute__((constructor(103))) static void objc_library_finish() {        \
+    objc_finish_header();                                                      \
   }
 
 /** The constructor that hands a module record to __objc_execClass (once
    per source file with a module record). */
-#define OBJC_REGISTER_MODULE(record)                                         \
-  __attribute__((constructor(102))) static void objc_module_register() {     \
-    __objc_execClass(&(record));                                             \
+#define OBJC_REGISTER_MODULE(record)                                           \
+  __attribute__((constructor(102))) static void objc_module_register() {       \
+    __objc_execClass(&(record));                                               \
   }
 
 #endif

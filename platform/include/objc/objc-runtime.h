@@ -41,8 +41,8 @@ typedef struct objc_category *Category;
 
 /** What a module defines: selector references, classes, categories. */
 struct objc_symtab {
-  unsigned long sel_ref_cnt; /**< entries in refs */
-  SEL *refs;                 /**< selector references, name texts until
+  unsigned long sel_ref_cnt;  /**< entries in refs */
+  SEL *refs;                  /**< selector references, name texts until
                                 registration makes them selectors */
   unsigned short cls_def_cnt; /**< class records in defs */
   unsigned short cat_def_cnt; /**< category records after them */
@@ -51,9 +51,9 @@ struct objc_symtab {
 
 /** One compiled source module, as handed to __objc_execClass. */
 struct objc_module {
-  unsigned long version; /**< OBJC_MODULE_VERSION */
-  unsigned long size;    /**< sizeof(struct objc_module) */
-  const char *name;      /**< source file name */
+  unsigned long version;      /**< OBJC_MODULE_VERSION */
+  unsigned long size;         /**< sizeof(struct objc_module) */
+  const char *name;           /**< source file name */
   struct objc_symtab *symtab; /**< what the module defines */
 };
 
@@ -81,8 +81,8 @@ OBJC_EXPORT double objc_msgSend_fpret(id self, SEL op, ...);
    cache (unless the class is still being initialised). For a selector that
    nothing implements, a null one included, the forwarding implementation,
    also cached. Runs +initialize first when the class has not been. */
-OBJC_EXPORT IMP _class_lookupMethodAndLoadCache(Class cls, SEL sel)
-    OBJC_NOEXCEPT;
+OBJC_EXPORT IMP _class_lookupMethodAndLoadCache(Class cls,
+                                                SEL sel) OBJC_NOEXCEPT;
 
 /** The forwarding implementation: sends doesNotRecognizeSelector: to the
    receiver when its class has that method, else aborts naming class and

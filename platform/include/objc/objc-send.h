@@ -50,8 +50,7 @@ inline R objc_send(Class cls, SEL op, A... args) {
 
 /** Sends to the class of that name (nil when no such class is loaded). */
 template <typename R = id, typename... A>
-inline R objc_send_class(const char *className, const char *name,
-                         A... args) {
+inline R objc_send_class(const char *className, const char *name, A... args) {
   return objc_send<R>(objc_getClass(className), sel_registerName(name),
                       args...);
 }

@@ -11,7 +11,7 @@ typedef struct objc_class *Class;
 /** Every object begins with its class. */
 typedef struct objc_object {
   Class isa; /**< the object's class */
-} *id;
+} * id;
 
 /** A selector is the address of its unique, interned name text: two
    selectors are equal exactly when the pointers are. */
@@ -23,9 +23,9 @@ typedef id (*IMP)(id, SEL, ...);
 /** A truth value: YES or NO (encoded "c"). */
 typedef signed char BOOL;
 
-#define YES ((BOOL)1) /**< true */
-#define NO ((BOOL)0)  /**< false */
-#define nil ((id)0)   /**< the null object */
+#define YES ((BOOL)1)  /**< true */
+#define NO ((BOOL)0)   /**< false */
+#define nil ((id)0)    /**< the null object */
 #define Nil ((Class)0) /**< the null class */
 
 OBJC_BEGIN_DECLS

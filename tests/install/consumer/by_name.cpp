@@ -14,8 +14,8 @@ bool loaded(const char *name) {
 }
 
 unsigned lengthOfNewString(const char *text) {
-  id string = objc_send(objc_send_class("NSString", "alloc"),
-                        "initWithCString:", text);
+  id string =
+      objc_send(objc_send_class("NSString", "alloc"), "initWithCString:", text);
   unsigned length = objc_send<unsigned>(string, "length");
   objc_send<void>(string, "release");
   return length;

@@ -15,8 +15,8 @@ OBJC_BEGIN_DECLS
 /* ===================== Type encodings ===================== */
 
 /** Position after a leading member name and the qualifier letters. */
-ZEL_EXPORT const char *objc_skip_type_qualifiers(const char *type)
-    OBJC_NOEXCEPT;
+ZEL_EXPORT const char *
+objc_skip_type_qualifiers(const char *type) OBJC_NOEXCEPT;
 /** Size in bytes, without padding at the end of a struct. The measures
    read no further than objc_skip_typespec's end for the same type, and
    are 0 for a type nested beyond 1000 levels. */
@@ -101,8 +101,8 @@ ZEL_EXPORT unsigned long long zelObjC_strtoull(const char *str, char **end,
    answers its length. */
 ZEL_EXPORT int zelObjC_lltostr(long long value, char *buf) OBJC_NOEXCEPT;
 /** The same for an unsigned value. */
-ZEL_EXPORT int zelObjC_ulltostr(unsigned long long value, char *buf)
-    OBJC_NOEXCEPT;
+ZEL_EXPORT int zelObjC_ulltostr(unsigned long long value,
+                                char *buf) OBJC_NOEXCEPT;
 
 /* ===================== Methods ===================== */
 
@@ -159,8 +159,8 @@ ZEL_EXPORT int ZelObjC_DestroyClass(Class cls) OBJC_NOEXCEPT;
 ZEL_EXPORT const char *ZelObjC_IVarStruct(Class cls) OBJC_NOEXCEPT;
 /** The instance variable of that name (class-record fields for a
    metaclass), or null. */
-ZEL_EXPORT Ivar ZelObjC_GetInstanceVariable(Class cls, const char *name)
-    OBJC_NOEXCEPT;
+ZEL_EXPORT Ivar ZelObjC_GetInstanceVariable(Class cls,
+                                            const char *name) OBJC_NOEXCEPT;
 
 /* ===================== Protocols ===================== */
 
@@ -184,14 +184,14 @@ ZEL_EXPORT NSMapEnumerator ZelObjC_EnumerateProtocols(void) OBJC_NOEXCEPT;
 /** The description of sel (instance nonzero: instance methods), incorporated
    protocols first; null when none. */
 ZEL_EXPORT struct objc_method_description *
-ZelObjC_LookupProtocolMethod(Protocol *protocol, SEL sel, BOOL instance)
-    OBJC_NOEXCEPT;
+ZelObjC_LookupProtocolMethod(Protocol *protocol, SEL sel,
+                             BOOL instance) OBJC_NOEXCEPT;
 /** YES when cls has every method of the protocol with compatible types. */
-ZEL_EXPORT BOOL ZelObjC_ImplementsProtocol(Class cls, Protocol *protocol)
-    OBJC_NOEXCEPT;
+ZEL_EXPORT BOOL ZelObjC_ImplementsProtocol(Class cls,
+                                           Protocol *protocol) OBJC_NOEXCEPT;
 /** NSObject's own conformsToProtocol: answer for cls. */
-ZEL_EXPORT BOOL ZelObjC_ConformsToProtocol(Class cls, Protocol *protocol)
-    OBJC_NOEXCEPT;
+ZEL_EXPORT BOOL ZelObjC_ConformsToProtocol(Class cls,
+                                           Protocol *protocol) OBJC_NOEXCEPT;
 
 /* ===================== Object notifications ===================== */
 
@@ -238,8 +238,7 @@ ZEL_EXPORT SymbolTable *ZelObjC_NewSymbolTable(void) OBJC_NOEXCEPT;
 /** Defines (or redefines) name; kinds outside 1 to 6 and empty names are
    ignored. */
 ZEL_EXPORT void ZelObjC_DefineSymbol(SymbolTable *table, const char *name,
-                                     char kind, const char *type)
-    OBJC_NOEXCEPT;
+                                     char kind, const char *type) OBJC_NOEXCEPT;
 /** The kind of name (0 when undefined); *type receives its type text. */
 ZEL_EXPORT int ZelObjC_LookupSymbol(SymbolTable *table, const char *name,
                                     const char **type) OBJC_NOEXCEPT;
@@ -248,8 +247,7 @@ ZEL_EXPORT void ZelObjC_EnumerateSymbols(SymbolTable *table,
                                          SymbolEnumerationFunction function,
                                          void *context) OBJC_NOEXCEPT;
 /** Drops one holder; the last one frees the table. */
-ZEL_EXPORT void ZelObjC_DestroySymbolTable(SymbolTable *table)
-    OBJC_NOEXCEPT;
+ZEL_EXPORT void ZelObjC_DestroySymbolTable(SymbolTable *table) OBJC_NOEXCEPT;
 /** The table saved at path (shared by every load of that path), or null:
    also for a file that is not a well-formed table, not a regular file
    (pipes, devices and sockets are refused without waiting), larger than a
@@ -258,23 +256,21 @@ ZEL_EXPORT void ZelObjC_DestroySymbolTable(SymbolTable *table)
    @pre An NSAutoreleasePool is in place on the thread: the call
    autoreleases objects (without a pool, each call says on standard error
    that an object leaks). */
-ZEL_EXPORT SymbolTable *ZelObjC_LoadSymbolTable(const char *path)
-    OBJC_NOEXCEPT;
+ZEL_EXPORT SymbolTable *ZelObjC_LoadSymbolTable(const char *path) OBJC_NOEXCEPT;
 /** YES when the whole table was written and the file closed. The table is
    written beside the file (same folder) and renamed over it when
    complete, so a failed save leaves the previous file as it was and a
    reader sees the old file or the new one. A link keeps leading to the
    saved file; a device or pipe is written in place. */
-ZEL_EXPORT BOOL ZelObjC_SaveSymbolTable(SymbolTable *table, const char *path)
-    OBJC_NOEXCEPT;
+ZEL_EXPORT BOOL ZelObjC_SaveSymbolTable(SymbolTable *table,
+                                        const char *path) OBJC_NOEXCEPT;
 /** Address of a symbol exported by a loaded module: "symbol" searches every
    module, "module:symbol" one; also tried with a leading underscore. A
    module is named by the path it was loaded with, its file name or
    soname, or else by any path to its file ("./prog", a full path, a link
    such as a library's linker name in its own folder). Modules loaded or
    unloaded since the last call are seen. */
-ZEL_EXPORT void *ZelObjC_LookupExternalSymbol(const char *name)
-    OBJC_NOEXCEPT;
+ZEL_EXPORT void *ZelObjC_LookupExternalSymbol(const char *name) OBJC_NOEXCEPT;
 
 OBJC_END_DECLS
 

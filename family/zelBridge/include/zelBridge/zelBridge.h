@@ -135,11 +135,9 @@ public:
   /** The value as text with its length in bytes, so that a NUL inside it
      is seen (a C string cannot carry one: the core refuses such text where
      C wants a string). By default the text of `getText`. */
-  virtual const char *getBytes(ScriptValue value, Arena &arena,
-                               size_t &length);
+  virtual const char *getBytes(ScriptValue value, Arena &arena, size_t &length);
   /** The items of a list; false when the value is not a list. */
-  virtual bool getItems(ScriptValue value,
-                        std::vector<ScriptValue> &items) = 0;
+  virtual bool getItems(ScriptValue value, std::vector<ScriptValue> &items) = 0;
   /** The handle the value holds; false when it holds none. The core checks
      the serial against the registry (see `resolve`). */
   virtual bool getHandle(ScriptValue value, Handle &out) = 0;
@@ -184,8 +182,7 @@ public:
      of {KEY VALUE} pairs (JavaScript and Lua, where a handle as the key of
      a plain object or table would not stand for its object). Takes the
      values over. */
-  virtual ScriptValue newMap(ScriptValue *keys, ScriptValue *values,
-                             int count);
+  virtual ScriptValue newMap(ScriptValue *keys, ScriptValue *values, int count);
   /** A record of named fields: a list of the values in Tcl, an object or a
      table with those keys in JavaScript and Lua. Takes the values over. */
   virtual ScriptValue newRecord(const char *const *names, ScriptValue *values,
@@ -195,8 +192,9 @@ public:
   }
   /** The key/value pairs of a map value (a JavaScript object, a Lua table
      with keys other than 1..n); false when the value is no map. */
-  virtual bool getEntries(ScriptValue value,
-                          std::vector<std::pair<ScriptValue, ScriptValue>> &out) {
+  virtual bool
+  getEntries(ScriptValue value,
+             std::vector<std::pair<ScriptValue, ScriptValue>> &out) {
     (void)value;
     (void)out;
     return false;
@@ -217,7 +215,9 @@ public:
     return nullptr;
   }
   /** The held value, as a value made by the core. */
-  virtual ScriptValue kept(void *hold) { return static_cast<ScriptValue>(hold); }
+  virtual ScriptValue kept(void *hold) {
+    return static_cast<ScriptValue>(hold);
+  }
   /** Gives the hold up. */
   virtual void unkeep(void *hold) { (void)hold; }
 
@@ -308,8 +308,8 @@ std::string describe(id object);
 
 /** An object from a script value: a handle, a class name (where `classes`
    is set), or nil. */
-bool objectFrom(Script &script, ScriptValue value, bool classes,
-                id &object, std::string &error);
+bool objectFrom(Script &script, ScriptValue value, bool classes, id &object,
+                std::string &error);
 
 /* ===================== Values by type encoding ===================== */
 
@@ -339,13 +339,13 @@ ScriptValue fromC(Script &script, const char *type, const void *storage,
 /** One argument or the result of a prepared signature. */
 struct Slot {
   const char *type; /**< into the signature's text */
-  ApplyVal val; /**< kind and size; data set per call */
-  int offset; /**< of its storage in a call's buffer */
+  ApplyVal val;     /**< kind and size; data set per call */
+  int offset;       /**< of its storage in a call's buffer */
 };
 
 /** A signature walked once: result, arguments, buffer size. */
 struct Signature {
-  std::string text; /**< own copy of the encoding */
+  std::string text;            /**< own copy of the encoding */
   Slot result;                 /**< the result */
   std::vector<Slot> arguments; /**< every argument, self and _cmd included */
   int bufferSize = 0;          /**< bytes of storage for one call */
@@ -368,8 +368,7 @@ const Signature *methodSignature(Class cls, SEL sel, id receiver, IMP &imp,
    argument, so for methods self and _cmd first), inside an exception
    frame; an Objective-C exception gives "NAME: REASON". */
 bool call(Script &script, const Signature &signature, void *fn,
-          ScriptValue *args, int argc, ScriptValue &result,
-          std::string &error);
+          ScriptValue *args, int argc, ScriptValue &result, std::string &error);
 
 /* ===================== Messages ===================== */
 
@@ -521,8 +520,8 @@ struct Command {
      JavaScript and Lua (`objc.callback(TYPES, FUNCTION)`). */
   CommandProc run;
   const Command *subcommands; /**< a group's commands, ended by a null name */
-  const char *summary; /**< one line: what it answers */
-  bool body = false; /**< whether BODY is among the parameters */
+  const char *summary;        /**< one line: what it answers */
+  bool body = false;          /**< whether BODY is among the parameters */
 };
 
 /** The commands, ended by an entry with a null name. */
