@@ -11,6 +11,14 @@
 
 namespace zeltcl {
 
+inline Tcl_Obj *obj(zelbridge::ScriptValue value) {
+  return static_cast<Tcl_Obj *>(value);
+}
+
+/* The handle a Tcl value holds (parsed from its text when it does not keep
+   one yet); false when it holds none. */
+bool readHandle(Tcl_Obj *object, zelbridge::Handle &out);
+
 /* The values of one Tcl interpreter. Method bodies and C function
    commands refer to it; it outlives its interpreter, whose deletion it
    notes (bodies then refuse to run). */

@@ -1,6 +1,7 @@
 /** @file
    zelBridge/idiom.h: what the languages share beyond the Script interface
-   (included by zelBridge.h): the idiom of languages whose object handles
+   (included by zelBridge.h): the language classes the kit makes
+   (Interpreter, Language, registerLanguage), the idiom of languages whose object handles
    have members (JavaScript, Lua), functions of a language that call a
    command or a C function, method bodies run by a function, languages
    registered by their names, and the names a console completes with. */
@@ -10,6 +11,78 @@
 #include <zelBridge/zelBridge.h>
 
 namespace zelbridge {
+
+/* ===================== The language classes ===================== */
+
+/** Frees the callbacks (`callback new`) that run the script's code: a
+   language calls it when the script's interpreter is deleted, while the
+   script can still be reached. A callback running at that moment is left, and
+   refuses to run again. */
+void freeCallbacks(Script &script);
+
+/** One interpreter of a language, behind an object of its Interp class. */
+class Interpreter {
+public:
+  virtual ~Interpreter() = default;
+  /** The values of this interpreter. */
+  virtual Script &script() = 0;
+  /** Runs a file, or a text, at global level; its result, or false with
+     the language's own report of the error (Tcl's errorInfo, the
+     JavaScript stack, the Lua traceback). */
+  virtual bool sourceFile(const char *path, ScriptValue &result,
+                          std::string &error) = 0;
+  /** Runs a text, as sourceFile runs a file. */
+  virtual bool evaluate(const char *text, ScriptValue &result,
+                        std::string &error) = 0;
+  /** Sets a variable (a global one when `global`); false with an error. */
+  virtual bool setVariable(const char *name, ScriptValue value, bool global,
+                           std::string &error) = 0;
+  /** Whether the text is a whole script, not one cut short (an open brace,
+     string or block): a console reads on while it is not. */
+  virtual bool isComplete(const char *text) {
+    (void)text;
+    return true;
+  }
+};
+
+/** What a language tells the kit that makes its classes. */
+class Language {
+public:
+  virtual ~Language() = default;
+  /** "Tcl": reports are "Tcl error: REASON". */
+  virtual const char *name() = 0;
+  /** "ZELTcl": the classes ZELTclInterp, ZELTclValue and ZELTclLanguage. */
+  virtual const char *classPrefix() = 0;
+  /** "tcl": the extension of its scripts. */
+  virtual const char *fileExtension() = 0;
+  /** "ZELTclException": the exceptions raised for its errors. */
+  virtual const char *exceptionName() = 0;
+  /** A new interpreter; null with an error. */
+  virtual Interpreter *newInterpreter(std::string &error) = 0;
+};
+
+/** Makes the language's classes and registers its language object with
+   zelRuntime, once, from the language library's constructor (priority 110
+   or later: after the modules are registered). The classes:
+   - PREFIXInterp (NSObject): alloc/init make an interpreter, the first one
+     is +mainInterp (kept for ever); setVariable:toValue:global: (a value of
+     PREFIXValue, or nil), sourceFile: and evaluate: (an NSString), which
+     answer a PREFIXValue and raise the language's exception, whose reason
+     is the language's report, when the script fails; isCompleteScript: (an
+     NSString) whether a console has read a whole script; completionsOf:
+     (an NSString) an NSArray of the `completions` of the prefix.
+   - PREFIXValue (NSObject): +valueWithInt:, +valueWithPointer:toObjCType:
+     (for the type "*" a list of the C strings of a null-terminated vector,
+     else the pointer), -description (the value's text).
+   - PREFIXLanguage (ZELScriptingLanguage): fileExtension, interpClass,
+     valueClass, isResponsibleForException: (an exception of the language's
+     name), logException: and presentException: (the reason on stderr).
+   The language object lives for the process. */
+void registerLanguage(Language *language);
+
+/** The interpreter behind an object of a language's Interp class, or null
+   for any other object. */
+Interpreter *interpreterOf(id object);
 
 /** A method body of the script that calls `run` as MethodBody::run: for
    a language that keeps its bodies as it likes. */
