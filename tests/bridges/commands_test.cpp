@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/reused_address.h"
+
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -1300,32 +1302,17 @@ TEST_F(LuaHandles, AnAddressReusedIsANewUserdata) {
   setLuaObject("old", old);
   ASSERT_EQ(run("objc.send(old, 'release'); return math.type(old:hash())"),
             "integer");
-  // Objects are calloc'ed, which passes over malloc's per-thread cache of
-  // freed blocks: filled first, it lets the freed object's block go where
-  // calloc looks.
-  std::vector<id> fillers;
-  for (int i = 0; i < 16; ++i)
-    fillers.push_back(objc_send(objc_send_class("NSObject", "alloc"), "init"));
-  for (id filler : fillers)
-    objc_send<void>(filler, "release");
-  objc_send<void>(old, "release"); // the last reference: freed right here
-  std::vector<id> made;
-  while (made.size() < 64 && (made.empty() || made.back() != old))
-    made.push_back(objc_send(objc_send_class("NSObject", "alloc"), "init"));
-  if (made.back() == old) {
-    setLuaObject("fresh", made.back());
-    EXPECT_EQ(
-        run("local refused, message = pcall(objc.send, old, 'hash')\n"
-            "return table.concat({tostring(rawequal(fresh, old)),\n"
-            "  tostring(fresh == old), math.type(fresh:hash()),\n"
-            "  tostring(refused), tostring(message:find('was freed') ~= nil),\n"
-            "  tostring(tostring(old):find('was freed') ~= nil)}, ' ')"),
-        "false false integer false true true");
-  }
-  for (id object : made)
-    objc_send<void>(object, "release");
-  if (made.back() != old)
+  ReusedAddress reused(old);
+  if (!reused.fresh)
     GTEST_SKIP() << "no new object came at the freed one's address";
+  setLuaObject("fresh", reused.fresh);
+  EXPECT_EQ(
+      run("local refused, message = pcall(objc.send, old, 'hash')\n"
+          "return table.concat({tostring(rawequal(fresh, old)),\n"
+          "  tostring(fresh == old), math.type(fresh:hash()),\n"
+          "  tostring(refused), tostring(message:find('was freed') ~= nil),\n"
+          "  tostring(tostring(old):find('was freed') ~= nil)}, ' ')"),
+      "false false integer false true true");
 }
 
 } // namespace

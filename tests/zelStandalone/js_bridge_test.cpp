@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/reused_address.h"
+
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -308,28 +310,13 @@ TEST_F(JavaScriptBridge, AnAddressReusedIsANewHandleObject) {
   id old = objc_send(objc_send_class("NSObject", "alloc"), "init");
   setObject("old", old);
   ASSERT_EQ(run("objc.send(old, 'release'); typeof old.hash()"), "number");
-  // Objects are calloc'ed, which passes over the malloc's per-thread cache
-  // of freed blocks: filled first, it lets the freed object's block go where
-  // calloc looks.
-  std::vector<id> fillers;
-  for (int i = 0; i < 16; ++i)
-    fillers.push_back(objc_send(objc_send_class("NSObject", "alloc"), "init"));
-  for (id filler : fillers)
-    objc_send<void>(filler, "release");
-  objc_send<void>(old, "release"); // the last reference: freed right here
-  std::vector<id> made;
-  while (made.size() < 64 && (made.empty() || made.back() != old))
-    made.push_back(objc_send(objc_send_class("NSObject", "alloc"), "init"));
-  if (made.back() == old) {
-    setObject("fresh", made.back());
-    EXPECT_EQ(run("[fresh !== old, fresh.equals(old), typeof fresh.hash(),\n"
-                  " String(old).includes('was freed')].join(' ')"),
-              "true false number true");
-  }
-  for (id object : made)
-    objc_send<void>(object, "release");
-  if (made.back() != old)
+  ReusedAddress reused(old);
+  if (!reused.fresh)
     GTEST_SKIP() << "no new object came at the freed one's address";
+  setObject("fresh", reused.fresh);
+  EXPECT_EQ(run("[fresh !== old, fresh.equals(old), typeof fresh.hash(),\n"
+                " String(old).includes('was freed')].join(' ')"),
+            "true false number true");
 }
 
 TEST_F(JavaScriptBridge, CallsCFunctionsBySignatureOrFromASymbolTable) {
