@@ -114,10 +114,7 @@ bool counted(id object) {
 Owned *lastEntry = nullptr;
 unsigned lastEntrySerial = 0;
 
-Owned *entryOf(const Handle &handle) {
-  if (lastEntry && handle.serial == lastEntrySerial &&
-      lastEntry->object == handle.object)
-    return lastEntry;
+Owned *entryLookedUp(const Handle &handle) {
   auto known = owned().find(handle.serial);
   if (known != owned().end() && known->second.object == handle.object) {
     lastEntry = &known->second;
@@ -131,6 +128,14 @@ Owned *entryOf(const Handle &handle) {
   Owned &entry = owned()[handle.serial];
   entry.object = object;
   return &entry;
+}
+
+/* Inline, as every handle value made or dropped asks. */
+inline Owned *entryOf(const Handle &handle) {
+  if (lastEntry && handle.serial == lastEntrySerial &&
+      lastEntry->object == handle.object)
+    return lastEntry;
+  return entryLookedUp(handle);
 }
 
 Owned *entryOf(id object) {
@@ -150,9 +155,9 @@ void giveBack(Owned &entry) {
     releaseObject(entry.object);
 }
 
-void noteReceived(Owned &entry) {
-  if (!bridgePools().empty() && !openPoolOf(entry.pool))
-    entry.pool = bridgePools().back().serial;
+inline void noteReceived(Owned &entry) {
+  if (openPools && !openPools->empty() && !openPoolOf(entry.pool))
+    entry.pool = openPools->back().serial;
 }
 
 } // namespace

@@ -69,12 +69,11 @@ const char *completionName(int status) {
 
 /* A nil result leaves the interpreter its own empty result: setting the
    shared nil would make the next reset allocate a new one. */
-int succeed(const zeltcl::TclScript &script, Tcl_Interp *interp,
-            ScriptValue value) {
+int succeed(zeltcl::TclScript &script, Tcl_Interp *interp, ScriptValue value) {
   if (script.isSharedNil(value))
     Tcl_ResetResult(interp);
   else
-    Tcl_SetObjResult(interp, obj(value));
+    script.setResult(interp, value);
   return TCL_OK;
 }
 

@@ -84,6 +84,14 @@ const Tcl_ObjType selectorType = {"objcSelector", nullptr, dupSelector, nullptr,
 
 namespace zeltcl {
 
+char *sharedEmptyText() {
+  Tcl_Obj *empty = Tcl_NewObj();
+  char *bytes = empty->bytes;
+  Tcl_IncrRefCount(empty);
+  Tcl_DecrRefCount(empty);
+  return bytes;
+}
+
 bool readHandle(Tcl_Obj *object, Handle &out) {
   if (object->typePtr == &handleType) {
     out = handleOf(object);
@@ -217,10 +225,49 @@ ScriptValue TclScript::newList(ScriptValue *items, int count) {
 }
 
 ScriptValue TclScript::newHandle(const Handle &handle) {
-  Tcl_Obj *object = Tcl_NewObj();
+  Tcl_Obj *object = spare_;
+  if (object) {
+    spare_ = nullptr;
+    object->refCount = 0; /* held by nobody else: as good as a new one */
+  } else {
+    object = Tcl_NewObj();
+  }
   object->bytes = nullptr; /* its empty text is Tcl's shared one: no free */
   setHandle(object, handle);
   return object;
+}
+
+/* A handle value nobody holds yet (a send's answer) moves into the
+   interpreter's result when that is empty and the interpreter's alone,
+   which is the case after the reset before each command; its Tcl_Obj
+   is kept for the next handle made. A send answering an object then
+   neither allocates a value nor frees one. */
+void TclScript::setResult(Tcl_Interp *interp, ScriptValue value) {
+  Tcl_Obj *made = obj(value);
+  Tcl_Obj *current = Tcl_GetObjResult(interp); /* takes in a string result */
+  if (made->refCount != 0 || made->typePtr != &handleType || made->bytes ||
+      current->refCount != 1 || current->typePtr ||
+      current->bytes != emptyText_) {
+    Tcl_SetObjResult(interp, made);
+    return;
+  }
+  current->bytes = nullptr;
+  made->bytes = emptyText_; /* a plain empty value, as a spare is */
+  current->internalRep = made->internalRep;
+  current->typePtr = made->typePtr; /* the hold moves with it */
+  made->typePtr = nullptr;
+  Tcl_IncrRefCount(made);
+  if (spare_)
+    Tcl_DecrRefCount(made);
+  else
+    spare_ = made;
+}
+
+void TclScript::forgetInterp() {
+  interp_ = nullptr;
+  if (spare_)
+    Tcl_DecrRefCount(spare_);
+  spare_ = nullptr;
 }
 
 /* A dict: KEY VALUE ... */

@@ -19,17 +19,23 @@ inline Tcl_Obj *obj(zelbridge::ScriptValue value) {
    one yet); false when it holds none. */
 bool readHandle(Tcl_Obj *object, zelbridge::Handle &out);
 
+/* The empty text every new Tcl value starts with and none frees. */
+char *sharedEmptyText();
+
 /* The values of one Tcl interpreter. Method bodies and C function
    commands refer to it; it outlives its interpreter, whose deletion it
    notes (bodies then refuse to run). */
 class TclScript : public zelbridge::Script {
 public:
-  explicit TclScript(Tcl_Interp *interp) : interp_(interp) {}
+  explicit TclScript(Tcl_Interp *interp)
+      : interp_(interp), emptyText_(sharedEmptyText()) {}
 
   Tcl_Interp *interp() const { return interp_; }
   /* Whether the value is the one empty value newNil answers. */
   bool isSharedNil(zelbridge::ScriptValue value) const { return value == nil_; }
-  void forgetInterp() { interp_ = nullptr; }
+  void forgetInterp();
+  /* Makes the value the interpreter's result (a command's last step). */
+  void setResult(Tcl_Interp *interp, zelbridge::ScriptValue value);
 
   bool isNil(zelbridge::ScriptValue value, bool forText) override;
   bool getInteger(zelbridge::ScriptValue value, long long &out) override;
@@ -82,7 +88,9 @@ public:
 private:
   Tcl_Interp *interp_;
   Tcl_Obj *failed_ = nullptr;
-  Tcl_Obj *nil_ = nullptr; /* the one empty value every nil is */
+  Tcl_Obj *nil_ = nullptr;   /* the one empty value every nil is */
+  Tcl_Obj *spare_ = nullptr; /* an empty value only this holds, for a handle */
+  char *emptyText_;
 };
 
 /* Makes the commands of namespace objc in the interpreter. */

@@ -19,7 +19,11 @@ NSConstantStringRecord rangeName = {&_NSConstantStringClassReference,
 NSConstantStringRecord fileHandleOperationName = {
     &_NSConstantStringClassReference, "NSFileHandleOperationException", 30};
 
-thread_local NSHandler2 *innermostHandler = nullptr;
+/* Initial-exec: every guarded call (each message a bridge sends) pushes and
+   pops a frame, and the general model pays a call to find the variable on
+   each access; one pointer fits the static TLS a loaded library may use. */
+thread_local NSHandler2 *innermostHandler
+    __attribute__((tls_model("initial-exec"))) = nullptr;
 
 } // namespace
 

@@ -827,6 +827,20 @@ const Case cases[] = {
      "list [objc::protocol na [objc::protocol create %LPrefixed]] "
      "[namespace ensemble exists objc::symbols]",
      nullptr, nullptr, "%LPrefixed 1"},
+    /* Each send's answer takes over the interpreter's result in place and
+       leaves its value for the next: answers kept, listed or changed stay
+       what they were, and the holds balance. */
+    {"TclObjectAnswersStayApart",
+     "set o [objc::send NSObject new]; set p [objc::send NSObject new]\n"
+     "set before [objc::send $o retainCount]\n"
+     "set a [objc::send $o self]; set b [objc::send $p self]\n"
+     "lappend l [objc::send $p self] [objc::send $o self]\n"
+     "set c [objc::send $o self]; append c x\n"
+     "for {set i 0} {$i < 3} {incr i} {objc::send $p self}\n"
+     "list [expr {$a eq $o && $b eq $p}] [expr {$l eq [list $p $o]}] "
+     "[expr {$c eq \"${o}x\"}] [string equal [objc::send $p self] $p] "
+     "[expr {[objc::send $o retainCount] - $before}]",
+     nullptr, nullptr, "1 1 1 1 0"},
     {"TclUnknownSubcommand", "objc::protocol frob", nullptr, nullptr,
      "error: unknown or ambiguous subcommand \"frob\": must be *"},
     {"SymbolsLoadAnswersTheTable",
