@@ -130,12 +130,18 @@ Owned *entryLookedUp(const Handle &handle) {
   return &entry;
 }
 
-/* Inline, as every handle value made or dropped asks. */
+/* The last entry when it is the handle's, else null. Inline, as every
+   handle value made or dropped asks. */
+inline Owned *cachedEntry(const Handle &handle) {
+  return lastEntry && handle.serial == lastEntrySerial &&
+                 lastEntry->object == handle.object
+             ? lastEntry
+             : nullptr;
+}
+
 inline Owned *entryOf(const Handle &handle) {
-  if (lastEntry && handle.serial == lastEntrySerial &&
-      lastEntry->object == handle.object)
-    return lastEntry;
-  return entryLookedUp(handle);
+  Owned *cached = cachedEntry(handle);
+  return cached ? cached : entryLookedUp(handle);
 }
 
 Owned *entryOf(id object) {
@@ -214,9 +220,9 @@ bool dropsNoted = false;
 void dropHandle(const Handle &handle) {
   if (!handle.object)
     return;
-  if (lastEntry && handle.serial == lastEntrySerial &&
-      lastEntry->object == handle.object && lastEntry->holders > 1) {
-    --lastEntry->holders;
+  Owned *cached = cachedEntry(handle);
+  if (cached && cached->holders > 1) {
+    --cached->holders;
     return;
   }
   drops().push_back(handle);
@@ -228,7 +234,7 @@ void settleNotedDrops() {
   while (!pending.empty()) {
     Handle handle = pending.back();
     pending.pop_back();
-    Owned *known = handle.serial == lastEntrySerial ? lastEntry : nullptr;
+    Owned *known = cachedEntry(handle);
     if (!known) {
       auto found = owned().find(handle.serial);
       if (found == owned().end())

@@ -119,9 +119,7 @@ bool handleEquals(JSContext *cx, unsigned argc, JS::Value *vp) {
   Handle mine, other;
   if (!zeljs::handleOf(args.thisv(), mine))
     return fail(cx, "equals: not an Objective-C object");
-  args.rval().setBoolean(zeljs::handleOf(args.get(0), other) &&
-                         mine.object == other.object &&
-                         mine.serial == other.serial);
+  args.rval().setBoolean(zeljs::handleOf(args.get(0), other) && mine == other);
   return true;
 }
 

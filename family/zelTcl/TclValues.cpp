@@ -155,9 +155,12 @@ const char *TclScript::getBytes(ScriptValue value, zelbridge::Arena &arena,
     return text;
   std::string bytes;
   for (size_t i = 0; i < length; ++i) {
-    bool nul = text[i] == '\xC0' && i + 1 < length && text[i + 1] == '\x80';
-    bytes += nul ? '\0' : text[i];
-    i += nul;
+    if (text[i] == '\xC0' && i + 1 < length && text[i + 1] == '\x80') {
+      bytes += '\0';
+      ++i;
+    } else {
+      bytes += text[i];
+    }
   }
   length = bytes.size();
   return arena.keep(bytes.data(), bytes.size());
@@ -214,7 +217,10 @@ ScriptValue TclScript::newBytes(const char *bytes, size_t length) {
     return Tcl_NewStringObj(bytes, static_cast<int>(length));
   std::string text;
   for (size_t i = 0; i < length; ++i)
-    text += bytes[i] ? std::string(1, bytes[i]) : std::string("\xC0\x80");
+    if (bytes[i])
+      text += bytes[i];
+    else
+      text += "\xC0\x80";
   return Tcl_NewStringObj(text.data(), static_cast<int>(text.size()));
 }
 ScriptValue TclScript::newBoolean(bool value) {
